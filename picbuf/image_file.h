@@ -1,0 +1,58 @@
+// Image files: loading BMP, JPEG, TIFF and PNG into picture buffers with the
+// program's acceptance rules, and saving pictures in those four formats with
+// the metadata and colour profile of another file carried over.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "picbuf.h"
+
+// Paths are UTF-8 on Linux (FreeImage's wide-character calls do nothing
+// there) and wide on Windows. The editor under Wine builds this core
+// natively, so it passes UTF-8 too.
+#if defined(_WIN32) && !defined(__WINE__)
+typedef wchar_t PicPathChar;
+#else
+typedef char PicPathChar;
+#endif
+
+// A format the program cannot read or write; carries the offending path, or
+// an empty text when the target's name names no known format.
+class UnsupportedImageFormat : public std::runtime_error {
+public:
+    explicit UnsupportedImageFormat(const std::string& path) : std::runtime_error(path) {}
+};
+
+// The metadata source could not be read.
+class ImageReadError : public std::runtime_error {
+public:
+    explicit ImageReadError(const std::string& path) : std::runtime_error(path) {}
+};
+
+// Save format index of SavePicture.
+enum SaveFormatIndex {
+    SaveFormatByName = 0,
+    SaveFormatBmp = 1,
+    SaveFormatTiff = 2,
+    SaveFormatPng = 3,
+    SaveFormatJpeg = 4,
+};
+
+// JPEG quality of the next save; 0 or less means 95.
+extern int jpegQuality;
+
+// Reads an 8-bit grey or colour picture. On failure returns false and leaves
+// picture untouched; on success picture is reallocated and holds the file.
+bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path);
+
+// Writes picture (8 or 16 bits, 1 or 3 components) to target in the format
+// of formatIndex, with the metadata and ICC profile of metadataSource when
+// that is neither null nor empty. The file is written beside the target and
+// renamed into place, so a failure never leaves a truncated target behind.
+// Returns false when the picture cannot be exported or the file cannot be
+// written; throws UnsupportedImageFormat for a format it cannot write or a
+// metadata source it cannot read the format of, and ImageReadError when the
+// metadata source cannot be loaded.
+bool SavePicture(const SBxPicBuf& picture, const PicPathChar* target, const PicPathChar* metadataSource,
+                 int formatIndex);

@@ -1,0 +1,79 @@
+#include "test_support.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+void MakeTestPicture(PicBufHolder& holder, int width, int height, int components, int bitsPerComponent,
+                     unsigned seed) {
+    CBxPicBufAPI::ReinitHeap(holder.buf, width, height, components, bitsPerComponent);
+    const double maxValue = bitsPerComponent == 16 ? 65535.0 : 255.0;
+    unsigned state = seed * 2654435761u + 12345u;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = PicRow(holder.buf, y);
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < components; ++c) {
+                double v = 0.5 + 0.35 * std::sin(0.021 * x * (c + 1) + 0.013 * y) * std::cos(0.017 * y - 0.3 * c);
+                // A disc and a bar with hard edges, like objects in a photograph.
+                double dx = x - width * 0.4, dy = y - height * 0.55;
+                if (dx * dx + dy * dy < 0.04 * width * height) v = 0.15 + 0.2 * c;
+                if (x > width * 0.7 && x < width * 0.78) v = 0.9 - 0.25 * c;
+                state = state * 1664525u + 1013904223u;
+                v += ((state >> 16) % 1000) / 1000.0 * 0.04 - 0.02;
+                v = std::fmin(1.0, std::fmax(0.0, v));
+                double s = std::floor(v * maxValue + 0.5);
+                size_t i = static_cast<size_t>(x) * components + c;
+                if (bitsPerComponent == 8) row[i] = static_cast<uint8_t>(s);
+                else if (bitsPerComponent == 16) reinterpret_cast<uint16_t*>(row)[i] = static_cast<uint16_t>(s);
+                else reinterpret_cast<float*>(row)[i] = static_cast<float>(s);
+            }
+        }
+    }
+}
+
+double SampleAt(const SBxPicBuf& buf, int x, int y, int c) {
+    const uint8_t* row = PicRow(buf, y);
+    size_t i = static_cast<size_t>(x) * buf.components + c;
+    if (buf.bitsPerComponent == 8) return row[i];
+    if (buf.bitsPerComponent == 16) return reinterpret_cast<const uint16_t*>(row)[i];
+    return reinterpret_cast<const float*>(row)[i];
+}
+
+bool SamePixels(const SBxPicBuf& a, const SBxPicBuf& b) {
+    if (a.width != b.width || a.height != b.height || a.components != b.components ||
+        a.bitsPerComponent != b.bitsPerComponent)
+        return false;
+    size_t rowBytes = static_cast<size_t>(a.width) * a.components * BytesPerSample(a.bitsPerComponent);
+    for (int y = 0; y < a.height; ++y)
+        if (std::memcmp(PicRow(a, y), PicRow(b, y), rowBytes) != 0) return false;
+    return true;
+}
+
+ProgressCounter::ProgressCounter() {
+    RequestAbort(false);
+    SetProgressHandler(&ProgressCounter::Count, this);
+}
+
+ProgressCounter::~ProgressCounter() {
+    SetProgressHandler(nullptr, nullptr);
+    RequestAbort(false);
+}
+
+void ProgressCounter::Count(int steps, ProgressRule rule, void* context) {
+    auto* self = static_cast<ProgressCounter*>(context);
+    int total = self->steps_.fetch_add(steps) + steps;
+    if (rule == ProgressRule::Always) self->always_.fetch_add(steps);
+    if (self->abortAfter_ > 0 && total >= self->abortAfter_) RequestAbort(true);
+}
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ostrivel-test-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    folder_ = made ? made : "";
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+}
