@@ -10,8 +10,9 @@
 // - Float to integer conversion rounds to nearest and clamps to the target's range.
 // - 8 to 16 bits multiplies by 257 (0 -> 0, 255 -> 65535); 16 to 8 bits rounds v / 257.
 // - Grey from colour uses the Rec. 601 weights 0.299 R + 0.587 G + 0.114 B, rounded to nearest; grey to colour repeats the grey value.
-// - Luma/chroma form: full-range Rec. 601 YCbCr on 8 bits (component 0 = Y, 1 = Cb, 2 = Cr, chroma centred on 128), fixed-point with
-//   rounding; the inverse looks for the colour whose forward transform gives back the exact code, so an unchanged picture is restored.
+// - Luma/chroma form: full-range Rec. 601 YCbCr kept at 16 bits per component so that the round trip is exact (no 8-bit
+//   matrix can be, since 8-bit YCbCr maps many colours onto one code): component 0 = luma x 256 (0..65280),
+//   1 = Cb x 256 + 32768, 2 = Cr x 256 + 32768, each rounded to nearest; the inverse rounds and clamps to 0..255.
 // - Map: pixel (i, j) covers [i, i + 1) x [j, j + 1); its centre is (i + 0.5, j + 0.5); forward mapping rounds to the nearest whole pixel.
 // - Transforms sample the source at the centre of each destination pixel; bilinear and bicubic (Catmull-Rom) clamp at the picture's edges.
 // - Every operation returns false and leaves its output untouched when its arguments do not fit (empty, wrong depth, mismatched geometry).
@@ -80,7 +81,8 @@ public:
     // In place: changes depth and component count (the buffer is reallocated when its size changes).
     static bool ConvertBpcComp(SBxPicBuf& buf, int bitsPerComponent, int components);
 
-    // 8-bit colour to luma/chroma and back; dst is (re)allocated like src; dst may be src.
+    // 8-bit colour to the 16-bit luma/chroma form and back; dst is (re)allocated with the right
+    // depth; dst may be src.
     static bool ConvertRGBtoYUV(SBxPicBuf& dst, const SBxPicBuf& src);
     static bool ConvertYUVtoRGB(SBxPicBuf& dst, const SBxPicBuf& src);
 
