@@ -39,11 +39,14 @@ enum SaveFormatIndex {
     SaveFormatJpeg = 4,
 };
 
-// JPEG quality of the next save; 0 or less means 95.
+// JPEG quality of the next save; 0 or less means 95, above 100 means 100.
 extern int jpegQuality;
 
-// Reads an 8-bit grey or colour picture. On failure returns false and leaves
-// picture untouched; on success picture is reallocated and holds the file.
+// Reads an 8-bit grey or colour picture; 16-bit, palette, CMYK and alpha
+// pictures, and pictures too large for a buffer, are refused. The format is
+// found from the content first, then from the name. On failure returns false
+// and leaves picture untouched; on success picture is reallocated and holds
+// the file.
 bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path);
 
 // Writes picture (8 or 16 bits, 1 or 3 components) to target in the format
