@@ -6,6 +6,7 @@
 #include <random>
 
 #include "freeimage_bridge.h"
+#include "png_profile.h"
 
 #if defined(_WIN32) && !defined(__WINE__)
 #include <io.h>
@@ -84,8 +85,13 @@ void CopyMetadata(FIBITMAP* bitmap, const PicPathChar* source) {
     if (!sourceBitmap) throw ImageReadError(PathText(source));
     FreeImage_CloneMetadata(bitmap, sourceBitmap.get());
     const FIICCPROFILE* profile = FreeImage_GetICCProfile(sourceBitmap.get());
-    if (profile && profile->data && profile->size > 0)
+    if (profile && profile->data && profile->size > 0) {
         FreeImage_CreateICCProfile(bitmap, profile->data, profile->size);
+    } else if (format == FIF_PNG) {
+        // FreeImage's PNG loader drops the profile, so it is read from the file.
+        std::vector<uint8_t> pngProfile = ReadPngIccProfile(source);
+        if (!pngProfile.empty()) FreeImage_CreateICCProfile(bitmap, pngProfile.data(), long(pngProfile.size()));
+    }
 }
 
 unsigned ReadFileProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {

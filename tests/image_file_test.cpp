@@ -10,9 +10,11 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"
+#include "picbuf/png_profile.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -99,33 +101,57 @@ double MeanAbsoluteDifference(const SBxPicBuf& a, const SBxPicBuf& b) {
     return sum / (static_cast<double>(a.width) * a.height * a.components);
 }
 
-// The ICC profile in a PNG's iCCP chunk (name, 0, method, deflated profile).
 std::string PngProfile(const std::string& path) {
-    const std::string png = ReadBytes(path);
-    for (size_t at = 8; at + 12 <= png.size();) {
-        const uint32_t length = uint32_t(uint8_t(png[at])) << 24 | uint32_t(uint8_t(png[at + 1])) << 16 |
-                                uint32_t(uint8_t(png[at + 2])) << 8 | uint8_t(png[at + 3]);
-        if (png.compare(at + 4, 4, "iCCP") == 0) {
-            const std::string body = png.substr(at + 8, length);
-            const size_t compressed = body.find('\0') + 2;
-            std::string profile(1 << 16, '\0');
-            const DWORD size = FreeImage_ZLibUncompress(
-                reinterpret_cast<BYTE*>(&profile[0]), DWORD(profile.size()),
-                reinterpret_cast<BYTE*>(const_cast<char*>(body.data() + compressed)), DWORD(body.size() - compressed));
-            return profile.substr(0, size);
-        }
-        at += 12 + length;
-    }
-    return "";
+    const std::vector<uint8_t> profile = ReadPngIccProfile(path.c_str());
+    return std::string(profile.begin(), profile.end());
 }
+
+std::string BigEndian32(uint32_t value) {
+    return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+}
+
+uint32_t Crc32(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// A well-formed PNG chunk (length, type, data, CRC), whatever its data holds.
+std::string PngChunk(const std::string& type, const std::string& data) {
+    return BigEndian32(uint32_t(data.size())) + type + data + BigEndian32(Crc32(type + data));
+}
+
+// png with chunk placed right after its header chunk (signature and IHDR take 33 bytes).
+std::string WithChunkAfterHeader(const std::string& png, const std::string& chunk) {
+    return png.substr(0, 33) + chunk + png.substr(33);
+}
+
+std::string Deflate(const std::string& bytes) {
+    std::string out(bytes.size() + bytes.size() / 100 + 64, '\0');
+    out.resize(FreeImage_ZLibCompress(reinterpret_cast<BYTE*>(&out[0]), DWORD(out.size()),
+                                      reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())), DWORD(bytes.size())));
+    return out;
+}
+
+// iCCP chunk data: profile name, NUL, compression method, compressed profile.
+std::string IccpData(const std::string& name, char method, const std::string& compressed) {
+    return name + '\0' + method + compressed;
+}
+
+std::string WithClaimedSize(std::string icc, uint32_t size) { return icc.replace(0, 4, BigEndian32(size)); }
 
 // An RGB display profile header with no tags and a made-up creator: enough
 // for libpng, which refuses to write a profile whose header does not hold up.
-std::string MinimalIccProfile() {
-    std::string icc(132, '\0');
+// Bytes past the header are filler that compresses poorly.
+std::string MinimalIccProfile(uint32_t bytes = 132) {
+    std::string icc(bytes, '\0');
+    for (uint32_t i = 132; i < bytes; ++i) icc[i] = char((i * 2654435761u) >> 13);
     auto put = [&](size_t at, const char* text) { std::memcpy(&icc[at], text, 4); };
     auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) icc[at + i] = char(v >> (24 - 8 * i)); };
-    put32(0, 132);
+    put32(0, bytes);
     put32(8, 0x02100000);  // version 2.1
     put(12, "mntr");
     put(16, "RGB ");
@@ -404,7 +430,7 @@ TEST(ImageFileSave, CarriesMetadataAndProfileOfTheSource) {
     EXPECT_EQ(IccBytes(saved.get()), icc);
 
     // PNG and TIFF carry the profile and XMP too. FreeImage reads no profile
-    // back from PNG, so the PNG's iCCP chunk is read here.
+    // back from PNG, so the PNG's iCCP chunk is read directly.
     for (int index : {SaveFormatPng, SaveFormatTiff}) {
         const std::string path = folder.path(index == SaveFormatPng ? "painted.png" : "painted.tif");
         ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), sourcePath.c_str(), index));
@@ -477,3 +503,108 @@ TEST(ImageFileSave, FailedSavesLeaveTheTargetAloneAndNoTemporaryFile) {
     EXPECT_EQ(FolderEntries(folder), (std::set<std::string>{"kept.jpg", "a_folder.png"}));
 }
 
+
+TEST(ImageFileSave, CarriesTheProfileOfAPngSource) {
+    ScratchFolder folder;
+    PicBufHolder picture;
+    MakeTestPicture(picture, 20, 12, 3, 8);
+    // 96 KiB does not fit the first buffer the profile is inflated into.
+    for (uint32_t profileBytes : {132u, 96u << 10}) {
+        SCOPED_TRACE(profileBytes);
+        const std::string icc = MinimalIccProfile(profileBytes);
+        BitmapHolder source = PatternBitmap(FIT_BITMAP, 24, 16, 24);
+        FreeImage_CreateICCProfile(source.get(), const_cast<char*>(icc.data()), long(icc.size()));
+        const std::string sourcePath = folder.path("source.png");
+        SaveFixture(source.get(), FIF_PNG, sourcePath);
+        ASSERT_NE(ReadBytes(sourcePath).find("iCCP"), std::string::npos);
+
+        for (int index : {SaveFormatJpeg, SaveFormatTiff, SaveFormatPng}) {
+            const std::string path = folder.path("painted" + std::to_string(index));
+            ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), sourcePath.c_str(), index)) << path;
+            BitmapHolder saved(FreeImage_Load(FileFormat(path), path.c_str()));
+            ASSERT_TRUE(saved) << path;
+            EXPECT_EQ(index == SaveFormatPng ? PngProfile(path) : IccBytes(saved.get()), icc) << path;
+        }
+    }
+}
+
+TEST(ImageFileSave, DamagedPngProfileIsLeftOutAndTheSaveGoesOn) {
+    ScratchFolder folder;
+    BitmapHolder plain = PatternBitmap(FIT_BITMAP, 24, 16, 24);
+    const std::string plainPath = folder.path("plain.png");
+    SaveFixture(plain.get(), FIF_PNG, plainPath);
+    const std::string png = ReadBytes(plainPath);
+    const std::string icc = MinimalIccProfile(), deflated = Deflate(icc);
+    const std::string large = MinimalIccProfile(96u << 10);
+    std::string tiny = MinimalIccProfile();
+    tiny = WithClaimedSize(tiny.substr(0, 100), 100);
+
+    PicBufHolder picture;
+    MakeTestPicture(picture, 16, 10, 3, 8);
+    const std::string source = folder.path("source.png"), target = folder.path("painted.jpg");
+    auto savedProfile = [&](const std::string& iccpData) {
+        WriteBytes(source, WithChunkAfterHeader(png, PngChunk("iCCP", iccpData)));
+        EXPECT_TRUE(SavePicture(picture.buf, target.c_str(), source.c_str(), SaveFormatJpeg));
+        BitmapHolder saved(FreeImage_Load(FIF_JPEG, target.c_str()));
+        return saved ? IccBytes(saved.get()) : "no file";
+    };
+    // The sound chunk is carried, so each case below fails by what it breaks.
+    ASSERT_EQ(savedProfile(IccpData("icc", 0, deflated)), icc);
+
+    struct Case { const char* what; std::string data; };
+    const Case cases[] = {
+        {"garbage stream", IccpData("icc", 0, "\x78\x9c" + std::string(40, '\x5a'))},
+        {"stream cut short", IccpData("icc", 0, deflated.substr(0, deflated.size() / 2))},
+        {"claims 1 GB", IccpData("icc", 0, Deflate(WithClaimedSize(icc, 1u << 30)))},
+        {"claims 4 bytes more", IccpData("icc", 0, Deflate(WithClaimedSize(icc, 136)))},
+        {"under 128 bytes", IccpData("icc", 0, Deflate(tiny))},
+        {"large, claims 1 GB", IccpData("icc", 0, Deflate(WithClaimedSize(large, 1u << 30)))},
+        {"large, claims less", IccpData("icc", 0, Deflate(WithClaimedSize(large, 80u << 10)))},
+        {"large, claims more", IccpData("icc", 0, Deflate(WithClaimedSize(large, 200u << 10)))},
+        {"large, cut, claims 60 MB", IccpData("icc", 0, Deflate(WithClaimedSize(large, 60u << 20)).substr(0, 300))},
+        {"unknown compression", IccpData("icc", 1, deflated)},
+        {"empty name", IccpData("", 0, deflated)},
+        {"name without end", std::string(90, 'n') + deflated},
+        {"nothing after the name", std::string("icc\0", 4)},
+        {"empty chunk", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(savedProfile(c.data), "") << c.what;
+}
+
+TEST(PngProfileReader, CutFilesAndLyingLengthsGiveNoProfile) {
+    ScratchFolder folder;
+    BitmapHolder plain = PatternBitmap(FIT_BITMAP, 12, 8, 24);
+    const std::string plainPath = folder.path("plain.png");
+    SaveFixture(plain.get(), FIF_PNG, plainPath);
+    const std::string png = ReadBytes(plainPath);
+    const std::string icc = MinimalIccProfile();
+    const std::string chunk = PngChunk("iCCP", IccpData("icc", 0, Deflate(icc)));
+    const std::string withProfile = WithChunkAfterHeader(png, chunk);
+    const std::string path = folder.path("test.png");
+    WriteBytes(path, withProfile);
+    ASSERT_EQ(PngProfile(path), icc);
+
+    // Cut anywhere before the end of the profile's data.
+    for (size_t cut = 0; cut < 33 + chunk.size() - 4; ++cut) {
+        WriteBytes(path, withProfile.substr(0, cut));
+        EXPECT_EQ(PngProfile(path), "") << "cut at " << cut;
+    }
+    // Lengths running past the end of the file, on the header chunk and the profile's.
+    for (size_t at : {size_t(8), size_t(33)}) {
+        for (uint32_t length : {0xFFFFFFFFu, 0x7FFFFFFFu, uint32_t(withProfile.size())}) {
+            std::string bytes = withProfile;
+            bytes.replace(at, 4, BigEndian32(length));
+            WriteBytes(path, bytes);
+            EXPECT_EQ(PngProfile(path), "") << "length " << length << " at " << at;
+        }
+    }
+    // A profile after the pixel data does not count.
+    WriteBytes(path, png.substr(0, png.size() - 12) + chunk + png.substr(png.size() - 12));
+    EXPECT_EQ(PngProfile(path), "");
+
+    WriteBytes(path, "not a picture");
+    EXPECT_EQ(PngProfile(path), "");
+    EXPECT_EQ(PngProfile(folder.path("missing.png")), "");
+    EXPECT_TRUE(ReadPngIccProfile("").empty());
+    EXPECT_TRUE(ReadPngIccProfile(nullptr).empty());
+}
