@@ -1,0 +1,101 @@
+// Resource ids, shared by ostrivel.rc and the code.
+#pragma once
+
+// Strings: the window title and the window class name.
+#define IDS_APP_TITLE 103
+#define IDS_CLASS_NAME 109
+
+#define IDI_OSTRIVEL 148
+#define IDR_POPUP_MENU 110
+#define IDR_ACCELERATORS 109
+
+// Dialogs
+#define IDD_OPTIONS 158
+#define IDD_JPEG_QUALITY 159
+#define IDD_ORIGINAL 163
+#define IDD_SMUDGE 164
+#define IDD_REDRAW 165
+
+// Commands of the toolbar, the popup menu and the accelerators
+#define IDM_ABOUT 104
+#define IDM_EXIT 105
+#define IDM_OPEN 32771
+#define IDM_SAVE_AS 32773
+#define IDM_HELP_KEY 32788
+#define IDM_CLOSE 32790
+#define IDM_VISIT_WEB_SITE 32792
+#define IDM_ZOOM_IN 32793
+#define IDM_ZOOM_OUT 32794
+#define IDM_ZOOM_FIT 32795
+#define IDM_PAN_LEFT 32797
+#define IDM_PAN_RIGHT 32798
+#define IDM_PAN_UP 32801
+#define IDM_PAN_DOWN 32802
+#define IDM_REPAINT_ORIGINAL 32805
+#define IDM_REPAINT_SMUDGE 32807
+#define IDM_ZOOM_100 32809
+#define IDM_ZOOM_BOX 32810
+#define IDM_MENU 32811
+#define IDM_SPACER 32812
+#define IDM_OPTIONS 32813
+#define IDM_REPAINT_REDRAW 32815
+
+// Child window ids of the main window
+#define IDC_TOOLBAR 109
+
+// Controls shared by the three repaint dialogs
+#define IDC_PROGRESS 1079
+#define IDC_ABORT 1080
+#define IDC_PREVIEW 1103
+
+// Options dialog (158)
+#define IDC_LANGUAGE_LIST 1081
+#define IDC_LANGUAGE_LABEL 1083
+
+// JPEG quality panel (159) of the save dialog
+#define IDC_JPEG_SLIDER 1072
+#define IDC_JPEG_LABEL 1083
+#define IDC_JPEG_RANGE 1084
+#define IDC_JPEG_VALUE 1086
+// The save dialog's own file type box
+#define IDC_SAVE_FILE_TYPE 1136
+
+// Original dialog (163)
+#define IDC_ORIG_SMOOTHING_GROUP 1111
+#define IDC_ORIG_SMOOTHNESS_LABEL 1113
+#define IDC_ORIG_SMOOTHNESS 1101
+#define IDC_ORIG_SMOOTHNESS_VALUE 1116
+#define IDC_ORIG_WEAK_EDGES_LABEL 1115
+#define IDC_ORIG_WEAK_EDGES 1104
+#define IDC_ORIG_WEAK_EDGES_VALUE 1118
+#define IDC_ORIG_SHARPENING_GROUP 1112
+#define IDC_ORIG_FLATTEN_ON 1119
+#define IDC_ORIG_FLATTEN 1105
+#define IDC_ORIG_FLATTEN_VALUE 1120
+#define IDC_ORIG_SHARPEN_ON 1089
+#define IDC_ORIG_SHARPEN 1106
+#define IDC_ORIG_SHARPEN_VALUE 1121
+#define IDC_ORIG_DEFAULT 1081
+
+// Smudge dialog (164)
+#define IDC_SMUDGE_DETAILS_LABEL 1127
+#define IDC_SMUDGE_DETAILS 1072
+#define IDC_SMUDGE_DETAILS_VALUE 1117
+#define IDC_SMUDGE_PROLONGATION_LABEL 1128
+#define IDC_SMUDGE_PROLONGATION 1123
+#define IDC_SMUDGE_PROLONGATION_VALUE 1125
+#define IDC_SMUDGE_SIGMA_LABEL 1114
+#define IDC_SMUDGE_SIGMA 1124
+#define IDC_SMUDGE_SIGMA_VALUE 1126
+
+// Redraw dialog (165)
+#define IDC_REDRAW_EDGES_GROUP 1133
+#define IDC_REDRAW_DETAILS_LABEL 1127
+#define IDC_REDRAW_DETAILS 1072
+#define IDC_REDRAW_DETAILS_VALUE 1117
+#define IDC_REDRAW_CUT_LABEL 1128
+#define IDC_REDRAW_CUT 1123
+#define IDC_REDRAW_CUT_VALUE 1125
+#define IDC_REDRAW_COLORS_GROUP 1134
+#define IDC_REDRAW_FUSE 1138
+#define IDC_REDRAW_LEVEL 1081

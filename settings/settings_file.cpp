@@ -1,0 +1,119 @@
+// The settings file: section "General" of an INI text in the user's roaming
+// application-data folder. Read when the main window is created, written
+// back when it is destroyed; the crash marker is "1" in between.
+#include "settings.h"
+
+#include <shlobj.h>
+
+int32_t uiFuseToImage;
+int32_t uiEdgeDetails;
+int32_t uiEdgeCut;
+int32_t uiQuantization;
+int32_t uiDetails;
+int32_t uiProlongation;
+int32_t uiSigma;
+int32_t uiCycles;
+int32_t uiSmoothAlpha;
+int32_t uiLocality;
+int32_t uiRelaxation;
+int32_t uiDoShock;
+int32_t uiDoLoG;
+int32_t uiDoWeickert;
+int32_t uiFlatten;
+int32_t uiLoGPower;
+int32_t uiWeickertPower;
+int32_t jpegSetting = 90;
+bool crashedLastTime;
+
+namespace {
+
+const WCHAR kSection[] = L"General";
+const WCHAR kProduct[] = L"Ostrivel";
+const WCHAR kCrashKey[] = L"Crashed Last Time";
+
+struct SettingsKey {
+    const WCHAR* name;
+    const WCHAR* defaultValue;
+    int32_t* value;
+};
+
+// Read and written in this order.
+const SettingsKey kUiKeys[] = {
+    {L"uiFuseToImage", L"0", &uiFuseToImage},
+    {L"uiEdgeDetails", L"10", &uiEdgeDetails},
+    {L"uiEdgeCut", L"50", &uiEdgeCut},
+    {L"uiQuantization", L"1", &uiQuantization},
+    {L"uiDetails", L"10", &uiDetails},
+    {L"uiProlongation", L"50", &uiProlongation},
+    {L"uiSigma", L"30", &uiSigma},
+    {L"uiCycles", L"5", &uiCycles},
+    {L"uiSmoothAlpha", L"5", &uiSmoothAlpha},
+    {L"uiLocality", L"5", &uiLocality},
+    {L"uiRelaxation", L"20", &uiRelaxation},
+    {L"uiDoShock", L"0", &uiDoShock},
+    {L"uiDoLoG", L"1", &uiDoLoG},
+    {L"uiDoWeickert", L"0", &uiDoWeickert},
+    {L"uiFlatten", L"20", &uiFlatten},
+    {L"uiLoGPower", L"10", &uiLoGPower},
+    {L"uiWeickertPower", L"10", &uiWeickertPower},
+};
+
+}  // namespace
+
+bool SettingsFilePath(WCHAR path[MAX_PATH]) {
+    path[0] = 0;
+    WCHAR folder[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return false;
+    // folder \ Ostrivel \ Ostrivel.txt must fit, terminator included.
+    if (lstrlenW(folder) + 2 * lstrlenW(kProduct) + 6 >= MAX_PATH) return false;
+    wsprintfW(path, L"%s\\%s", folder, kProduct);
+    CreateDirectoryW(path, nullptr);  // an existing folder is fine
+    wsprintfW(path, L"%s\\%s\\%s.txt", folder, kProduct, kProduct);
+    return true;
+}
+
+int32_t ParseSettingsInt(const WCHAR* text) {
+    const WCHAR* p = text;
+    while (*p == L' ' || *p == L'\t') ++p;
+    bool negative = false;
+    if (*p == L'+' || *p == L'-') negative = *p++ == L'-';
+    int64_t value = 0;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        value = value * 10 + (*p - L'0');
+        if (value > INT32_MAX) value = int64_t(INT32_MAX) + 1;  // held just past the limit
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+int32_t ReadSettingsInt(const WCHAR* key, const WCHAR* defaultValue) {
+    WCHAR path[MAX_PATH];
+    if (!SettingsFilePath(path)) return ParseSettingsInt(defaultValue);
+    WCHAR text[LANGUAGE_TEXT_SIZE];
+    GetPrivateProfileStringW(kSection, key, defaultValue, text, LANGUAGE_TEXT_SIZE, path);
+    return ParseSettingsInt(text);
+}
+
+void WriteSettingsInt(const WCHAR* key, int32_t value) {
+    WCHAR path[MAX_PATH];
+    if (!SettingsFilePath(path)) return;
+    WCHAR text[16];
+    wsprintfW(text, L"%i", value);
+    WritePrivateProfileStringW(kSection, key, text, path);  // a failed write is ignored
+}
+
+void LoadSettings() {
+    LoadLanguageList();
+    crashedLastTime = ReadSettingsInt(kCrashKey, L"0") != 0;
+    WriteSettingsInt(kCrashKey, 1);
+    for (const SettingsKey& key : kUiKeys) *key.value = ReadSettingsInt(key.name, key.defaultValue);
+    jpegSetting = ReadSettingsInt(L"jpeg", L"90");
+    if (jpegSetting < 20) jpegSetting = 90;
+}
+
+void SaveSettings() {
+    WriteSettingsInt(kCrashKey, 0);
+    for (const SettingsKey& key : kUiKeys) WriteSettingsInt(key.name, *key.value);
+}

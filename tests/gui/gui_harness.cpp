@@ -1,0 +1,315 @@
+#include "gui_harness.h"
+
+#include <gdiplus.h>
+#include <shlobj.h>
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <algorithm>
+
+namespace {
+
+int passed, failed;
+
+struct DialogWatch {
+    DialogHandler handler;
+    std::vector<SeenDialog> seen;
+    std::vector<HWND> finished;  // handled, not to be handed over again
+    bool busy;
+};
+DialogWatch* currentWatch;
+
+std::vector<std::function<void()>> scheduledSteps;
+size_t nextStep;
+bool stepRunning;
+UINT_PTR stepTimer;
+
+std::string WindowText(HWND window) {
+    WCHAR text[1024];
+    GetWindowTextW(window, text, 1024);
+    return Utf8(text);
+}
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM list) {
+    WCHAR className[16];
+    if (IsWindowVisible(window) && GetClassNameW(window, className, 16) && lstrcmpW(className, L"#32770") == 0)
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+bool Contains(const std::vector<HWND>& list, HWND window) {
+    return std::find(list.begin(), list.end(), window) != list.end();
+}
+
+void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD) {
+    DialogWatch* watch = currentWatch;
+    if (!watch || watch->busy) return;
+    watch->busy = true;
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialog, reinterpret_cast<LPARAM>(&dialogs));
+    for (HWND dialog : dialogs) {
+        if (Contains(watch->finished, dialog)) continue;
+        const SeenDialog* seen = nullptr;
+        for (const SeenDialog& s : watch->seen)
+            if (s.window == dialog) seen = &s;
+        if (!seen) {
+            SeenDialog s;
+            s.window = dialog;
+            s.owner = GetWindow(dialog, GW_OWNER);
+            s.ownerVisible = s.owner && IsWindowVisible(s.owner);
+            s.title = WindowText(dialog);
+            HWND text = GetDlgItem(dialog, 0xFFFF);
+            if (text) s.text = WindowText(text);
+            watch->seen.push_back(s);
+            seen = &watch->seen.back();
+        }
+        SeenDialog copy = *seen;  // the handler may open further dialogs
+        bool done = true;
+        if (watch->handler)
+            done = watch->handler(dialog, copy);
+        else
+            PressButton(dialog, IDOK);
+        if (done) watch->finished.push_back(dialog);
+    }
+    watch->busy = false;
+}
+
+void CALLBACK StepTimer(HWND, UINT, UINT_PTR, DWORD) {
+    if (stepRunning) return;  // a step's modal loop lets the timer fire again
+    if (nextStep >= scheduledSteps.size()) {
+        KillTimer(nullptr, stepTimer);
+        stepTimer = 0;
+        return;
+    }
+    stepRunning = true;
+    std::function<void()> step = scheduledSteps[nextStep++];
+    step();
+    stepRunning = false;
+}
+
+DWORD WINAPI Watchdog(LPVOID seconds) {
+    Sleep(static_cast<DWORD>(reinterpret_cast<INT_PTR>(seconds)) * 1000);
+    printf("FAIL: no result after %d s; the test hung\n", static_cast<int>(reinterpret_cast<INT_PTR>(seconds)));
+    printf("gui: %d passed, %d failed\n", passed, failed + 1);
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return 0;
+}
+
+WideString ModuleFolder() {
+    WCHAR path[1024];
+    DWORD length = GetModuleFileNameW(nullptr, path, 1024);
+    path[length < 1024 ? length : 0] = 0;
+    WCHAR* cut = path;
+    for (WCHAR* p = path; *p; ++p)
+        if (*p == L'\\') cut = p;
+    *cut = 0;
+    return path;
+}
+
+bool WriteWholeFile(const WideString& path, const void* data, DWORD size) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, data, size, &written, nullptr);
+    CloseHandle(file);
+    return ok && written == size;
+}
+
+}  // namespace
+
+std::string Utf8(const WCHAR* text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::string result(size - 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
+    return result;
+}
+
+WideString Widen(const std::string& utf8) {
+    int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    if (size <= 1) return WideString();
+    WideString result(size - 1, 0);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &result[0], size);
+    return result;
+}
+
+bool Check(bool ok, const char* format, ...) {
+    if (ok) {
+        ++passed;
+        return true;
+    }
+    ++failed;
+    va_list args;
+    va_start(args, format);
+    printf("FAIL: ");
+    vprintf(format, args);
+    printf("\n");
+    va_end(args);
+    fflush(stdout);
+    return false;
+}
+
+void Section(const char* name) {
+    printf("-- %s\n", name);
+    fflush(stdout);
+}
+
+int Summary() {
+    printf("gui: %d passed, %d failed\n", passed, failed);
+    fflush(stdout);
+    return failed == 0 && passed > 0 ? 0 : 1;
+}
+
+void StartWatchdog(int seconds) {
+    HANDLE thread = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(static_cast<INT_PTR>(seconds)), 0,
+                                 nullptr);
+    if (thread) CloseHandle(thread);
+}
+
+std::vector<SeenDialog> WithDialogs(const std::function<void()>& body, const DialogHandler& handler) {
+    DialogWatch watch{handler, {}, {}, false};
+    DialogWatch* outer = currentWatch;
+    currentWatch = &watch;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, DialogTimer);
+    body();
+    KillTimer(nullptr, timer);
+    currentWatch = outer;
+    return watch.seen;
+}
+
+void PressButton(HWND dialog, int id) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+
+void ScheduleSteps(std::vector<std::function<void()>> steps, UINT intervalMs) {
+    scheduledSteps = std::move(steps);
+    nextStep = 0;
+    stepRunning = false;
+    stepTimer = SetTimer(nullptr, 0, intervalMs, StepTimer);
+}
+
+void PumpMessages(DWORD ms) {
+    DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;  // a destroyed main window's quit is not ours
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(10);
+    } while (GetTickCount() - start < ms);
+}
+
+WideString TestSettingsFolder() {
+    WCHAR folder[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return WideString();
+    return WideString(folder) + L"\\Ostrivel";
+}
+
+WideString TestSettingsFile() { return TestSettingsFolder() + L"\\Ostrivel.txt"; }
+
+void RemoveSettingsFolder() {
+    DeleteFileW(TestSettingsFile().c_str());
+    RemoveDirectoryW(TestSettingsFolder().c_str());
+}
+
+std::string ReadSettingsKey(const char* key, const char* missing) {
+    WCHAR text[1024];
+    GetPrivateProfileStringW(L"General", Widen(key).c_str(), Widen(missing).c_str(), text, 1024,
+                             TestSettingsFile().c_str());
+    return Utf8(text);
+}
+
+void WriteSettingsKey(const char* key, const char* value) {
+    CreateDirectoryW(TestSettingsFolder().c_str(), nullptr);
+    WritePrivateProfileStringW(L"General", Widen(key).c_str(), Widen(value).c_str(), TestSettingsFile().c_str());
+}
+
+WideString TestLanguageFile() { return ModuleFolder() + L"\\Ostrivel_loc.ini"; }
+
+void WriteLanguageFile(const std::string& utf8) {
+    WideString text = WideString(1, 0xFEFF) + Widen(utf8);
+    WriteWholeFile(TestLanguageFile(), text.data(), static_cast<DWORD>(text.size() * sizeof(WCHAR)));
+}
+
+void RemoveLanguageFile() { DeleteFileW(TestLanguageFile().c_str()); }
+
+bool CopyBesideToLanguageFile(const WCHAR* name) {
+    WideString source = ModuleFolder() + L"\\" + name;
+    return CopyFileW(source.c_str(), TestLanguageFile().c_str(), FALSE) != 0;
+}
+
+long RunSelf(const WCHAR* arguments, DWORD timeoutMs) {
+    WCHAR program[1024];
+    DWORD length = GetModuleFileNameW(nullptr, program, 1000);
+    program[length < 1000 ? length : 0] = 0;
+#ifdef __WINE__
+    // A Winelib program's .exe is a launcher script; the program proper is the .so beside it.
+    lstrcatW(program, L".so");
+#endif
+    WideString commandLine = WideString(L"\"") + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    long result = -1;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result = static_cast<long>(code);
+    } else {
+        TerminateProcess(process.hProcess, 99);
+    }
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+bool HasArgument(const WCHAR* argument) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    bool found = false;
+    for (int i = 1; arguments && i < count; ++i)
+        if (lstrcmpW(arguments[i], argument) == 0) found = true;
+    LocalFree(arguments);
+    return found;
+}
+
+bool SaveWindowPng(HWND window, const WCHAR* path) {
+    RECT rect;
+    if (!GetWindowRect(window, &rect)) return false;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    using namespace Gdiplus;
+    GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    bool saved = false;
+    if (GdiplusStartup(&token, &input, nullptr) == Ok) {
+        GpBitmap* image = nullptr;
+        if (DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Ok) {
+            // The PNG encoder of GDI+.
+            const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+            saved = DllExports::GdipSaveImageToFile(image, path, &png, nullptr) == Ok;
+            DllExports::GdipDisposeImage(image);
+        }
+        GdiplusShutdown(token);
+    }
+    DeleteObject(bitmap);
+    return saved;
+}
+
+COLORREF ClientPixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return colour;
+}
