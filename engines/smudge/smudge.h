@@ -1,0 +1,79 @@
+// Smudge repaint: every component of a picture is smeared along the
+// picture's own structure by CImg's tensor-driven anisotropic blur, steered
+// by one diffusion-tensor field computed from a grey copy of the picture.
+// Pictures under 500 pixels in either dimension are processed whole, larger
+// ones in tiles of about 500 x 500 pixels with 50 pixels of context on each
+// side, all steered by the one whole-picture field.
+//
+// Progress goes out through ReportProgress (ProgressRule::WhenBarShown):
+// 1 step for a whole grey picture, 4 for a whole colour picture, 3 + tiles
+// x components for a tiled one. abortRequested is polled between steps and
+// inside the smoothing's loops; an aborted result is partly written and is
+// discarded by the caller. Memory running short passes through as CImg's
+// CImgInstanceException or std::bad_alloc (a picture buffer the engine could
+// not allocate); everything the engine allocates is released on every path
+// out.
+#pragma once
+
+#include <vector>
+
+#include "picbuf/picbuf.h"
+
+// The dialog's slider positions, as the worker receives them, and the
+// pictures of one full run.
+struct SmudgeJob {
+    float details = 10;       // 1..100
+    float prolongation = 50;  // 1..100
+    float sigma = 30;         // 0..100
+    const SBxPicBuf* source = nullptr;
+    SBxPicBuf* result = nullptr;
+};
+
+// The engine's arguments (CImg's sharpness, alpha and sigma of the
+// diffusion tensors).
+struct SmudgeArguments {
+    float sharpness;
+    float alpha;
+    float sigma;
+};
+
+// sharpness = (100 - prolongation) / 200, alpha = details / 25,
+// sigma = sigma / 10 + 1, in single precision; the defaults give 0.25, 0.4, 4.
+SmudgeArguments SmudgeArgumentsFromSliders(float details, float prolongation, float sigma);
+SmudgeArguments SmudgeArgumentsFromSliders(const SmudgeJob& job);
+
+constexpr int kSmudgeTileSize = 500;    // threshold for tiling and tile count divisor
+constexpr int kSmudgeTileMargin = 50;   // context on each side of a tile, clipped to the picture
+
+// One tile: the rectangle it writes back and the larger one it smooths.
+struct SmudgeTile {
+    CBxRect inner;
+    CBxRect outer;
+};
+
+// The tiles of a picture of at least 500 x 500 pixels, row by row: nx =
+// width / 500 columns, ny = height / 500 rows; the inner rectangles cover
+// the picture exactly once. Empty for a smaller picture.
+std::vector<SmudgeTile> SmudgeTileGrid(int width, int height);
+
+// The progress steps a complete run over source reports.
+int SmudgeProgressTotal(const SBxPicBuf& source);
+
+// How the components of a picture or tile are smoothed. Together is the
+// engine's way: one pass over all components that traces each streamline
+// once, and in a tile only for the pixels that are written back. It gives
+// exactly the bytes of OneByOne (CImg's smoothing of the whole tile, one
+// call per component plane), which is kept to check that.
+enum class SmudgeComponents { Together, OneByOne };
+
+// Fills result (allocated by the caller with the source's width, height,
+// components and depth) from source. A result of another geometry is left
+// untouched.
+void SmudgeRepaint(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
+                   SmudgeComponents components = SmudgeComponents::Together);
+
+// The two paths SmudgeRepaint chooses between, for tests.
+void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
+                 SmudgeComponents components = SmudgeComponents::Together);
+void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
+                 SmudgeComponents components = SmudgeComponents::Together);
