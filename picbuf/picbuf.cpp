@@ -220,29 +220,48 @@ bool TransformInterpolated(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap
     AxisTaps ty = BuildTaps(ys, y0, y1, src.height, kernel);
     const int firstTap = fourTaps ? 0 : 1, lastTap = fourTaps ? 4 : 3;
     const size_t columns = static_cast<size_t>(x1 - x0);
+
+    // Horizontal passes of source rows, each computed once: zoomed in, many
+    // destination rows blend the same few source rows. Rows are asked for in
+    // increasing order, so the lowest cached row is the one to drop.
+    std::vector<int32_t> passes[4];
+    int passRow[4] = {-1, -1, -1, -1};
+    auto horizontalPass = [&](int sourceRow) -> const int32_t* {
+        int slot = 0;
+        for (int s = 0; s < 4; ++s) {
+            if (passRow[s] == sourceRow) return passes[s].data();
+            if (passRow[s] < passRow[slot]) slot = s;
+        }
+        passes[slot].resize(columns * 3);
+        int32_t* out = passes[slot].data();
+        const uint8_t* row = PicRow(src, sourceRow);
+        for (size_t k = 0; k < columns; ++k) {
+            int32_t b = 0, g = 0, r = 0;
+            for (int i = firstTap; i < lastTap; ++i) {
+                const uint8_t* p = row + 3 * static_cast<size_t>(tx.index[k * 4 + i]);
+                int wx = tx.weight[k * 4 + i];
+                b += wx * p[0];
+                g += wx * p[1];
+                r += wx * p[2];
+            }
+            // Rows are weighted on a 4096 scale too; drop 12 bits here to stay within 32 bits.
+            out[k * 3] = (b + 2048) >> 12;
+            out[k * 3 + 1] = (g + 2048) >> 12;
+            out[k * 3 + 2] = (r + 2048) >> 12;
+        }
+        passRow[slot] = sourceRow;
+        return out;
+    };
+
     std::vector<int32_t> line(columns * 3);
     for (int y = y0; y < y1; ++y) {
         size_t ky = static_cast<size_t>(y - y0) * 4;
-        // Horizontal pass of each of the needed source rows, summed vertically.
         std::fill(line.begin(), line.end(), 0);
         for (int j = firstTap; j < lastTap; ++j) {
             int wy = ty.weight[ky + j];
             if (wy == 0) continue;
-            const uint8_t* row = PicRow(src, ty.index[ky + j]);
-            for (size_t k = 0; k < columns; ++k) {
-                int32_t b = 0, g = 0, r = 0;
-                for (int i = firstTap; i < lastTap; ++i) {
-                    const uint8_t* p = row + 3 * static_cast<size_t>(tx.index[k * 4 + i]);
-                    int wx = tx.weight[k * 4 + i];
-                    b += wx * p[0];
-                    g += wx * p[1];
-                    r += wx * p[2];
-                }
-                // Rows are weighted on a 4096 scale too; drop 12 bits here to stay within 32 bits.
-                line[k * 3] += wy * ((b + 2048) >> 12);
-                line[k * 3 + 1] += wy * ((g + 2048) >> 12);
-                line[k * 3 + 2] += wy * ((r + 2048) >> 12);
-            }
+            const int32_t* pass = horizontalPass(ty.index[ky + j]);
+            for (size_t i = 0; i < columns * 3; ++i) line[i] += wy * pass[i];
         }
         uint8_t* out = PicRow(dst, y) + 3 * static_cast<size_t>(x0);
         for (size_t i = 0; i < columns * 3; ++i) {
