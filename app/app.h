@@ -1,9 +1,17 @@
-// Application shell: start-up, the main window and its commands, the
-// message loop and the shut-down order.
+// Application shell: start-up, the main window with its document and
+// commands, the image view, the dialog container, the open and save dialogs,
+// the message loop and the shut-down order.
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "picbuf/image_file.h"
+#include "picbuf/picbuf.h"
 
 // Messages of the repaint protocol and of the zoom box; both parameters 0.
 enum : UINT {
@@ -19,6 +27,9 @@ enum : UINT {
     UM_PREVIEW = 4277,
 };
 
+// Characters of a path, terminator included.
+enum { PATH_CHARS = 1024 };
+
 // Process-wide state of the shell.
 struct AppGlobals {
     HINSTANCE instance;
@@ -27,11 +38,42 @@ struct AppGlobals {
     WCHAR title[100];       // string 103
     WCHAR className[100];   // string 109
     uint8_t unsavedResult;  // a finished run has not been saved yet
+    HWND toolbar;           // control 109
+    HWND zoomBox;           // control 32810, a child of the toolbar
+    HWND statusBar;
+    HIMAGELIST toolbarImages;
+    HFONT zoomBoxFont;
+    ULONG_PTR gdiplusToken;
+    bool comInitialized;
 };
 extern AppGlobals app;
 
+// The document, owned by the main window.
+struct Document {
+    SBxPicBuf original;  // the picture as opened
+    SBxPicBuf result;    // what is shown and saved
+    SBxPicBuf workCopy;  // input of a full run
+    WCHAR currentPath[PATH_CHARS];
+    WCHAR metadataSource[PATH_CHARS];
+    // The back buffer: a top-down 24-bit section the view renders into in
+    // client coordinates, described by backBuffer.
+    HDC backDC;
+    HBITMAP backBitmap;
+    HGDIOBJ backOldBitmap;
+    SBxPicBuf backBuffer;
+};
+extern Document document;
+
+// Shared with the repaint dialogs.
+extern HWND activeRepaintDialog;    // the open repaint dialog, or null
+extern uint8_t repaintDialogOpen;   // dropped files are ignored while set
+extern int32_t frameDragging;       // the preview frame is being dragged
+extern uint8_t cursorOverFrame;     // a frame drag may start
+
 // Grey value of the view's background.
 const BYTE kViewBackground = 48;
+
+// --- start-up (startup.cpp) ------------------------------------------------
 
 // The whole program: start-up, main window, message loop, shut-down.
 // Returns the exit code (0 also when the main window cannot be created).
@@ -45,12 +87,141 @@ HWND CreateMainWindow();
 // Runs the message loop with the accelerators until WM_QUIT; returns its code.
 int RunMessageLoop();
 
+// --- main window (main_window.cpp, toolbar.cpp) ----------------------------
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Commands of the main window (commands.cpp).
+// Toolbar with its image list, zoom box and tooltips; null on failure.
+HWND CreateMainToolbar(HWND window);
+// Stretches the spacer so the Menu button ends at the toolbar's right edge,
+// and puts the zoom box over its place.
+void LayoutToolbar();
+void EnableToolbarButton(int command, bool enable);
+bool ToolbarButtonEnabled(int command);
+// Language entry of a toolbar button's tooltip, 0 for none.
+int ToolbarTooltipEntry(int command);
+// Status bar text.
+void SetStatusText(const WCHAR* text);
+// "Ostrivel - <path>".
+void SetTitleWithPath(const WCHAR* path);
+
+// --- commands (commands.cpp) -----------------------------------------------
+
+void CmdOpen(HWND window);
+void CmdDropFiles(HWND window, HDROP drop);
+void CmdSaveAs(HWND window);
+void CmdClose(HWND window);
+void CmdRepaint(HWND window, int command);
+void CmdMenu(HWND window);
 void CmdAbout(HWND window);
 void CmdOptions(HWND window);
 void CmdVisitWebSite(HWND window);
 void CmdExit(HWND window);
 // Asks whether an unsaved result may be dropped; true to go on.
 bool ConfirmDropResult(HWND window);
+// The opening steps after a picture was read: title, status bar, result,
+// fit, render, buttons.
+void ShowOpenedPicture(HWND window, const WCHAR* path);
+
+// --- image view (view.cpp) -------------------------------------------------
+
+enum ViewSlot { ViewSlotOriginal = 1, ViewSlotResult = 2, ViewSlotNone = 3 };
+enum ViewInterpolation { ViewNearest = 0, ViewBilinear = 1, ViewBicubic = 2 };
+// Which edges the view rectangle has: hit tests, zoom anchors, painting.
+enum ViewRectKind { ViewRectHitTest, ViewRectAnchor, ViewRectPaint };
+
+const int kBackBufferWidth = 3000;
+const int kBackBufferHeight = 2000;
+const int kZoomTableSize = 8;
+const double kZoomInFactor = 1.2;
+const double kZoomOutFactor = 0.8333333333333334;  // 1 / 1.2
+extern const double kZoomTable[kZoomTableSize];
+
+struct ViewState {
+    double scale;  // screen pixels per picture pixel
+    double dstX, dstY;  // destination anchor, client coordinates
+    double srcX, srcY;  // source anchor, picture pixels
+    int interpolation;  // ViewInterpolation
+    SBxPicBuf cache[3];  // 8-bit colour copies: [ViewSlotOriginal], [ViewSlotResult]
+    bool dragging;
+    POINT dragOrigin;
+    POINT lastMouse;
+};
+extern ViewState view;
+// The preview rectangle a repaint dialog shows, in picture pixels; outlined
+// by every render while set.
+extern CBxRect* previewFrame;
+
+// The view state at creation and at Close: zoom 1, bilinear, anchors at 0.
+void ResetView();
+void FreeViewCaches();
+CBxPicMap ViewMap();
+RECT ViewRect(ViewRectKind kind);
+// Renders picture through the slot's cache into the back buffer: reuse draws
+// from the cache as it is, otherwise the cache is made afresh from picture;
+// without draw only the cache is made.
+void RenderView(const SBxPicBuf* picture, int slot, bool reuse, bool draw);
+void RenderFromCache();
+void RenderAfresh();
+// Puts the back buffer's view rectangle on the screen now.
+void PaintView();
+// WM_PAINT.
+void OnViewPaint(HWND window);
+// "<scale x 100> %" into the zoom box; the focus goes back to the main window.
+void ShowZoomText();
+void ClearDragState();
+
+// True when the result picture holds pixels.
+bool HasPicture();
+// Zoom commands; each needs a picture. ZoomToFit without draw only sets the map.
+void ZoomToFit(bool draw);
+void Zoom100();
+void ZoomBy(double factor);
+void ZoomBoxSelected(int index);
+void ZoomTextEntered();
+// Percent from a typed zoom text; false when the text is not a number.
+// The percent is not yet limited.
+bool ParseZoomText(const WCHAR* text, double& percent);
+// Moves the destination anchor (arrow keys).
+void PanView(int dx, int dy);
+void ViewMouseWheel(HWND window, WPARAM wParam, LPARAM lParam);
+void ViewLeftButtonDown(HWND window, int x, int y);
+void ViewMouseMove(int x, int y);
+void ViewLeftButtonUp();
+// Right button: the opened picture while held, the result again when released.
+void ViewCompare(HWND window, bool showOriginal);
+
+// --- dialog container (dock_container.cpp) ---------------------------------
+
+struct DockContainer {
+    HWND window;
+    uint8_t side;  // 0: at the parent's right edge, 1: left edge
+    std::vector<HWND> docked;
+};
+extern DockContainer dockContainer;
+
+HWND CreateDockContainer(HWND parent);
+// Inserts at position (0 first; past the end appends).
+void DockWindow(HWND window, size_t position);
+// Removes the first entry of window, if any.
+void UndockWindow(HWND window);
+// Stacks the docked windows from the top and fits the container to the widest.
+void LayoutDockContainer();
+
+// --- open and save (file_dialogs.cpp) --------------------------------------
+
+// A path the core takes: UTF-8 Unix paths under Wine, wide ones on Windows.
+using CorePath = std::basic_string<PicPathChar>;
+// Turns a Windows path into the core's; false when it cannot (under Wine
+// the parent folder must exist).
+bool ToCorePath(const WCHAR* windowsPath, CorePath& corePath);
+
+// Reads the picture at path (an empty path asks with the open dialog) into
+// the document's original picture; the path becomes the current file path.
+// On failure says so (entry 41) and keeps the document as it was.
+bool OpenPicture(HWND owner, const WCHAR* path);
+// The save dialog with its default name, type lists and quality panel, then
+// the write. savedPath gets the written path. False when cancelled, when
+// there is nothing to save or when saving failed (reported with entry 41).
+bool SavePictureAs(HWND owner, WCHAR savedPath[PATH_CHARS + 8]);
+

@@ -3,10 +3,151 @@
 
 #include <shellapi.h>
 
+#include "resources/resource.h"
 #include "settings/settings.h"
 
 namespace {
+
 const WCHAR kWebSite[] = L"https://ostrivel.example/";
+
+// Save As, the repaint commands and the zoom box need a picture.
+const int kPictureCommands[] = {IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW};
+
+void EnablePictureCommands(bool enable) {
+    for (int command : kPictureCommands) EnableToolbarButton(command, enable);
+    if (app.zoomBox) EnableWindow(app.zoomBox, enable);
+}
+
+bool CopyPicture(SBxPicBuf& target, const SBxPicBuf& source) {
+    return CBxPicBufAPI::ReinitHeap(target, source) && CBxPicBufAPI::Copy(target, source);
+}
+
+void ClosePictures() {
+    CBxPicBufAPI::DoneHeap(document.original);
+    CBxPicBufAPI::DoneHeap(document.result);
+    CBxPicBufAPI::Init(document.original);
+    CBxPicBufAPI::Init(document.result);
+    FreeViewCaches();
+    view.interpolation = ViewBilinear;
+}
+
+// The state without a picture: Close, and an opening that ran out of memory.
+void ShowNoPicture() {
+    SetStatusText(Lang(1));
+    EnableToolbarButton(IDM_OPEN, true);
+    EnablePictureCommands(false);
+    ClosePictures();
+    RenderView(nullptr, ViewSlotNone, false, true);
+    PaintView();
+    app.unsavedResult = 0;
+}
+
+void SetMenuText(HMENU menu, UINT item, BOOL byPosition, const WCHAR* text) {
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_STRING;
+    info.dwTypeData = const_cast<LPWSTR>(text);
+    SetMenuItemInfoW(menu, item, byPosition, &info);
+}
+
+// "<entry>\t<key>" for the items with a shortcut.
+void SetMenuTextWithKey(HMENU menu, UINT command, int entry, const WCHAR* key) {
+    WCHAR text[LANGUAGE_TEXT_SIZE + 16];
+    wsprintfW(text, L"%s\t%s", Lang(entry), key);
+    SetMenuText(menu, command, FALSE, text);
+}
+
+}  // namespace
+
+void ShowOpenedPicture(HWND window, const WCHAR* path) {
+    lstrcpynW(document.metadataSource, path, PATH_CHARS);
+    SetTitleWithPath(path);
+    SetStatusText(Lang(22));
+    if (!CopyPicture(document.result, document.original)) {
+        MessageBoxW(window, Lang(41), L"", MB_OK);  // memory ran short
+        ShowNoPicture();
+        return;
+    }
+    ClearDragState();
+    ZoomToFit(false);
+    RenderView(&document.result, ViewSlotResult, false, true);
+    RenderView(&document.original, ViewSlotOriginal, false, false);  // for comparing
+    PaintView();
+    EnablePictureCommands(true);
+    app.unsavedResult = 0;
+}
+
+void CmdOpen(HWND window) {
+    if (!ConfirmDropResult(window)) return;
+    if (OpenPicture(window, L"")) ShowOpenedPicture(window, document.currentPath);
+}
+
+void CmdDropFiles(HWND window, HDROP drop) {
+    if (repaintDialogOpen || !ConfirmDropResult(window)) {
+        DragFinish(drop);
+        return;
+    }
+    WCHAR path[PATH_CHARS];
+    path[0] = 0;
+    DragQueryFileW(drop, 0, path, PATH_CHARS);
+    DragFinish(drop);
+    if (path[0] && OpenPicture(window, path)) ShowOpenedPicture(window, path);
+}
+
+void CmdSaveAs(HWND window) {
+    WCHAR saved[PATH_CHARS + 8];
+    if (SavePictureAs(window, saved)) {
+        SetTitleWithPath(saved);
+        app.unsavedResult = 0;
+    }
+    PaintView();
+}
+
+void CmdClose(HWND window) {
+    if (!ConfirmDropResult(window)) return;
+    ShowNoPicture();
+}
+
+void CmdRepaint(HWND window, int command) {
+    if (!document.original.pixels) return;
+    if (!ConfirmDropResult(window)) return;
+    // Original works on 8-bit pictures only; Smudge and Redraw also on 16-bit ones.
+    const int depth = document.original.bitsPerComponent;
+    bool suitable = command == IDM_REPAINT_ORIGINAL ? depth == 8 : depth == 8 || depth == 16;
+    if (!suitable) {
+        MessageBoxW(window, Lang(41), L"", MB_OK);
+        return;
+    }
+    // The method's parameter dialog opens here, docked in the container.
+}
+
+void CmdMenu(HWND window) {
+    HMENU loaded = LoadMenuW(app.instance, MAKEINTRESOURCEW(IDR_POPUP_MENU));
+    if (!loaded) return;
+    HMENU menu = GetSubMenu(loaded, 0);
+    SetMenuText(menu, 0, TRUE, Lang(4));
+    SetMenuText(menu, 1, TRUE, Lang(5));
+    SetMenuText(menu, 2, TRUE, Lang(6));
+    SetMenuTextWithKey(menu, IDM_OPEN, 7, L"Ctrl+O");
+    SetMenuTextWithKey(menu, IDM_SAVE_AS, 8, L"Ctrl+S");
+    SetMenuText(menu, IDM_CLOSE, FALSE, Lang(9));
+    SetMenuText(menu, IDM_OPTIONS, FALSE, Lang(10));
+    SetMenuText(menu, IDM_EXIT, FALSE, Lang(11));
+    SetMenuText(menu, IDM_REPAINT_ORIGINAL, FALSE, Lang(55));
+    SetMenuText(menu, IDM_REPAINT_SMUDGE, FALSE, Lang(56));
+    SetMenuText(menu, IDM_REPAINT_REDRAW, FALSE, Lang(60));
+    SetMenuText(menu, IDM_VISIT_WEB_SITE, FALSE, Lang(17));
+    SetMenuText(menu, IDM_ABOUT, FALSE, Lang(20));
+    if (!ToolbarButtonEnabled(IDM_SAVE_AS))
+        for (int command : {IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW, IDM_CLOSE})
+            EnableMenuItem(menu, command, MF_BYCOMMAND | MF_GRAYED);
+
+    RECT button = {};
+    SendMessageW(app.toolbar, TB_GETRECT, IDM_MENU, reinterpret_cast<LPARAM>(&button));
+    POINT corner = {button.left, button.bottom};
+    ClientToScreen(app.toolbar, &corner);
+    TrackPopupMenu(menu, TPM_LEFTALIGN, corner.x, corner.y, 0, window, nullptr);
+    DestroyMenu(loaded);
 }
 
 void CmdAbout(HWND window) {

@@ -1,38 +1,228 @@
-// The main window: its procedure and the command dispatcher. Each command is
-// one call of a function in commands.cpp.
+// The main window: its creation and destruction, the layout, the window
+// procedure and the command dispatcher. Each command is one call of a
+// function in commands.cpp or view.cpp.
 #include "app.h"
+
+#include <objbase.h>
+#include <gdiplus.h>
+#include <shellapi.h>
+#include <windowsx.h>
+#include <string.h>
+
+#include <algorithm>
 
 #include "resources/resource.h"
 #include "settings/settings.h"
 
+Document document;
+HWND activeRepaintDialog;
+uint8_t repaintDialogOpen;
+int32_t frameDragging;
+uint8_t cursorOverFrame;
+
 namespace {
 
+const int kPanStep = 50;
+const LPARAM kFitWithoutDrawing = 99;  // second parameter of the fit command sent by the opening steps
+
+// Creates dialog 163 only to measure it; its own initialisation does not run.
+INT_PTR CALLBACK MeasureDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+bool CreateBackBuffer() {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = kBackBufferWidth;
+    info.bmiHeader.biHeight = -kBackBufferHeight;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap || !bits) return false;
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) {
+        DeleteObject(bitmap);
+        return false;
+    }
+    document.backBitmap = bitmap;
+    document.backDC = dc;
+    document.backOldBitmap = SelectObject(dc, bitmap);
+    IntersectClipRect(dc, 0, 0, kBackBufferWidth, kBackBufferHeight);
+    const int pitch = kBackBufferWidth * 3;  // a multiple of 4, as DIB rows must be
+    document.backBuffer = SBxPicBuf{static_cast<uint8_t*>(bits), pitch * kBackBufferHeight, pitch, kBackBufferWidth,
+                                    kBackBufferHeight, 3, 8};
+    memset(bits, kViewBackground, static_cast<size_t>(pitch) * kBackBufferHeight);
+    return true;
+}
+
+void FreeBackBuffer() {
+    if (document.backDC) {
+        SelectObject(document.backDC, document.backOldBitmap);
+        DeleteDC(document.backDC);
+    }
+    if (document.backBitmap) DeleteObject(document.backBitmap);
+    document.backDC = nullptr;
+    document.backBitmap = nullptr;
+    document.backOldBitmap = nullptr;
+    CBxPicBufAPI::Init(document.backBuffer);
+}
+
+void FreePicture(SBxPicBuf& picture) {
+    CBxPicBufAPI::DoneHeap(picture);
+    CBxPicBufAPI::Init(picture);
+}
+
+// The container is as wide as dialog 163, the widest repaint dialog.
+void CreateSizedContainer(HWND window) {
+    HWND container = CreateDockContainer(window);
+    if (!container) return;
+    HWND measure = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_ORIGINAL), container, MeasureDialogProc,
+                                      reinterpret_cast<LPARAM>(&document));
+    if (measure) {
+        DockWindow(measure, 0);
+        LayoutDockContainer();
+        UndockWindow(measure);
+        DestroyWindow(measure);
+    }
+    activeRepaintDialog = nullptr;
+    ShowWindow(container, SW_SHOW);
+}
+
 void OnCreate(HWND window) {
+    app.mainWindow = window;
+    frameDragging = 0;
+    cursorOverFrame = 0;
     app.unsavedResult = 0;
     LoadSettings();
     LoadLanguageTable();  // now with the translation chosen in Options
     if (crashedLastTime) MessageBoxW(window, Lang(2), Lang(3), MB_ICONINFORMATION);
+
+    CBxPicBufAPI::Init(document.workCopy);
+    app.statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, Lang(1), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window, nullptr,
+                                    app.instance, nullptr);
+    document.metadataSource[0] = 0;
+    document.currentPath[0] = 0;
+    app.comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+
+    CreateBackBuffer();
+    CBxPicBufAPI::Init(document.original);
+    CBxPicBufAPI::Init(document.result);
+    Gdiplus::GdiplusStartupInput gdiplus;
+    if (Gdiplus::GdiplusStartup(&app.gdiplusToken, &gdiplus, nullptr) != Gdiplus::Ok) app.gdiplusToken = 0;
+    ResetView();
+
+    CreateMainToolbar(window);
+    DragAcceptFiles(window, TRUE);
+    CreateSizedContainer(window);
+    if (app.zoomBox) EnableWindow(app.zoomBox, FALSE);
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    repaintDialogOpen = 0;
 }
 
-void OnPaint(HWND window) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
-    HBRUSH background = CreateSolidBrush(RGB(kViewBackground, kViewBackground, kViewBackground));
-    FillRect(dc, &ps.rcPaint, background);
-    DeleteObject(background);
-    EndPaint(window, &ps);
+void OnDestroy() {
+    SaveSettings();
+    FreePicture(document.original);
+    FreePicture(document.result);
+    FreePicture(document.workCopy);
+    FreeViewCaches();
+    if (app.comInitialized) CoUninitialize();
+    app.comInitialized = false;
+    FreeBackBuffer();
+    if (app.gdiplusToken) Gdiplus::GdiplusShutdown(app.gdiplusToken);
+    app.gdiplusToken = 0;
+    PostQuitMessage(0);
 }
 
-void OnCommand(HWND window, int command) {
+// After the children are gone: what they used.
+void OnFinalDestroy() {
+    if (app.toolbarImages) ImageList_Destroy(app.toolbarImages);
+    if (app.zoomBoxFont) DeleteObject(app.zoomBoxFont);
+    app.toolbarImages = nullptr;
+    app.zoomBoxFont = nullptr;
+    app.toolbar = app.zoomBox = app.statusBar = nullptr;
+    activeRepaintDialog = nullptr;
+}
+
+void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (app.statusBar) SendMessageW(app.statusBar, WM_SIZE, wParam, lParam);
+    LayoutToolbar();
+    if (dockContainer.window) {
+        RECT client, toolbar = {}, status = {}, container;
+        GetClientRect(window, &client);
+        if (app.toolbar) {
+            GetWindowRect(app.toolbar, &toolbar);
+            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&toolbar), 2);
+        }
+        if (app.statusBar) GetWindowRect(app.statusBar, &status);
+        GetWindowRect(dockContainer.window, &container);
+        int width = container.right - container.left;
+        int top = std::max(static_cast<int>(toolbar.bottom), 0);
+        int bottom = client.bottom - (status.bottom - status.top);
+        MoveWindow(dockContainer.window, client.right - width, top, width, std::max(bottom - top, 0), TRUE);
+    }
+    RenderFromCache();
+    PaintView();
+}
+
+void SetCursorEverywhere(HWND window, const WCHAR* cursorName) {
+    HCURSOR cursor = LoadCursorW(nullptr, cursorName);
+    SetCursor(cursor);
+    for (HWND target : {window, activeRepaintDialog, dockContainer.window})
+        if (target) SetClassLongPtrW(target, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
+}
+
+// The view's repaint after an aborted run: the opened picture again.
+void OnRunAborted() {
+    repaintDialogOpen = 1;
+    app.unsavedResult = 0;
+    const SBxPicBuf& work = document.workCopy;
+    if (work.pixels && CBxPicBufAPI::ReinitHeap(document.result, work)) CBxPicBufAPI::Copy(document.result, work);
+    RenderView(&document.result, ViewSlotResult, false, true);
+}
+
+bool OnNotify(LPARAM lParam) {
+    NMHDR* header = reinterpret_cast<NMHDR*>(lParam);
+    if (header->code != TTN_GETDISPINFOW) return false;
+    NMTTDISPINFOW* tip = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+    int entry = ToolbarTooltipEntry(static_cast<int>(header->idFrom));
+    tip->lpszText = entry ? const_cast<LPWSTR>(Lang(entry)) : nullptr;
+    tip->hinst = nullptr;
+    return true;
+}
+
+void OnCommand(HWND window, int command, int code, LPARAM lParam) {
     SetForegroundWindow(window);
     switch (command) {
-    case IDM_ABOUT: CmdAbout(window); break;
+    case IDM_OPEN: CmdOpen(window); break;
+    case IDM_SAVE_AS: CmdSaveAs(window); break;
+    case IDM_CLOSE: CmdClose(window); break;
     case IDM_OPTIONS: CmdOptions(window); break;
-    case IDM_VISIT_WEB_SITE: CmdVisitWebSite(window); break;
     case IDM_EXIT: CmdExit(window); break;
+    case IDM_ABOUT: CmdAbout(window); break;
+    case IDM_VISIT_WEB_SITE: CmdVisitWebSite(window); break;
+    case IDM_ZOOM_IN: ZoomBy(kZoomInFactor); break;
+    case IDM_ZOOM_OUT: ZoomBy(kZoomOutFactor); break;
+    case IDM_ZOOM_FIT: ZoomToFit(lParam != kFitWithoutDrawing); break;
+    case IDM_ZOOM_100: Zoom100(); break;
+    case IDM_PAN_LEFT: PanView(-kPanStep, 0); break;
+    case IDM_PAN_RIGHT: PanView(kPanStep, 0); break;
+    case IDM_PAN_UP: PanView(0, -kPanStep); break;
+    case IDM_PAN_DOWN: PanView(0, kPanStep); break;
+    case IDM_ZOOM_BOX:
+        if (code == CBN_SELCHANGE)
+            ZoomBoxSelected(static_cast<int>(SendMessageW(app.zoomBox, CB_GETCURSEL, 0, 0)));
+        else if (code == CBN_CLOSEUP)
+            SetFocus(window);
+        break;
+    case IDM_REPAINT_ORIGINAL:
+    case IDM_REPAINT_SMUDGE:
+    case IDM_REPAINT_REDRAW: CmdRepaint(window, command); break;
+    case IDM_MENU: CmdMenu(window); break;
     case IDM_HELP_KEY: break;  // F1: no help
     }
 }
+
+bool ControlHeld() { return GetKeyState(VK_CONTROL) < 0; }
 
 }  // namespace
 
@@ -41,20 +231,91 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE:
         OnCreate(window);
         return 0;
+    case WM_DESTROY:
+        OnDestroy();
+        return 0;
+    case WM_NCDESTROY:
+        OnFinalDestroy();
+        break;
+    case WM_SIZE:
+        OnSize(window, wParam, lParam);
+        return 0;
     case WM_PAINT:
-        OnPaint(window);
+        OnViewPaint(window);
         return 0;
     case WM_ERASEBKGND:
-        return 0;  // painting covers the whole client area
-    case WM_COMMAND:
-        OnCommand(window, LOWORD(wParam));
-        return 0;
+        return 0;  // the back buffer covers the client area
     case WM_CLOSE:
         if (ConfirmDropResult(window)) DestroyWindow(window);
         return 0;
-    case WM_DESTROY:
-        SaveSettings();
-        PostQuitMessage(0);
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam), HIWORD(wParam), lParam);
+        return 0;
+    case WM_NOTIFY:
+        if (OnNotify(lParam)) return 0;
+        break;
+    case WM_SETCURSOR:
+        // The open repaint dialog decides the cursor over its preview frame.
+        if (activeRepaintDialog) return SendMessageW(activeRepaintDialog, WM_SETCURSOR, wParam, lParam);
+        break;
+    case WM_KEYDOWN:
+        if (activeRepaintDialog && ControlHeld()) SetCursorEverywhere(window, IDC_CROSS);
+        break;
+    case WM_KEYUP:
+        if (activeRepaintDialog && !ControlHeld()) SetCursorEverywhere(window, IDC_ARROW);
+        break;
+    case WM_LBUTTONDOWN:
+        if (activeRepaintDialog && ControlHeld()) return 0;  // the dialog reads it through WM_SETCURSOR
+        if (frameDragging == 1 && activeRepaintDialog) {
+            SendMessageW(activeRepaintDialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
+                         MAKELPARAM(HTNOWHERE, WM_LBUTTONDOWN));
+            return 0;
+        }
+        ViewLeftButtonDown(window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_MOUSEMOVE:
+        if (frameDragging == 1 && activeRepaintDialog) {
+            SendMessageW(activeRepaintDialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
+                         MAKELPARAM(HTNOWHERE, WM_MOUSEMOVE));
+            return 0;
+        }
+        if (wParam & MK_LBUTTON) ViewMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_LBUTTONUP:
+        ViewLeftButtonUp();
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        ZoomToFit(true);
+        return 0;
+    case WM_RBUTTONDOWN:
+        ViewCompare(window, true);
+        return 0;
+    case WM_RBUTTONUP:
+        ViewCompare(window, false);
+        return 0;
+    case WM_MOUSEWHEEL:
+        ViewMouseWheel(window, wParam, lParam);
+        return 0;
+    case WM_DROPFILES:
+        CmdDropFiles(window, reinterpret_cast<HDROP>(wParam));
+        return 0;
+    case UM_RESULT_CHANGED:
+        RenderAfresh();
+        PaintView();
+        return 0;
+    case UM_REDRAW:
+    case UM_REDRAW_FRAME:
+        RenderFromCache();
+        PaintView();
+        return 0;
+    case UM_RUN_DONE:
+        app.unsavedResult = 1;
+        return 0;
+    case UM_RUN_ABORTED:
+        OnRunAborted();
+        return 0;
+    case UM_ZOOM_TEXT_ENTERED:
+        ZoomTextEntered();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "app/app.h"
+
 namespace {
 
 int passed, failed;
@@ -276,10 +278,111 @@ bool HasArgument(const WCHAR* argument) {
     return found;
 }
 
+HWND OpenEditorWindow(HINSTANCE instance, int clientWidth, int clientHeight) {
+    if (!PrepareMainWindow(instance)) return nullptr;
+    HWND window = nullptr;
+    WithDialogs([&] { window = CreateMainWindow(); });
+    if (!window) return nullptr;
+    SetClientSize(window, clientWidth, clientHeight);
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    PumpMessages(100);
+    return window;
+}
+
+void SetClientSize(HWND window, int clientWidth, int clientHeight) {
+    RECT rect = {0, 0, clientWidth, clientHeight};
+    AdjustWindowRect(&rect, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE);
+    // At the screen's top-left corner, so the whole window is on screen.
+    SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    PumpMessages(20);
+}
+
+RECT ChildRect(HWND child) {
+    RECT rect = {};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+WideString TestFilesFolder() {
+    WCHAR folder[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH) return WideString();
+    WideString path = WideString(folder) + L"ostrivel-gui-tests";
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path + L"\\";
+}
+
+bool WriteTestPicture(const WideString& path, int width, int height, int format,
+                      const std::function<COLORREF(int x, int y)>& colour) {
+    PicBufHolder picture;
+    if (!CBxPicBufAPI::ReinitHeap(picture.buf, width, height, 3, 8)) return false;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = PicRow(picture.buf, y);
+        for (int x = 0; x < width; ++x) {
+            COLORREF c = colour ? colour(x, y) : RGB(x * 255 / width, x * 255 / width, x * 255 / width);
+            row[3 * x] = GetBValue(c);
+            row[3 * x + 1] = GetGValue(c);
+            row[3 * x + 2] = GetRValue(c);
+        }
+    }
+    CorePath target;
+    if (!ToCorePath(path.c_str(), target)) return false;
+    try {
+        return SavePicture(picture.buf, target.c_str(), nullptr, format);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool WriteTextFile(const WideString& path, const std::string& text) {
+    return WriteWholeFile(path, text.data(), static_cast<DWORD>(text.size()));
+}
+
+bool FileExists(const WideString& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string FileStart(const WideString& path, size_t count) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string bytes(count, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file, &bytes[0], static_cast<DWORD>(count), &read, nullptr)) read = 0;
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+void DropFile(HWND window, const WideString& path) {
+    // DROPFILES, then the name and the empty name that ends the list.
+    const size_t bytes = sizeof(DROPFILES) + (path.size() + 2) * sizeof(WCHAR);
+    HGLOBAL memory = GlobalAlloc(GHND, bytes);
+    if (!memory) return;
+    DROPFILES* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    WCHAR* names = reinterpret_cast<WCHAR*>(reinterpret_cast<BYTE*>(drop) + sizeof(DROPFILES));
+    std::copy(path.begin(), path.end(), names);
+    GlobalUnlock(memory);
+    // The receiver frees it with DragFinish.
+    SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
+std::string DialogItemText(HWND dialog, int id) {
+    WCHAR text[1024];
+    text[0] = 0;
+    GetDlgItemTextW(dialog, id, text, 1024);
+    return Utf8(text);
+}
+
 bool SaveWindowPng(HWND window, const WCHAR* path) {
     RECT rect;
-    if (!GetWindowRect(window, &rect)) return false;
+    return GetWindowRect(window, &rect) && SaveScreenPng(rect, path);
+}
+
+bool SaveScreenPng(const RECT& rect, const WCHAR* path) {
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return false;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);

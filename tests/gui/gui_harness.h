@@ -83,7 +83,39 @@ long RunSelf(const WCHAR* arguments, DWORD timeoutMs);
 // True when the program was started with this exact argument.
 bool HasArgument(const WCHAR* argument);
 
+// --- the editor's main window --------------------------------------------
+
+// Start-up as the editor does it, then the main window resized to the given
+// client size and shown (any dialog during creation is answered with OK).
+// Null when it cannot be created.
+HWND OpenEditorWindow(HINSTANCE instance, int clientWidth, int clientHeight);
+// Gives the main window a client area of this size, at the screen's corner.
+void SetClientSize(HWND window, int clientWidth, int clientHeight);
+// Rectangle of a child window in its parent's client coordinates.
+RECT ChildRect(HWND child);
+
+// --- pictures and files made by the test --------------------------------
+
+// A folder for the test's own files in the prefix's temporary folder,
+// created when missing; ends with a backslash.
+WideString TestFilesFolder();
+// Writes a width x height 8-bit colour picture through the core's
+// SavePicture (format: a SaveFormatIndex); colour(x, y) gives each pixel,
+// a grey ramp without it.
+bool WriteTestPicture(const WideString& path, int width, int height, int format,
+                      const std::function<COLORREF(int x, int y)>& colour = {});
+bool WriteTextFile(const WideString& path, const std::string& text);
+bool FileExists(const WideString& path);
+// The first `count` bytes of a file (fewer when it is shorter).
+std::string FileStart(const WideString& path, size_t count);
+// Hands the window a WM_DROPFILES with one file, as the shell does.
+void DropFile(HWND window, const WideString& path);
+// The text of a dialog's control.
+std::string DialogItemText(HWND dialog, int id);
+
 // Writes what the screen shows of the window (frame included) as PNG.
 bool SaveWindowPng(HWND window, const WCHAR* path);
+// Writes a rectangle of the screen as PNG.
+bool SaveScreenPng(const RECT& rect, const WCHAR* path);
 // The colour of a client pixel as the screen shows it.
 COLORREF ClientPixel(HWND window, int x, int y);

@@ -1,7 +1,15 @@
-// Screenshots for a look by eye: the main window, the Options dialog over it
-// listing the shipped translations, and the three repaint dialog templates
-// side by side. Writes main_window.png, options_dialog.png and
-// repaint_dialogs.png into the working folder.
+// Screenshots for a look by eye, written as PNGs into the working folder:
+//   main_window.png     the main window without a picture
+//   photo_fit.png       a photograph opened and fitted
+//   photo_400.png       the same at 400 %
+//   popup_menu.png      the Menu button's popup menu over the window
+//   save_dialog.png     the Save As dialog with its JPEG quality panel
+//   options_dialog.png  the Options dialog listing the shipped translations
+//   repaint_dialogs.png the three repaint dialog templates side by side
+// The photograph is the file named by OSTRIVEL_PHOTO (a Unix path), else
+// Debian's python3-skimage astronaut when installed, else a made-up picture.
+#include <stdio.h>
+
 #include <algorithm>
 
 #include "app/app.h"
@@ -10,28 +18,136 @@
 #include "settings/settings.h"
 
 namespace {
+
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+// A Windows path for a Unix one; empty when there is none.
+WideString WindowsPath(const std::string& unixPath) {
+#ifdef __WINE__
+    WCHAR* path = wine_get_dos_file_name(unixPath.c_str());
+    if (!path) return WideString();
+    WideString result = path;
+    HeapFree(GetProcessHeap(), 0, path);
+    return result;
+#else
+    return Widen(unixPath);
+#endif
+}
+
+WideString Photograph() {
+    WCHAR named[1024];
+    DWORD length = GetEnvironmentVariableW(L"OSTRIVEL_PHOTO", named, 1024);
+    if (length > 0 && length < 1024) {
+        WideString path = WindowsPath(Utf8(named));
+        if (!path.empty() && FileExists(path)) return path;
+        printf("OSTRIVEL_PHOTO names no file: %s\n", Utf8(named).c_str());
+    }
+    WideString skimage = WindowsPath("/usr/lib/python3/dist-packages/skimage/data/astronaut.png");
+    if (!skimage.empty() && FileExists(skimage)) return skimage;
+    // Sky, a sun and hills: enough to judge the view by.
+    WideString made = TestFilesFolder() + L"landscape.png";
+    WriteTestPicture(made, 900, 600, SaveFormatPng, [](int x, int y) {
+        int dx = x - 650, dy = y - 150;
+        if (dx * dx + dy * dy < 60 * 60) return RGB(250, 220, 90);
+        int hill = 380 + static_cast<int>(60 * ((x % 300) - 150) * ((x % 300) - 150) / 22500.0);
+        if (y > hill) return RGB(40, 110 + (y - hill) / 4, 50);
+        return RGB(90 + y / 6, 140 + y / 8, 230);
+    });
+    return made;
+}
+
+HWND window;
+WideString outputFolder;  // the working folder at start; the file dialogs change it
+
+// A screenshot file's full path.
+WideString Output(const WCHAR* name) { return outputFolder + name; }
+
+BOOL CALLBACK AddMenuWindow(HWND candidate, LPARAM area) {
+    WCHAR name[16];
+    if (IsWindowVisible(candidate) && GetClassNameW(candidate, name, 16) && lstrcmpW(name, L"#32768") == 0) {
+        RECT rect;
+        GetWindowRect(candidate, &rect);
+        UnionRect(reinterpret_cast<RECT*>(area), reinterpret_cast<RECT*>(area), &rect);
+    }
+    return TRUE;
+}
+
+// Opens the File submenu of the popup menu with the keyboard, captures both
+// with the window under them, then closes the menu.
+bool menuSaved;
+void CALLBACK CaptureMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    static int ticks;
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    if (!popup || !IsWindowVisible(popup)) return;
+    ++ticks;
+    if (ticks == 3) PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+    if (ticks == 5) PostMessageW(popup, WM_KEYDOWN, VK_RIGHT, 0);
+    if (ticks < 10) return;
+    KillTimer(nullptr, timer);
+    RECT area;
+    GetWindowRect(window, &area);
+    EnumWindows(AddMenuWindow, reinterpret_cast<LPARAM>(&area));
+    menuSaved = SaveScreenPng(area, Output(L"popup_menu.png").c_str());
+    EndMenu();
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     StartWatchdog(90);
+    WCHAR folder[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    outputFolder = WideString(folder) + L"\\";
     RemoveSettingsFolder();
     Check(CopyBesideToLanguageFile(L"shipped_loc.ini"), "the shipped language file is there");
     if (!Check(PrepareMainWindow(instance), "start-up registers the main window class")) return Summary();
 
-    HWND window = nullptr;
     WithDialogs([&] { window = CreateMainWindow(); });
     if (!Check(window != nullptr, "the main window is created")) return Summary();
-    SetWindowPos(window, nullptr, 40, 30, 860, 560, SWP_NOZORDER);
+    SetWindowPos(window, nullptr, 40, 30, 1100, 720, SWP_NOZORDER);
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     PumpMessages(800);
-    Check(SaveWindowPng(window, L"main_window.png"), "main_window.png is written");
+    Check(SaveWindowPng(window, Output(L"main_window.png").c_str()), "main_window.png is written");
 
-    // Options, with its list opened on the current translation; the
-    // screenshot is taken once the dialog has been on screen for a moment.
+    WideString photo = Photograph();
+    DropFile(window, photo);
+    PumpMessages(300);
+    if (Check(HasPicture(), "the photograph %s is opened", Utf8(photo.c_str()).c_str())) {
+        Check(SaveWindowPng(window, Output(L"photo_fit.png").c_str()), "photo_fit.png is written");
+        SendMessageW(app.zoomBox, CB_SETCURSEL, 6, 0);
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_ZOOM_BOX, CBN_SELCHANGE), reinterpret_cast<LPARAM>(app.zoomBox));
+        PumpMessages(300);
+        Check(SaveWindowPng(window, Output(L"photo_400.png").c_str()), "photo_400.png is written");
+        SendMessageW(window, WM_COMMAND, IDM_ZOOM_FIT, 0);
+    }
+
+    SetTimer(nullptr, 0, 50, CaptureMenu);
+    SendMessageW(window, WM_COMMAND, IDM_MENU, 0);
+    Check(menuSaved, "popup_menu.png is written");
+
+    // The Save As dialog with the JPEG type chosen, once it has been on
+    // screen for a moment.
     int ticks = 0;
     bool saved = false;
+    WithDialogs([&] { SendMessageW(window, WM_COMMAND, IDM_SAVE_AS, 0); },
+                [&](HWND dialog, const SeenDialog&) {
+                    if (++ticks == 2) {
+                        HWND types = GetDlgItem(dialog, IDC_SAVE_FILE_TYPE);
+                        SendMessageW(types, CB_SETCURSEL, 3, 0);
+                        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, CBN_SELENDOK),
+                                     reinterpret_cast<LPARAM>(types));
+                    }
+                    if (ticks < 12) return false;
+                    saved = SaveWindowPng(dialog, Output(L"save_dialog.png").c_str());
+                    PressButton(dialog, IDCANCEL);
+                    return true;
+                });
+    Check(saved, "save_dialog.png is written");
+
+    // Options, with its list opened on the current translation.
+    ticks = 0;
+    saved = false;
     WithDialogs([&] { SendMessageW(window, WM_COMMAND, IDM_OPTIONS, 0); },
                 [&](HWND dialog, const SeenDialog&) {
                     if (GetDlgItem(dialog, IDC_LANGUAGE_LIST) == nullptr) {
@@ -39,7 +155,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
                         return true;
                     }
                     if (++ticks < 12) return false;
-                    saved = SaveWindowPng(dialog, L"options_dialog.png");
+                    saved = SaveWindowPng(dialog, Output(L"options_dialog.png").c_str());
                     PressButton(dialog, IDCANCEL);
                     return true;
                 });
@@ -66,7 +182,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     ShowWindow(host, SW_SHOWNORMAL);
     UpdateWindow(host);
     PumpMessages(800);
-    Check(SaveWindowPng(host, L"repaint_dialogs.png"), "repaint_dialogs.png is written");
+    Check(SaveWindowPng(host, Output(L"repaint_dialogs.png").c_str()), "repaint_dialogs.png is written");
     DestroyWindow(host);
     RemoveLanguageFile();
     return Summary();

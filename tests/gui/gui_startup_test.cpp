@@ -10,7 +10,8 @@ namespace {
 
 std::vector<SeenDialog> dialogs;  // every dialog seen while the editor ran
 
-// Runs the editor with the steps; answers every dialog with OK.
+// Runs the editor with the steps; cancels the open dialog and answers every
+// other dialog with OK.
 int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> steps) {
     dialogs.clear();
     ScheduleSteps(std::move(steps), 150);
@@ -18,7 +19,7 @@ int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> st
     WithDialogs([&] { exitCode = RunOstrivel(instance, SW_SHOWNORMAL); },
                 [](HWND dialog, const SeenDialog& seen) {
                     dialogs.push_back(seen);
-                    PressButton(dialog, IDOK);
+                    PressButton(dialog, seen.title == "Open" ? IDCANCEL : IDOK);
                     return true;
                 });
     return exitCode;
@@ -97,7 +98,7 @@ void StartUpAndAccelerators(HINSTANCE instance) {
         },
         [] {
             Check(AboutBoxes() == 2, "Alt+? shows the About box (%d seen)", static_cast<int>(AboutBoxes()));
-            // Keys that have no meaning yet, and / without Alt.
+            // Keys that open nothing (F1, an arrow, / without Alt), and Ctrl+O.
             TypeKeys({VK_F1});
             TypeKeys({VK_LEFT});
             TypeKeys({VK_OEM_2});
@@ -105,8 +106,10 @@ void StartUpAndAccelerators(HINSTANCE instance) {
         },
         [] {},
         [] {
-            Check(dialogs.size() == 2, "F1, the arrows, Ctrl+O and / without Alt open nothing (%d dialogs)",
+            Check(dialogs.size() == 3, "F1, the arrows and / without Alt open nothing (%d dialogs)",
                   static_cast<int>(dialogs.size()));
+            Check(dialogs.size() == 3 && dialogs[2].title == "Open" && dialogs[2].owner == app.mainWindow,
+                  "Ctrl+O shows the open dialog titled \"Open\", owned by the main window");
             Check(IsWindow(app.mainWindow), "the main window is still there");
             Check(ReadSettingsKey("Crashed Last Time") == "1", "the crash marker is 1 while running");
             PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);

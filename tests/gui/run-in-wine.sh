@@ -8,7 +8,7 @@ prefix=$1
 seconds=$2
 shift 2
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" sh -c '
+exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" sh -c '
   seconds=$1; shift
   timeout -k 5 "$seconds" "$@"
   status=$?

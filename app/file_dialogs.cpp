@@ -1,0 +1,249 @@
+// The file commands' user-interface side: the open dialog and its failure
+// message, and the Save As dialog with its default name, its type lists by
+// depth, the format from the typed name and the JPEG quality panel hooked
+// into it. Reading and writing are the core's (picbuf/image_file.h); every
+// exception it throws ends here.
+#include "app.h"
+
+#include <commdlg.h>
+#include <stdio.h>
+
+#include <algorithm>
+
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+namespace {
+
+const int kQualityMin = 10;
+const int kQualityMax = 100;
+const int kJpegTypeEntry = 3;  // the fourth entry of the 8-bit list
+
+const WCHAR kOpenFilter[] = L"*.bmp;*.jpg;*.tif;*.png\0*.bmp;*.jpg;*.tif;*.png\0";
+const WCHAR kSaveFilter8[] = L"*.bmp\0*.bmp\0*.tif\0*.tif\0*.png\0*.png\0*.jpg\0*.jpg\0";
+const WCHAR kSaveFilter16[] = L"*.tif\0*.tif\0*.png\0*.png\0";
+
+struct SaveType {
+    const WCHAR* extension;
+    int format;
+};
+const SaveType kSaveTypes8[] = {
+    {L".bmp", SaveFormatBmp}, {L".tif", SaveFormatTiff}, {L".png", SaveFormatPng}, {L".jpg", SaveFormatJpeg}};
+const SaveType kSaveTypes16[] = {{L".tif", SaveFormatTiff}, {L".png", SaveFormatPng}};
+
+struct SaveTypeList {
+    const SaveType* types;
+    int count;
+};
+
+SaveTypeList TypesForDepth(int bitsPerComponent) {
+    if (bitsPerComponent == 16) return {kSaveTypes16, 2};
+    return {kSaveTypes8, 4};
+}
+
+void ShowFailure(HWND owner) { MessageBoxW(owner, Lang(41), L"", MB_OK); }
+
+// Start of the name part of a path (after its last backslash), or null.
+const WCHAR* NamePart(const WCHAR* path) {
+    const WCHAR* name = nullptr;
+    for (const WCHAR* p = path; *p; ++p)
+        if (*p == L'\\') name = p + 1;
+    return name;
+}
+
+const WCHAR* LastDot(const WCHAR* text) {
+    const WCHAR* dot = nullptr;
+    for (const WCHAR* p = text; *p; ++p)
+        if (*p == L'.') dot = p;
+    return dot;
+}
+
+// "<name>-denoised" and the list entry of the current file's extension.
+void DefaultSaveName(const WCHAR* currentPath, const SaveTypeList& list, WCHAR name[PATH_CHARS], int& typeIndex) {
+    name[0] = 0;
+    typeIndex = 1;
+    const WCHAR* namePart = NamePart(currentPath);
+    const WCHAR* dot = namePart ? LastDot(namePart) : nullptr;
+    if (!dot) return;
+    WCHAR stem[PATH_CHARS];
+    lstrcpynW(stem, namePart, static_cast<int>(dot - namePart) + 1);
+    wsprintfW(name, L"%s-denoised", stem);
+    for (int i = 0; i < list.count; ++i)
+        if (lstrcmpiW(dot, list.types[i].extension) == 0) typeIndex = i + 1;
+}
+
+// The format from the last four characters of the chosen name, else from the
+// selected entry, whose extension is then appended.
+int ChooseSaveFormat(WCHAR path[PATH_CHARS + 8], const SaveTypeList& list, int typeIndex) {
+    int length = lstrlenW(path);
+    if (length >= 4)
+        for (int i = 0; i < list.count; ++i)
+            if (lstrcmpiW(path + length - 4, list.types[i].extension) == 0) return list.types[i].format;
+    if (typeIndex < 1 || typeIndex > list.count) typeIndex = 1;
+    const SaveType& type = list.types[typeIndex - 1];
+    lstrcatW(path, type.extension);
+    return type.format;
+}
+
+// --- JPEG quality panel (dialog 159) ---------------------------------------
+
+void ShowQuality(HWND panel) {
+    SetDlgItemInt(panel, IDC_JPEG_VALUE, static_cast<UINT>(jpegQuality), FALSE);
+}
+
+// The panel's controls work only while the JPEG type is selected.
+void EnableQualityControls(HWND panel) {
+    HWND saveDialog = GetParent(panel);
+    bool jpeg = SendDlgItemMessageW(saveDialog, IDC_SAVE_FILE_TYPE, CB_GETCURSEL, 0, 0) == kJpegTypeEntry;
+    for (int id : {IDC_JPEG_SLIDER, IDC_JPEG_LABEL, IDC_JPEG_RANGE, IDC_JPEG_VALUE})
+        EnableWindow(GetDlgItem(panel, id), jpeg);
+}
+
+void QualityScrolled(HWND panel, WPARAM wParam) {
+    HWND slider = GetDlgItem(panel, IDC_JPEG_SLIDER);
+    int position = static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
+    switch (LOWORD(wParam)) {
+    case TB_LINEUP:
+    case TB_PAGEUP: --position; break;
+    case TB_LINEDOWN:
+    case TB_PAGEDOWN: ++position; break;
+    case TB_THUMBPOSITION:
+    case TB_THUMBTRACK: position = static_cast<short>(HIWORD(wParam)); break;
+    default: break;
+    }
+    position = std::max(kQualityMin, std::min(kQualityMax, position));
+    SendMessageW(slider, TBM_SETPOS, TRUE, position);
+    jpegQuality = position;
+    ShowQuality(panel);
+}
+
+UINT_PTR CALLBACK QualityPanelHook(HWND panel, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        HWND slider = GetDlgItem(panel, IDC_JPEG_SLIDER);
+        SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(kQualityMin, kQualityMax));
+        SendMessageW(slider, TBM_SETPAGESIZE, 0, 0);
+        jpegQuality = std::max(jpegQuality, kQualityMin);
+        SendMessageW(slider, TBM_SETPOS, TRUE, jpegQuality);
+        ShowQuality(panel);
+        SetDlgItemTextW(panel, IDC_JPEG_LABEL, Lang(48));
+        return TRUE;
+    }
+    case WM_NOTIFY:
+        EnableQualityControls(panel);
+        return 0;
+    case WM_HSCROLL:
+        QualityScrolled(panel, wParam);
+        return TRUE;
+    }
+    return 0;
+}
+
+// Writes the result picture; every failure is reported with entry 41.
+bool WritePicture(HWND owner, const WCHAR* path, int format) {
+    CorePath target, source;
+    bool hasSource = document.metadataSource[0] != 0;
+    bool saved = false;
+    // A path fails to convert when its folder is not there.
+    if (ToCorePath(path, target) && (!hasSource || ToCorePath(document.metadataSource, source))) {
+        try {
+            saved = SavePicture(document.result, target.c_str(), hasSource ? source.c_str() : nullptr, format);
+        } catch (...) {
+            saved = false;  // UnsupportedImageFormat, ImageReadError, memory
+        }
+    }
+    if (!saved) ShowFailure(owner);
+    return saved;
+}
+
+}  // namespace
+
+bool ToCorePath(const WCHAR* windowsPath, CorePath& corePath) {
+    corePath.clear();
+    if (!windowsPath || !windowsPath[0]) return false;
+#ifdef __WINE__
+    char* unixPath = wine_get_unix_file_name(windowsPath);
+    if (!unixPath) return false;
+    corePath = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+#else
+    corePath = windowsPath;
+#endif
+    return true;
+}
+
+bool OpenPicture(HWND owner, const WCHAR* path) {
+    WCHAR chosen[PATH_CHARS];
+    lstrcpynW(chosen, path ? path : L"", PATH_CHARS);
+    if (!chosen[0]) {
+        OPENFILENAMEW dialog = {};
+        dialog.lStructSize = sizeof(dialog);
+        dialog.hwndOwner = owner;
+        dialog.lpstrFilter = kOpenFilter;
+        dialog.nFilterIndex = 1;
+        dialog.lpstrFile = chosen;
+        dialog.nMaxFile = PATH_CHARS;
+        dialog.lpstrTitle = Lang(49);
+        dialog.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+        if (!GetOpenFileNameW(&dialog)) return false;
+    }
+
+    PicBufHolder loaded;
+    CorePath corePath;
+    bool read = false;
+    try {
+        read = ToCorePath(chosen, corePath) && LoadPicture(loaded.buf, corePath.c_str());
+    } catch (...) {
+        read = false;
+    }
+    if (!read) {
+        ShowFailure(owner);
+        return false;
+    }
+    CBxPicBufAPI::DoneHeap(document.original);
+    document.original = loaded.buf;  // the document takes the pixels over
+    CBxPicBufAPI::Init(loaded.buf);
+    lstrcpynW(document.currentPath, chosen, PATH_CHARS);
+    return true;
+}
+
+bool SavePictureAs(HWND owner, WCHAR savedPath[PATH_CHARS + 8]) {
+    savedPath[0] = 0;
+    if (!HasPicture()) return false;
+    const int depth = document.result.bitsPerComponent;
+    const SaveTypeList list = TypesForDepth(depth);
+
+    WCHAR name[PATH_CHARS];
+    int typeIndex;
+    DefaultSaveName(document.currentPath, list, name, typeIndex);
+    // The dialog opens in the folder of the opened picture.
+    WCHAR folder[PATH_CHARS];
+    lstrcpynW(folder, document.currentPath, PATH_CHARS);
+    const WCHAR* namePart = NamePart(folder);
+    if (namePart) folder[namePart - folder] = 0;
+
+    jpegQuality = ReadSettingsInt(L"jpeg", L"85");
+
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.hInstance = app.instance;
+    dialog.lpstrFilter = depth == 16 ? kSaveFilter16 : kSaveFilter8;
+    dialog.nFilterIndex = typeIndex;
+    dialog.lpstrFile = name;
+    dialog.nMaxFile = PATH_CHARS;
+    dialog.lpstrInitialDir = namePart ? folder : nullptr;
+    dialog.lpstrTitle = Lang(8);
+    dialog.lpstrDefExt = list.types[typeIndex - 1].extension + 1;
+    dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_NOREADONLYRETURN | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK |
+                   OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    dialog.lpTemplateName = MAKEINTRESOURCEW(IDD_JPEG_QUALITY);
+    dialog.lpfnHook = QualityPanelHook;
+    if (!GetSaveFileNameW(&dialog)) return false;
+
+    lstrcpynW(savedPath, name, PATH_CHARS);
+    int format = ChooseSaveFormat(savedPath, list, static_cast<int>(dialog.nFilterIndex));
+    if (!WritePicture(owner, savedPath, format)) return false;
+    WriteSettingsInt(L"jpeg", jpegQuality);
+    return true;
+}
