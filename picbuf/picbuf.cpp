@@ -435,13 +435,7 @@ bool CBxPicBufAPI::ConvertRGBtoYUV(SBxPicBuf& dst, const SBxPicBuf& src) {
             out[2] = ClampWord(256.0 * (r - luma) / 1.402 + 32768.0);
         }
     }
-    if (&dst == &src) {
-        TakeOver(dst, yuv);
-        return true;
-    }
-    DoneHeap(dst);
-    dst = yuv.buf;
-    Init(yuv.buf);
+    TakeOver(dst, yuv);
     return true;
 }
 
@@ -464,16 +458,9 @@ bool CBxPicBufAPI::ConvertYUVtoRGB(SBxPicBuf& dst, const SBxPicBuf& src) {
             out[2] = ClampByte(r);
         }
     }
-    if (&dst == &src) {
-        TakeOver(dst, rgb);
-        return true;
-    }
-    if (HasPixels(dst) && dst.width == src.width && dst.height == src.height && dst.components == 3 &&
-        dst.bitsPerComponent == 8)
-        return Copy(dst, rgb.buf);
-    DoneHeap(dst);
-    dst = rgb.buf;
-    Init(rgb.buf);
+    // A picture that already has the right geometry keeps its own block.
+    if (&dst != &src && HasPixels(dst) && SameGeometry(dst, rgb.buf)) return Copy(dst, rgb.buf);
+    TakeOver(dst, rgb);
     return true;
 }
 
