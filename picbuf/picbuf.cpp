@@ -207,8 +207,9 @@ void BicubicKernel(double t, double* w) {
     w[3] = 0.5 * t3 - 0.5 * t2;
 }
 
-template <typename Kernel>
-bool TransformInterpolated(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map, Kernel kernel, bool fourTaps) {
+// kTaps is 2 (bilinear: the middle two taps) or 4 (bicubic).
+template <int kTaps, typename Kernel>
+bool TransformInterpolated(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map, Kernel kernel) {
     if (!TransformArgumentsFit(dst, src, map)) return false;
     std::vector<double> xs = SourcePositions(dst.width, map.dstX, map.srcX, map.scale);
     std::vector<double> ys = SourcePositions(dst.height, map.dstY, map.srcY, map.scale);
@@ -218,7 +219,7 @@ bool TransformInterpolated(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap
     if (x0 >= x1 || y0 >= y1) return true;
     AxisTaps tx = BuildTaps(xs, x0, x1, src.width, kernel);
     AxisTaps ty = BuildTaps(ys, y0, y1, src.height, kernel);
-    const int firstTap = fourTaps ? 0 : 1, lastTap = fourTaps ? 4 : 3;
+    constexpr int firstTap = kTaps == 4 ? 0 : 1, lastTap = firstTap + kTaps;
     const size_t columns = static_cast<size_t>(x1 - x0);
 
     // Horizontal passes of source rows, each computed once: zoomed in, many
@@ -253,20 +254,35 @@ bool TransformInterpolated(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap
         return out;
     };
 
-    std::vector<int32_t> line(columns * 3);
+    const size_t samples = columns * 3;
     for (int y = y0; y < y1; ++y) {
         size_t ky = static_cast<size_t>(y - y0) * 4;
-        std::fill(line.begin(), line.end(), 0);
+        const int32_t* rows[4];
+        int weights[4];
+        int used = 0;
         for (int j = firstTap; j < lastTap; ++j) {
-            int wy = ty.weight[ky + j];
-            if (wy == 0) continue;
-            const int32_t* pass = horizontalPass(ty.index[ky + j]);
-            for (size_t i = 0; i < columns * 3; ++i) line[i] += wy * pass[i];
+            if (ty.weight[ky + j] == 0) continue;
+            weights[used] = ty.weight[ky + j];
+            rows[used++] = horizontalPass(ty.index[ky + j]);
         }
         uint8_t* out = PicRow(dst, y) + 3 * static_cast<size_t>(x0);
-        for (size_t i = 0; i < columns * 3; ++i) {
-            int32_t v = (line[i] + 2048) >> 12;
-            out[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+        // One or two rows are the common cases; spelling them out lets the compiler vectorise.
+        if (used == 1) {
+            const int32_t* a = rows[0];
+            const int wa = weights[0];
+            for (size_t i = 0; i < samples; ++i)
+                out[i] = static_cast<uint8_t>(std::clamp((wa * a[i] + 2048) >> 12, 0, 255));
+        } else if (used == 2) {
+            const int32_t *a = rows[0], *b = rows[1];
+            const int wa = weights[0], wb = weights[1];
+            for (size_t i = 0; i < samples; ++i)
+                out[i] = static_cast<uint8_t>(std::clamp((wa * a[i] + wb * b[i] + 2048) >> 12, 0, 255));
+        } else {
+            for (size_t i = 0; i < samples; ++i) {
+                int32_t sum = 0;
+                for (int k = 0; k < used; ++k) sum += weights[k] * rows[k][i];
+                out[i] = static_cast<uint8_t>(std::clamp((sum + 2048) >> 12, 0, 255));
+            }
         }
     }
     return true;
@@ -503,11 +519,11 @@ bool CBxPicBufAPI::TransformConstantFast(SBxPicBuf& dst, const SBxPicBuf& src, c
 }
 
 bool CBxPicBufAPI::TransformBilinearFast(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map) {
-    return TransformInterpolated(dst, src, map, BilinearKernel, false);
+    return TransformInterpolated<2>(dst, src, map, BilinearKernel);
 }
 
 bool CBxPicBufAPI::TransformBicubicFast(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map) {
-    return TransformInterpolated(dst, src, map, BicubicKernel, true);
+    return TransformInterpolated<4>(dst, src, map, BicubicKernel);
 }
 
 CBxPicMap::CBxPicMap() : CBxPicMap(0.0, 0.0, 0.0, 0.0, 0.0, 1.0) {}
