@@ -19,7 +19,7 @@ const int kToolbarIndent = 7;
 const int kZoomBoxPlaceWidth = 95;
 const int kBlankCommand = 1;    // the two blank spacers, never enabled
 
-struct ButtonSpec {
+struct ToolbarEntry {
     const WCHAR* image;  // PNG resource, or null
     int command;
     BYTE style;
@@ -27,7 +27,7 @@ struct ButtonSpec {
     int tooltip;  // language entry, 0 for none
 };
 
-const ButtonSpec kButtons[] = {
+const ToolbarEntry kButtons[] = {
     {L"IDP_FOLDER", IDM_OPEN, BTNS_BUTTON, TBSTATE_ENABLED, 23},
     {L"IDP_SAVE", IDM_SAVE_AS, BTNS_BUTTON, 0, 24},
     {nullptr, 0, BTNS_SEP, 0, 0},
@@ -152,15 +152,15 @@ HWND CreateMainToolbar(HWND window) {
     TBBUTTON buttons[kButtonCount] = {};
     int images = 0;
     for (int i = 0; i < kButtonCount; ++i) {
-        const ButtonSpec& spec = kButtons[i];
+        const ToolbarEntry& entry = kButtons[i];
         TBBUTTON& button = buttons[i];
-        button.idCommand = spec.command;
-        button.fsStyle = spec.style;
-        button.fsState = spec.state;
+        button.idCommand = entry.command;
+        button.fsStyle = entry.style;
+        button.fsState = entry.state;
         button.iString = -1;
-        button.iBitmap = spec.style == BTNS_SEP ? 0 : I_IMAGENONE;
-        if (!spec.image) continue;
-        HBITMAP bitmap = LoadPngResource(spec.image);
+        button.iBitmap = entry.style == BTNS_SEP ? 0 : I_IMAGENONE;
+        if (!entry.image) continue;
+        HBITMAP bitmap = LoadPngResource(entry.image);
         if (!bitmap) continue;
         if (!app.toolbarImages) {
             // The first image sizes the list and the buttons.
@@ -219,8 +219,8 @@ bool ToolbarButtonEnabled(int command) {
 
 int ToolbarTooltipEntry(int command) {
     if (command == kBlankCommand || command == 0) return 0;
-    for (const ButtonSpec& spec : kButtons)
-        if (spec.command == command) return spec.tooltip;
+    for (const ToolbarEntry& entry : kButtons)
+        if (entry.command == command) return entry.tooltip;
     return 0;
 }
 

@@ -80,6 +80,17 @@ template <> inline uint8_t GreyOf<uint8_t>(const uint8_t* p) { return Grey8(p); 
 template <> inline uint16_t GreyOf<uint16_t>(const uint16_t* p) { return Grey16(p); }
 template <> inline float GreyOf<float>(const float* p) { return Grey32(p); }
 
+// Calls work with a sample of the type that holds bitsPerComponent (8, 16 or
+// float for anything else), so one generic lambda serves every depth.
+template <typename Work>
+void ForSampleType(int bitsPerComponent, Work work) {
+    switch (bitsPerComponent) {
+    case 8: work(uint8_t{}); break;
+    case 16: work(uint16_t{}); break;
+    default: work(float{}); break;
+    }
+}
+
 // dst (new geometry) from src: component count first, at the source depth, then depth.
 template <typename From, typename To>
 void ConvertPixels(SBxPicBuf& dst, const SBxPicBuf& src) {
@@ -97,14 +108,6 @@ void ConvertPixels(SBxPicBuf& dst, const SBxPicBuf& src) {
     }
 }
 
-template <typename From>
-void ConvertFrom(SBxPicBuf& dst, const SBxPicBuf& src) {
-    switch (dst.bitsPerComponent) {
-    case 8: ConvertPixels<From, uint8_t>(dst, src); break;
-    case 16: ConvertPixels<From, uint16_t>(dst, src); break;
-    default: ConvertPixels<From, float>(dst, src); break;
-    }
-}
 
 template <typename T>
 void ExtractSamples(SBxPicBuf& dst, int index, const SBxPicBuf& src) {
@@ -400,11 +403,7 @@ bool CBxPicBufAPI::ExtractComponent(SBxPicBuf& dst, int index, const SBxPicBuf& 
           dst.bitsPerComponent == src.bitsPerComponent) &&
         !ReinitHeap(dst, src.width, src.height, 1, src.bitsPerComponent))
         return false;
-    switch (src.bitsPerComponent) {
-    case 8: ExtractSamples<uint8_t>(dst, index, src); break;
-    case 16: ExtractSamples<uint16_t>(dst, index, src); break;
-    default: ExtractSamples<float>(dst, index, src); break;
-    }
+    ForSampleType(src.bitsPerComponent, [&](auto sample) { ExtractSamples<decltype(sample)>(dst, index, src); });
     return true;
 }
 
@@ -413,11 +412,7 @@ bool CBxPicBufAPI::InsertComponent(SBxPicBuf& dst, int index, const SBxPicBuf& s
         src.width != dst.width || src.height != dst.height || src.bitsPerComponent != dst.bitsPerComponent ||
         &dst == &src)
         return false;
-    switch (dst.bitsPerComponent) {
-    case 8: InsertSamples<uint8_t>(dst, index, src); break;
-    case 16: InsertSamples<uint16_t>(dst, index, src); break;
-    default: InsertSamples<float>(dst, index, src); break;
-    }
+    ForSampleType(dst.bitsPerComponent, [&](auto sample) { InsertSamples<decltype(sample)>(dst, index, src); });
     return true;
 }
 
@@ -427,11 +422,11 @@ bool CBxPicBufAPI::ConvertBpcComp(SBxPicBuf& buf, int bitsPerComponent, int comp
     if (buf.bitsPerComponent == bitsPerComponent && buf.components == components) return true;
     PicBufHolder converted;
     if (!ReinitHeap(converted.buf, buf.width, buf.height, components, bitsPerComponent)) return false;
-    switch (buf.bitsPerComponent) {
-    case 8: ConvertFrom<uint8_t>(converted.buf, buf); break;
-    case 16: ConvertFrom<uint16_t>(converted.buf, buf); break;
-    default: ConvertFrom<float>(converted.buf, buf); break;
-    }
+    ForSampleType(buf.bitsPerComponent, [&](auto from) {
+        ForSampleType(bitsPerComponent, [&](auto to) {
+            ConvertPixels<decltype(from), decltype(to)>(converted.buf, buf);
+        });
+    });
     TakeOver(buf, converted);
     return true;
 }
