@@ -308,6 +308,11 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
         return Outcome::Failed;
     }
     PicBufHolder source, result;
+    std::error_code error;
+    if (!fs::is_regular_file(input, error)) {
+        Fail(input + ": no such file");
+        return Outcome::Failed;
+    }
     if (!LoadPicture(source.buf, input.c_str())) {
         Fail(input + ": " + kUnsupported);
         return Outcome::Failed;

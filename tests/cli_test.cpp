@@ -98,6 +98,7 @@ TEST(RepaintTool, RefusesBadFilesWithoutWritingOrTouchingAnything) {
 
     RunResult missing = RunTool(scratch, {"smudge", scratch.path("nothing-here.png"), scratch.path("out.png")});
     EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.errors.find("no such file"), std::string::npos) << missing.errors;
     EXPECT_FALSE(fs::exists(scratch.path("out.png")));
 
     RunResult badExtension = RunTool(scratch, {"smudge", scratch.path("good.png"), scratch.path("out.gif")});
