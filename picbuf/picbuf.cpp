@@ -161,6 +161,24 @@ bool TransformArgumentsFit(const SBxPicBuf& dst, const SBxPicBuf& src, const CBx
     return IsColour8(dst) && IsColour8(src) && map.scale > 0.0 && std::isfinite(map.scale);
 }
 
+// Where a transform samples: the source position of every destination
+// column and row, and the destination block [x0, x1) x [y0, y1) whose
+// centres map inside the source.
+struct TransformFootprint {
+    std::vector<double> xs, ys;
+    int x0, x1, y0, y1;
+    bool Empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+TransformFootprint FootprintOf(const SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map) {
+    TransformFootprint f;
+    f.xs = SourcePositions(dst.width, map.dstX, map.srcX, map.scale);
+    f.ys = SourcePositions(dst.height, map.dstY, map.srcY, map.scale);
+    InsideRange(f.xs, src.width, f.x0, f.x1);
+    InsideRange(f.ys, src.height, f.y0, f.y1);
+    return f;
+}
+
 // Interpolating kernels share one driver: per axis, each destination pixel
 // gets up to four source indices (clamped to the picture) and weights in
 // 1/4096 units; rows are then a weighted sum of weighted sums.
@@ -214,14 +232,11 @@ void BicubicKernel(double t, double* w) {
 template <int kTaps, typename Kernel>
 bool TransformInterpolated(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map, Kernel kernel) {
     if (!TransformArgumentsFit(dst, src, map)) return false;
-    std::vector<double> xs = SourcePositions(dst.width, map.dstX, map.srcX, map.scale);
-    std::vector<double> ys = SourcePositions(dst.height, map.dstY, map.srcY, map.scale);
-    int x0, x1, y0, y1;
-    InsideRange(xs, src.width, x0, x1);
-    InsideRange(ys, src.height, y0, y1);
-    if (x0 >= x1 || y0 >= y1) return true;
-    AxisTaps tx = BuildTaps(xs, x0, x1, src.width, kernel);
-    AxisTaps ty = BuildTaps(ys, y0, y1, src.height, kernel);
+    const TransformFootprint f = FootprintOf(dst, src, map);
+    if (f.Empty()) return true;
+    const int x0 = f.x0, x1 = f.x1, y0 = f.y0, y1 = f.y1;
+    AxisTaps tx = BuildTaps(f.xs, x0, x1, src.width, kernel);
+    AxisTaps ty = BuildTaps(f.ys, y0, y1, src.height, kernel);
     constexpr int firstTap = kTaps == 4 ? 0 : 1, lastTap = firstTap + kTaps;
     const size_t columns = static_cast<size_t>(x1 - x0);
 
@@ -488,19 +503,17 @@ bool CBxPicBufAPI::SetConst(SBxPicBuf& buf, const CBxRect& rect, uint8_t value) 
 
 bool CBxPicBufAPI::TransformConstantFast(SBxPicBuf& dst, const SBxPicBuf& src, const CBxPicMap& map) {
     if (!TransformArgumentsFit(dst, src, map)) return false;
-    std::vector<double> xs = SourcePositions(dst.width, map.dstX, map.srcX, map.scale);
-    std::vector<double> ys = SourcePositions(dst.height, map.dstY, map.srcY, map.scale);
-    int x0, x1, y0, y1;
-    InsideRange(xs, src.width, x0, x1);
-    InsideRange(ys, src.height, y0, y1);
+    const TransformFootprint f = FootprintOf(dst, src, map);
+    if (f.Empty()) return true;
     std::vector<size_t> offsets;
-    offsets.reserve(static_cast<size_t>(std::max(0, x1 - x0)));
-    for (int x = x0; x < x1; ++x) {
-        int sx = std::clamp(static_cast<int>(std::floor(xs[x] + 0.5)), 0, src.width - 1);
+    offsets.reserve(static_cast<size_t>(f.x1 - f.x0));
+    for (int x = f.x0; x < f.x1; ++x) {
+        int sx = std::clamp(static_cast<int>(std::floor(f.xs[x] + 0.5)), 0, src.width - 1);
         offsets.push_back(3 * static_cast<size_t>(sx));
     }
-    for (int y = y0; y < y1; ++y) {
-        int sy = std::clamp(static_cast<int>(std::floor(ys[y] + 0.5)), 0, src.height - 1);
+    const int x0 = f.x0;
+    for (int y = f.y0; y < f.y1; ++y) {
+        int sy = std::clamp(static_cast<int>(std::floor(f.ys[y] + 0.5)), 0, src.height - 1);
         const uint8_t* in = PicRow(src, sy);
         uint8_t* out = PicRow(dst, y) + 3 * static_cast<size_t>(x0);
         for (size_t k = 0; k < offsets.size(); ++k, out += 3) {

@@ -132,14 +132,11 @@ int32_t TruncClamped(float v) {
 }  // namespace
 
 Vec2 MajorDirection(const TensorField& field, float x, float y) {
-    float a, b, c;
-    TensorAt(field, x, y, a, b, c);
-    const float d = std::sqrt(4 * b * b + (a - c) * (a - c));
-    const float l1 = (a + c + d) / 2, l2 = (a + c - d) / 2;
+    const TensorEigen e = TensorEigenAt(field, x, y);
     bool ok;
-    Vec2 v = Unit(b, l1 - a, ok);
+    Vec2 v = Unit(e.b, e.l1 - e.a, ok);
     if (ok) return v;
-    return Unit(l2 - a, -b, ok);
+    return Unit(e.l2 - e.a, -e.b, ok);
 }
 
 void BuildGradientSamples(std::vector<GradientSamples>& records, const TensorField& field, int components,

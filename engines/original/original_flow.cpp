@@ -113,14 +113,11 @@ void SmoothRows(int32_t* out, const int32_t* in, const FlowTraces& records, int 
 }  // namespace
 
 Vec2 MinorDirection(const TensorField& field, float x, float y) {
-    float a, b, c;
-    TensorAt(field, x, y, a, b, c);
-    const float d = std::sqrt(4 * b * b + (a - c) * (a - c));
-    const float l1 = (a + c + d) / 2, l2 = (a + c - d) / 2;
+    const TensorEigen e = TensorEigenAt(field, x, y);
     bool ok;
-    Vec2 v = Unit(l1 - a, -b, ok);
+    Vec2 v = Unit(e.l1 - e.a, -e.b, ok);
     if (ok) return v;
-    return Unit(b, l2 - a, ok);
+    return Unit(e.b, e.l2 - e.a, ok);
 }
 
 void GaussianBlurFloat(SBxPicBuf& destination, const SBxPicBuf& source, float sigma, int threads) {

@@ -130,6 +130,20 @@ inline Vec2 Unit(float x, float y, bool& ok) {
     return ok ? Vec2{x / n, y / n} : Vec2{0.0f, 0.0f};
 }
 
+// The tensor at a position and its two eigenvalues l1 >= l2, in single
+// precision; both direction functions start from these.
+struct TensorEigen {
+    float a, b, c, l1, l2;
+};
+inline TensorEigen TensorEigenAt(const TensorField& field, float x, float y) {
+    TensorEigen e;
+    TensorAt(field, x, y, e.a, e.b, e.c);
+    const float d = std::sqrt(4 * e.b * e.b + (e.a - e.c) * (e.a - e.c));
+    e.l1 = (e.a + e.c + d) / 2;
+    e.l2 = (e.a + e.c - d) / 2;
+    return e;
+}
+
 inline float Dot(Vec2 a, Vec2 b) {
     return a.x * b.x + a.y * b.y;
 }
