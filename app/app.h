@@ -7,6 +7,8 @@
 #include <commctrl.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include <string>
 #include <vector>
 
@@ -65,7 +67,7 @@ struct Document {
 extern Document document;
 
 // Shared with the repaint dialogs.
-extern HWND activeRepaintDialog;    // the open repaint dialog, or null
+extern std::atomic<HWND> activeRepaintDialog;  // the open repaint dialog, or null; workers read it
 extern uint8_t repaintDialogOpen;   // dropped files are ignored while set
 extern int32_t frameDragging;       // the preview frame is being dragged
 extern uint8_t cursorOverFrame;     // a frame drag may start
@@ -104,6 +106,9 @@ int ToolbarTooltipEntry(int command);
 void SetStatusText(const WCHAR* text);
 // "Ostrivel - <path>".
 void SetTitleWithPath(const WCHAR* path);
+// The cursor now, and as the class cursor of the main window, the open
+// repaint dialog and the container.
+void SetCursorEverywhere(const WCHAR* cursorName);
 
 // --- commands (commands.cpp) -----------------------------------------------
 
@@ -112,6 +117,9 @@ void CmdDropFiles(HWND window, HDROP drop);
 void CmdSaveAs(HWND window);
 void CmdClose(HWND window);
 void CmdRepaint(HWND window, int command);
+// A repaint dialog's OK: the work copy from the original picture, then the
+// method's worker on it, writing the result picture.
+void CmdStartRun(UINT startMessage);
 void CmdMenu(HWND window);
 void CmdAbout(HWND window);
 void CmdOptions(HWND window);

@@ -3,6 +3,7 @@
 
 #include <shellapi.h>
 
+#include "dialogs/dialogs.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -55,6 +56,12 @@ void SetMenuTextWithKey(HMENU menu, UINT command, int entry, const WCHAR* key) {
     WCHAR text[LANGUAGE_TEXT_SIZE + 16];
     wsprintfW(text, L"%s\t%s", Lang(entry), key);
     SetMenuText(menu, command, FALSE, text);
+}
+
+RepaintMethod MethodOfCommand(int command) {
+    return command == IDM_REPAINT_ORIGINAL ? RepaintOriginal
+           : command == IDM_REPAINT_SMUDGE ? RepaintSmudge
+                                           : RepaintRedraw;
 }
 
 }  // namespace
@@ -118,7 +125,20 @@ void CmdRepaint(HWND window, int command) {
         MessageBoxW(window, Lang(41), L"", MB_OK);
         return;
     }
-    // The method's parameter dialog opens here, docked in the container.
+    OpenRepaintDialog(MethodOfCommand(command), document);
+}
+
+void CmdStartRun(UINT startMessage) {
+    const RepaintMethod method = startMessage == UM_START_ORIGINAL ? RepaintOriginal
+                                 : startMessage == UM_START_SMUDGE ? RepaintSmudge
+                                                                   : RepaintRedraw;
+    // Every run starts from the opened picture, never from an earlier result.
+    if (!CopyPicture(document.workCopy, document.original)) {
+        MessageBoxW(app.mainWindow, Lang(kNotEnoughMemoryEntry), L"", MB_OK | MB_ICONWARNING);
+        PostMessageW(activeRepaintDialog, UM_RUN_ABORTED, 0, 0);
+        return;
+    }
+    StartRepaintWorker(method, document.workCopy, document.result);
 }
 
 void CmdMenu(HWND window) {

@@ -12,10 +12,11 @@
 #include <algorithm>
 
 #include "resources/resource.h"
+#include "dialogs/dialogs.h"
 #include "settings/settings.h"
 
 Document document;
-HWND activeRepaintDialog;
+std::atomic<HWND> activeRepaintDialog;
 uint8_t repaintDialogOpen;
 int32_t frameDragging;
 uint8_t cursorOverFrame;
@@ -117,9 +118,12 @@ void OnCreate(HWND window) {
     if (app.zoomBox) EnableWindow(app.zoomBox, FALSE);
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     repaintDialogOpen = 0;
+    InstallRepaintProgress();
 }
 
 void OnDestroy() {
+    // A running worker writes the result picture: it ends before anything is freed.
+    StopRepaintWorker();
     SaveSettings();
     FreePicture(document.original);
     FreePicture(document.result);
@@ -164,20 +168,15 @@ void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
     PaintView();
 }
 
-void SetCursorEverywhere(HWND window, const WCHAR* cursorName) {
-    HCURSOR cursor = LoadCursorW(nullptr, cursorName);
-    SetCursor(cursor);
-    for (HWND target : {window, activeRepaintDialog, dockContainer.window})
-        if (target) SetClassLongPtrW(target, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
-}
-
-// The view's repaint after an aborted run: the opened picture again.
+// The view's repaint after an aborted run: the opened picture again. It is
+// painted at once too, so the half-written result never stays on screen.
 void OnRunAborted() {
     repaintDialogOpen = 1;
     app.unsavedResult = 0;
     const SBxPicBuf& work = document.workCopy;
     if (work.pixels && CBxPicBufAPI::ReinitHeap(document.result, work)) CBxPicBufAPI::Copy(document.result, work);
     RenderView(&document.result, ViewSlotResult, false, true);
+    PaintView();
 }
 
 bool OnNotify(LPARAM lParam) {
@@ -226,6 +225,13 @@ bool ControlHeld() { return GetKeyState(VK_CONTROL) < 0; }
 
 }  // namespace
 
+void SetCursorEverywhere(const WCHAR* cursorName) {
+    HCURSOR cursor = LoadCursorW(nullptr, cursorName);
+    SetCursor(cursor);
+    for (HWND target : {app.mainWindow, static_cast<HWND>(activeRepaintDialog), dockContainer.window})
+        if (target) SetClassLongPtrW(target, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor));
+}
+
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
@@ -259,10 +265,10 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (activeRepaintDialog) return SendMessageW(activeRepaintDialog, WM_SETCURSOR, wParam, lParam);
         break;
     case WM_KEYDOWN:
-        if (activeRepaintDialog && ControlHeld()) SetCursorEverywhere(window, IDC_CROSS);
+        if (activeRepaintDialog && ControlHeld()) SetCursorEverywhere(IDC_CROSS);
         break;
     case WM_KEYUP:
-        if (activeRepaintDialog && !ControlHeld()) SetCursorEverywhere(window, IDC_ARROW);
+        if (activeRepaintDialog && !ControlHeld()) SetCursorEverywhere(IDC_ARROW);
         break;
     case WM_LBUTTONDOWN:
         if (activeRepaintDialog && ControlHeld()) return 0;  // the dialog reads it through WM_SETCURSOR
@@ -314,8 +320,18 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case UM_RUN_ABORTED:
         OnRunAborted();
         return 0;
+    case UM_START_ORIGINAL:
+    case UM_START_SMUDGE:
+    case UM_START_REDRAW:
+        CmdStartRun(message);
+        return 0;
     case UM_ZOOM_TEXT_ENTERED:
         ZoomTextEntered();
+        return 0;
+    case WM_ENDSESSION:
+        // The process ends after this: a running worker must not be cut off
+        // while the pictures are torn down.
+        if (wParam) StopRepaintWorker();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -1,6 +1,8 @@
 #include "run_control.h"
 
+#include <cstring>
 #include <mutex>
+#include <new>
 
 std::atomic<uint8_t> abortRequested{0};
 
@@ -29,4 +31,9 @@ void ReportProgress(int steps, ProgressRule rule) {
     // Called outside the lock, so a handler may block (the editor's
     // synchronous progress message) without holding up other threads.
     if (handler) handler(steps, rule, context);
+}
+
+bool IsMemoryFailure(const std::exception& error) {
+    if (dynamic_cast<const std::bad_alloc*>(&error)) return true;
+    return std::strstr(error.what(), "allocate") != nullptr;
 }

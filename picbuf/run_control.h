@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 
 // Set by whoever wants a run stopped, polled by the engines and inside
 // CImg's long loops. Written and read on different threads.
@@ -31,3 +32,7 @@ using ProgressHandler = void (*)(int steps, ProgressRule rule, void* context);
 void SetProgressHandler(ProgressHandler handler, void* context);
 
 void ReportProgress(int steps, ProgressRule rule);
+
+// True for what an engine throws when memory runs short: std::bad_alloc, or
+// CImg's report that it could not allocate an image.
+bool IsMemoryFailure(const std::exception& error);

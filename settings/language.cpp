@@ -85,6 +85,7 @@ const DefaultText kDefaults[] = {
     {77, L"Import Edges To Image"},
     {84, L"Repainting method:"},
     {85, L"Repainting power:"},
+    {86, L"Not enough memory to repaint this picture. Close other programs, or repaint a smaller picture."},
 };
 
 const WCHAR kGeneral[] = L"General";

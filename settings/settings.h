@@ -72,6 +72,9 @@ extern LanguageRecord languageList[LANGUAGE_LIST_MAX];
 extern int32_t languageCount;
 extern int32_t currentLanguage;
 
+// The entry that says memory ran out during a repaint.
+const int kNotEnoughMemoryEntry = 86;
+
 // Language entry `entry`; the empty text for a number outside 1 to 99.
 const WCHAR* Lang(int entry);
 // The built-in English text of an entry (empty for unused numbers).

@@ -55,54 +55,111 @@ void FuseStrokes(SBxPicBuf& picture, const SBxPicBuf& strokes) {
     }
 }
 
+namespace {
+
+// The job's values as the steps take them: settings edited by hand can hold
+// any number, so no Details below 0 (a negative blur or stroke scale) and no
+// level beyond the five.
+struct RedrawValues {
+    float details;
+    float cut;
+    int level;
+    bool fuse;
+};
+
+RedrawValues CheckedValues(const RedrawJob& job) {
+    return RedrawValues{std::isfinite(job.details) ? std::max(job.details, 0.0f) : 0.0f, job.cut,
+                        std::clamp<int>(job.quantization, RedrawLevelRough, RedrawLevelOriginal),
+                        job.fuseToImage != 0};
+}
+
+void RequireRedrawFormat(const SBxPicBuf& picture) {
+    if ((picture.components != 1 && picture.components != 3) ||
+        (picture.bitsPerComponent != 8 && picture.bitsPerComponent != 16))
+        throw std::invalid_argument("Redraw works on 8- or 16-bit pictures with 1 or 3 components");
+}
+
+// Thresholds, steps and the burn are defined on 8-bit samples: a 16-bit
+// picture is repainted from its 8-bit form, which `holder` keeps.
+const SBxPicBuf& EightBitForm(const SBxPicBuf& given, PicBufHolder& holder) {
+    if (given.bitsPerComponent == 8 || !HasSamples(given)) return given;
+    MakePictureLike(holder.buf, given);
+    Require(CBxPicBufAPI::Copy(holder.buf, given));
+    Require(CBxPicBufAPI::ConvertBpcComp(holder.buf, 8, given.components));
+    return holder.buf;
+}
+
+// Strokes from the edge plane (used up) into result and, when fusing, burnt
+// into a colour-reduced copy of source: the colours come from the untouched
+// source, the strokes enter only through the burn. Reports 3 steps.
+void StrokesAndColours(SBxPicBuf& result, const SBxPicBuf& source, SBxPicBuf& edges, const RedrawValues& values) {
+    if (!AbortPolled())
+        DrawEdgeStrokes(result, source, edges, values.cut, RedrawStrokeScale(values.details), values.fuse);
+    Progress(1);
+    CBxPicBufAPI::DoneHeap(edges);  // not needed for the colours
+    if (!values.fuse || AbortPolled()) {
+        Progress(2);
+        return;
+    }
+    PicBufHolder colours;
+    MakePictureLike(colours.buf, source);
+    if (HasSamples(source)) Require(CBxPicBufAPI::Copy(colours.buf, source));
+    if (values.level != RedrawLevelOriginal) QuantizeColors(colours.buf, values.level);
+    Progress(1);
+    if (!AbortPolled() && HasSamples(source)) {
+        FuseStrokes(colours.buf, result);
+        Require(CBxPicBufAPI::Copy(result, colours.buf));
+    }
+    Progress(1);
+}
+
+}  // namespace
+
 void RedrawRepaint(const RedrawJob& job) {
     if (!job.source || !job.result || job.source == job.result)
         throw std::invalid_argument("Redraw needs a source picture and a separate result picture");
-    const SBxPicBuf& given = *job.source;
-    if ((given.components != 1 && given.components != 3) ||
-        (given.bitsPerComponent != 8 && given.bitsPerComponent != 16))
-        throw std::invalid_argument("Redraw works on 8- or 16-bit pictures with 1 or 3 components");
-
-    // Thresholds, steps and the burn are defined on 8-bit samples: a 16-bit
-    // picture is repainted from its 8-bit form.
+    RequireRedrawFormat(*job.source);
     PicBufHolder eightBit;
-    const SBxPicBuf* source = &given;
-    if (given.bitsPerComponent != 8 && HasSamples(given)) {
-        MakePictureLike(eightBit.buf, given);
-        Require(CBxPicBufAPI::Copy(eightBit.buf, given));
-        Require(CBxPicBufAPI::ConvertBpcComp(eightBit.buf, 8, given.components));
-        source = &eightBit.buf;
-    }
-    SBxPicBuf& result = *job.result;
-    // Settings edited by hand can hold any number: no Details below 0
-    // (a negative blur or stroke scale) and no level beyond the five.
-    const float details = std::isfinite(job.details) ? std::max(job.details, 0.0f) : 0.0f;
-    const int level = std::clamp<int>(job.quantization, RedrawLevelRough, RedrawLevelOriginal);
-    const bool fuse = job.fuseToImage != 0;
+    const SBxPicBuf& source = EightBitForm(*job.source, eightBit);
+    const RedrawValues values = CheckedValues(job);
 
     PicBufHolder edges;
-    MakePicture(edges.buf, source->width, source->height, 1, 8);
+    MakePicture(edges.buf, source.width, source.height, 1, 8);
     Progress(1);
-    if (!AbortPolled()) ExtractEdges(edges.buf, *source, RedrawEdgeSigma(details));
+    if (!AbortPolled()) ExtractEdges(edges.buf, source, RedrawEdgeSigma(values.details));
     Progress(1);
-    if (!AbortPolled()) DrawEdgeStrokes(result, *source, edges.buf, job.cut, RedrawStrokeScale(details), fuse);
-    Progress(1);
-    CBxPicBufAPI::DoneHeap(edges.buf);  // not needed for the colours
+    StrokesAndColours(*job.result, source, edges.buf, values);
+}
 
-    if (fuse && !AbortPolled()) {
-        // The colours come from the untouched source; the strokes enter only
-        // through the burn.
-        PicBufHolder colours;
-        MakePictureLike(colours.buf, *source);
-        if (HasSamples(*source)) Require(CBxPicBufAPI::Copy(colours.buf, *source));
-        if (level != RedrawLevelOriginal) QuantizeColors(colours.buf, level);
-        Progress(1);
-        if (!AbortPolled() && HasSamples(*source)) {
-            FuseStrokes(colours.buf, result);
-            Require(CBxPicBufAPI::Copy(result, colours.buf));
-        }
-        Progress(1);
-    } else {
-        Progress(2);
+void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& region, const RedrawJob& job,
+                   RedrawPreviewCache& cache) {
+    RequireRedrawFormat(source);
+    const int width = region.right - region.left, height = region.bottom - region.top;
+    if (!HasSamples(source) || width <= 0 || height <= 0 || region.left < 0 || region.top < 0 ||
+        region.right > source.width || region.bottom > source.height)
+        throw std::invalid_argument("RedrawPreview: the region lies outside the picture");
+    PicBufHolder eightBit;
+    const SBxPicBuf& whole = EightBitForm(source, eightBit);
+    const RedrawValues values = CheckedValues(job);
+
+    if (!cache.edges->pixels || cache.details != job.details) {
+        cache.details = 0;  // invalid until the plane is complete
+        ExtractEdges(cache.edges.buf, whole, RedrawEdgeSigma(values.details));
+        cache.details = job.details;
     }
+    PicBufHolder part, edgePart, strokes;
+    MakePicture(part.buf, width, height, whole.components, 8);
+    MakePicture(edgePart.buf, width, height, 1, 8);
+    Require(CBxPicBufAPI::Copy(part.buf, whole, region));
+    Require(CBxPicBufAPI::Copy(edgePart.buf, cache.edges.buf, region));
+    StrokesAndColours(strokes.buf, part.buf, edgePart.buf, values);
+    if (source.bitsPerComponent != 8)
+        Require(CBxPicBufAPI::ConvertBpcComp(strokes.buf, source.bitsPerComponent, source.components));
+    MakePictureLike(preview, strokes.buf);
+    Require(CBxPicBufAPI::Copy(preview, strokes.buf));
+}
+
+void ReleaseRedrawPreviewCache(RedrawPreviewCache& cache) {
+    CBxPicBufAPI::DoneHeap(cache.edges.buf);
+    cache.details = 0;
 }

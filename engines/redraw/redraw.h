@@ -81,6 +81,27 @@ constexpr int RedrawProgressTotal(int components) {
 void RedrawRepaint(const RedrawJob& job);
 
 // ---------------------------------------------------------------------------
+// The editor's preview of a region.
+
+// The edge plane of the whole picture, kept between previews: strokes near
+// the region's border and the contrast stretch then match a full run, and a
+// change of Cut, Fuse or level only redraws the strokes.
+struct RedrawPreviewCache {
+    PicBufHolder edges;  // width x height, 1 component, 8 bits
+    float details = 0;   // the details the plane was made for; 0: no plane
+};
+
+// The Redraw repaint of `region` of source into preview, re-made with the
+// region's size and source's components and depth (a 16-bit picture is
+// repainted from its 8-bit form, as in a full run, and the result widened
+// again). The edge plane is made only when cache holds none for
+// job.details. Reports no progress that a hidden bar would show; memory
+// short throws std::bad_alloc after releasing what the call made.
+void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& region, const RedrawJob& job,
+                   RedrawPreviewCache& cache);
+void ReleaseRedrawPreviewCache(RedrawPreviewCache& cache);
+
+// ---------------------------------------------------------------------------
 // The steps, also used one by one by the editor's preview.
 
 // Grey edge plane of source: 255 paper, 0 the darkest thin lines, from a

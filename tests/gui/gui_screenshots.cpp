@@ -5,12 +5,12 @@
 //   popup_menu.png      the Menu button's popup menu over the window
 //   save_dialog.png     the Save As dialog with its JPEG quality panel
 //   options_dialog.png  the Options dialog listing the shipped translations
-//   repaint_dialogs.png the three repaint dialog templates side by side
+//   repaint_original.png, repaint_smudge.png, repaint_redraw.png
+//                       each repaint dialog docked, with the preview of its
+//                       frame in the middle of the photograph
 // The photograph is the file named by OSTRIVEL_PHOTO (a Unix path), else
 // Debian's python3-skimage astronaut when installed, else a made-up picture.
 #include <stdio.h>
-
-#include <algorithm>
 
 #include "app/app.h"
 #include "gui_harness.h"
@@ -18,8 +18,6 @@
 #include "settings/settings.h"
 
 namespace {
-
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
 // A Windows path for a Unix one; empty when there is none.
 WideString WindowsPath(const std::string& unixPath) {
@@ -161,29 +159,28 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
                 });
     Check(saved, "options_dialog.png is written");
 
+    // Each repaint dialog with Preview on; Redraw burns its strokes into the
+    // colours.
+    uiFuseToImage = 1;
+    const struct {
+        int command;
+        const WCHAR* name;
+    } kDialogs[] = {{IDM_REPAINT_ORIGINAL, L"repaint_original.png"},
+                    {IDM_REPAINT_SMUDGE, L"repaint_smudge.png"},
+                    {IDM_REPAINT_REDRAW, L"repaint_redraw.png"}};
+    for (const auto& shot : kDialogs) {
+        SendMessageW(window, WM_COMMAND, shot.command, 0);
+        HWND dialog = activeRepaintDialog;
+        if (!Check(dialog != nullptr, "the dialog of command %d opens", shot.command)) continue;
+        CheckDlgButton(dialog, IDC_PREVIEW, BST_CHECKED);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW, BN_CLICKED), 0);
+        PumpMessages(500);
+        Check(SaveWindowPng(window, Output(shot.name).c_str()), "%s is written", Utf8(shot.name).c_str());
+        SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        PumpMessages(50);
+    }
     DestroyWindow(window);
     PumpMessages(20);
-
-    // The repaint dialogs are children; a plain window holds them here.
-    HWND host = CreateWindowExW(0, L"Static", L"", WS_POPUP | WS_BORDER | WS_CLIPCHILDREN, 40, 30, 100, 100, nullptr,
-                                nullptr, instance, nullptr);
-    int x = 0, height = 0;
-    for (int resource : {IDD_ORIGINAL, IDD_SMUDGE, IDD_REDRAW}) {
-        HWND dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(resource), host, PlainDialogProc, 0);
-        if (!Check(dialog != nullptr, "dialog %d is created", resource)) continue;
-        RECT rect;
-        GetWindowRect(dialog, &rect);
-        SetWindowPos(dialog, nullptr, x, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-        ShowWindow(dialog, SW_SHOW);
-        x += rect.right - rect.left + 1;
-        height = std::max(height, static_cast<int>(rect.bottom - rect.top));
-    }
-    SetWindowPos(host, nullptr, 0, 0, x + 1, height + 2, SWP_NOMOVE | SWP_NOZORDER);
-    ShowWindow(host, SW_SHOWNORMAL);
-    UpdateWindow(host);
-    PumpMessages(800);
-    Check(SaveWindowPng(host, Output(L"repaint_dialogs.png").c_str()), "repaint_dialogs.png is written");
-    DestroyWindow(host);
     RemoveLanguageFile();
     return Summary();
 }

@@ -1,0 +1,92 @@
+// The Redraw dialog: Details and Cut sliders for the edges, the "Import
+// Edges To Image" box and the colour level. The preview keeps the edge plane
+// of the whole picture, so only a change of Details makes it again.
+#include "dialogs/repaint_frame.h"
+
+#include "engines/redraw/redraw.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+namespace {
+
+const int kFirstLevelEntry = 63;  // "Rough Quantization" .. "Original Image"
+
+RedrawJob JobFromSettings() {
+    RedrawJob job{};
+    FillRedrawJob(job, uiEdgeDetails, uiEdgeCut, uiFuseToImage, uiQuantization);
+    return job;
+}
+
+void ShowValues(HWND dialog) {
+    const RedrawJob job = JobFromSettings();
+    SetNumberText(dialog, IDC_REDRAW_DETAILS_VALUE, "%.1f", job.details + 0.5f);  // display only
+    SetNumberText(dialog, IDC_REDRAW_CUT_VALUE, "%.0f", job.cut);
+}
+
+void Open(HWND dialog, RepaintFrame&) {
+    SetupSlider(dialog, IDC_REDRAW_DETAILS, kRedrawDetailsMin, kRedrawDetailsMax, uiEdgeDetails);
+    SetupSlider(dialog, IDC_REDRAW_CUT, kRedrawCutMin, kRedrawCutMax, uiEdgeCut);
+    ShowValues(dialog);
+    // Checked exactly when the run burns the strokes in.
+    CheckDlgButton(dialog, IDC_REDRAW_FUSE, uiFuseToImage > 0 ? BST_CHECKED : BST_UNCHECKED);
+    EnableControls(dialog, {IDC_REDRAW_LEVEL}, uiFuseToImage > 0);
+    SendDlgItemMessageW(dialog, IDC_REDRAW_LEVEL, CB_RESETCONTENT, 0, 0);
+    for (int level = 0; level < kRedrawLevelCount; ++level)
+        SendDlgItemMessageW(dialog, IDC_REDRAW_LEVEL, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(Lang(kFirstLevelEntry + level)));
+    SendDlgItemMessageW(dialog, IDC_REDRAW_LEVEL, CB_SETCURSEL, uiQuantization, 0);
+    SetLanguageTexts(dialog, {{IDC_REDRAW_EDGES_GROUP, 69}, {IDC_REDRAW_COLORS_GROUP, 70},
+                              {IDC_REDRAW_DETAILS_LABEL, 75}, {IDC_REDRAW_CUT_LABEL, 76}, {IDC_REDRAW_FUSE, 77},
+                              {IDOK, 45}, {IDCANCEL, 46}, {IDC_ABORT, 68}, {IDC_PREVIEW, 73}});
+}
+
+void SliderMoved(HWND dialog, int id, int position) {
+    if (id == IDC_REDRAW_DETAILS) uiEdgeDetails = position;
+    if (id == IDC_REDRAW_CUT) uiEdgeCut = position;
+    ShowValues(dialog);
+}
+
+bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
+    if (id == IDC_REDRAW_FUSE && code == BN_CLICKED) {
+        uiFuseToImage = IsChecked(dialog, id) ? 1 : 0;
+        EnableControls(dialog, {IDC_REDRAW_LEVEL}, uiFuseToImage > 0);
+    } else if (id == IDC_REDRAW_LEVEL && code == CBN_SELCHANGE) {
+        uiQuantization = static_cast<int32_t>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
+    } else if (id == IDC_ABORT) {
+        frame.redrawCache.details = 0;  // the next preview makes the edges again
+        return true;
+    } else {
+        return id == IDC_REDRAW_LEVEL;  // other notifications of the level box
+    }
+    RequestPreview(dialog);
+    return true;
+}
+
+void Preview(RepaintFrame& frame, SBxPicBuf& out, const SBxPicBuf&) {
+    RedrawPreview(out, *frame.loaded, frame.previewRect, JobFromSettings(), frame.redrawCache);
+}
+
+// The box and the level stay enabled: during a run they change only the
+// stored values.
+void EnableForRun(HWND dialog, bool enable) {
+    EnableControls(dialog,
+                   {IDC_REDRAW_DETAILS, IDC_REDRAW_CUT, IDOK, IDCANCEL, IDC_REDRAW_DETAILS_VALUE, IDC_REDRAW_CUT_VALUE},
+                   enable);
+}
+
+// The run reports exactly the maximum, starting from 1: the bar is full one
+// step before the end.
+void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
+    ReleaseRedrawPreviewCache(frame.redrawCache);
+    maximum = RedrawProgressTotal(frame.loaded->components);
+    start = 1;
+}
+
+}  // namespace
+
+const MethodDialog kRedrawDialog = {IDD_REDRAW, UM_START_REDRAW, Open, SliderMoved, Command,
+                                    Preview, EnableForRun, PrepareRun};
+
+INT_PTR CALLBACK RedrawDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RepaintFrameProc(kRedrawDialog, dialog, message, wParam, lParam);
+}

@@ -1,0 +1,539 @@
+// The frame the three repaint dialogs share: opening and docking, the
+// preview of a framed region and the dragging of its frame, the slider
+// handling, the start and end of a full run, OK and Cancel, and the
+// dialogs' own painting.
+#include "dialogs/repaint_frame.h"
+
+#include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+#include "resources/resource.h"
+#include "settings/settings.h"
+#include "skin/skin.h"
+
+namespace {
+
+const int kPreviewHalfSize = 150;  // the frame is at most 300 x 300 picture pixels
+const COLORREF kChannelFill = RGB(101, 135, 168);
+// Toolbar buttons a repaint dialog locks while it is open.
+const int kLockedButtons[] = {IDM_OPEN, IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW,
+                              IDM_MENU};
+
+// The mouse position of the last drag step, in main-window client coordinates.
+POINT lastMouse;
+
+RepaintFrame* FrameOf(HWND dialog) { return reinterpret_cast<RepaintFrame*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
+
+void LockToolbar(bool locked) {
+    for (int command : kLockedButtons) EnableToolbarButton(command, !locked);
+}
+
+// The display picture shows the loaded one again; it is re-made first when
+// a run left it in another format.
+void ShowLoadedPicture(RepaintFrame& frame) {
+    SBxPicBuf& display = *frame.display;
+    const SBxPicBuf& loaded = *frame.loaded;
+    if (display.width != loaded.width || display.height != loaded.height || display.components != loaded.components ||
+        display.bitsPerComponent != loaded.bitsPerComponent)
+        CBxPicBufAPI::ReinitHeap(display, loaded);
+    CBxPicBufAPI::Copy(display, loaded);
+}
+
+// While a worker writes the display picture the view may only draw from its
+// cached copy.
+void RefreshView(const RepaintFrame& frame) {
+    SendMessageW(app.mainWindow, frame.running ? UM_REDRAW_FRAME : UM_RESULT_CHANGED, 0, 0);
+}
+
+void ReportFailure(const std::exception& error) {
+    MessageBoxW(app.mainWindow, Lang(IsMemoryFailure(error) ? kNotEnoughMemoryEntry : 41), L"", MB_OK | MB_ICONWARNING);
+}
+
+int ClampSide(double value, int limit) {
+    const int n = static_cast<int>(value + 0.5);
+    const int clamped = std::min(n, limit);
+    return clamped < 1 ? 0 : clamped;
+}
+
+void ClampPreviewRect(RepaintFrame& frame) {
+    const int width = frame.loaded->width, height = frame.loaded->height;
+    frame.previewRect = CBxRect{ClampSide(frame.previewArea[0], width), ClampSide(frame.previewArea[1], height),
+                                ClampSide(frame.previewArea[2], width), ClampSide(frame.previewArea[3], height)};
+}
+
+bool PointIn(HWND child, POINT point) {
+    if (!child) return false;
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, app.mainWindow, reinterpret_cast<POINT*>(&rect), 2);
+    return PtInRect(&rect, point) != FALSE;
+}
+
+// --- preview -------------------------------------------------------------
+
+void PreviewToggled(HWND dialog, RepaintFrame& frame) {
+    if (IsChecked(dialog, IDC_PREVIEW)) {
+        // The frame goes round the picture point in the middle of the view.
+        RECT mainRect, containerRect = {};
+        GetWindowRect(app.mainWindow, &mainRect);
+        if (dockContainer.window) GetWindowRect(dockContainer.window, &containerRect);
+        double sx, sy;
+        ViewMap().MapPointDstToSrc(sx, sy, (containerRect.left - mainRect.left) / 2,
+                                   (mainRect.bottom - mainRect.top) / 2);
+        const double cx = floor(sx + 0.5), cy = floor(sy + 0.5);
+        frame.previewArea[0] = std::max(cx - kPreviewHalfSize, 0.0);
+        frame.previewArea[1] = std::max(cy - kPreviewHalfSize, 0.0);
+        frame.previewArea[2] = std::min(cx + kPreviewHalfSize, static_cast<double>(frame.display->width));
+        frame.previewArea[3] = std::min(cy + kPreviewHalfSize, static_cast<double>(frame.display->height));
+        ClampPreviewRect(frame);
+        previewFrame = &frame.previewRect;
+        cursorOverFrame = 0;
+        RequestPreview(dialog);
+    } else {
+        previewFrame = nullptr;
+        if (!frame.running) ShowLoadedPicture(frame);
+        cursorOverFrame = 0;
+        RefreshView(frame);
+    }
+    frameDragging = 0;
+}
+
+void ComputePreview(RepaintFrame& frame) {
+    const CBxRect& r = frame.previewRect;
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    const SBxPicBuf& loaded = *frame.loaded;
+    ShowLoadedPicture(frame);  // outside the frame the picture stays unprocessed
+    if (width <= 0 || height <= 0) return;
+    PicBufHolder in, out;
+    if (!CBxPicBufAPI::ReinitHeap(in.buf, width, height, loaded.components, loaded.bitsPerComponent) ||
+        !CBxPicBufAPI::ReinitHeap(out.buf, in.buf) || !in->pixels || !out->pixels)
+        throw std::bad_alloc();
+    CBxPicBufAPI::Copy(in.buf, loaded, r);
+    frame.method->preview(frame, out.buf, in.buf);
+    CBxPicBufAPI::CopyRect(*frame.display, out.buf, CBxPoint{r.left, r.top}, CBxPoint{0, 0}, CBxSize{width, height});
+}
+
+void OnPreviewRequest(HWND dialog, RepaintFrame& frame) {
+    // During a run the worker owns the display picture: the preview follows
+    // when the run is aborted (a finished run closes the dialog).
+    if (!IsChecked(dialog, IDC_PREVIEW) || frame.running) return;
+    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+    UpdateWindow(dialog);
+    if (!previewFrame) {
+        ShowLoadedPicture(frame);
+    } else {
+        HCURSOR wait = LoadCursorW(nullptr, IDC_WAIT), arrow = LoadCursorW(nullptr, IDC_ARROW);
+        SetClassLongPtrW(dialog, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(wait));
+        SetCursor(wait);
+        try {
+            ComputePreview(frame);
+        } catch (const std::exception& error) {
+            ShowLoadedPicture(frame);
+            ReportFailure(error);
+        }
+        SetClassLongPtrW(dialog, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(arrow));
+        SetCursor(arrow);
+    }
+    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+    SetCursorEverywhere(IDC_ARROW);
+    SetFocus(dockContainer.window);
+}
+
+// The main window passes its WM_SETCURSOR here, and while the frame is
+// dragged also its button and move messages (as WM_SETCURSOR with the mouse
+// message in the high word).
+void OnSetCursor(HWND dialog, RepaintFrame& frame, UINT mouseMessage) {
+    POINT cursor;
+    GetCursorPos(&cursor);
+    ScreenToClient(app.mainWindow, &cursor);
+    if (PointIn(dockContainer.window, cursor) || PointIn(app.toolbar, cursor)) {
+        SetCursorEverywhere(IDC_ARROW);
+        cursorOverFrame = 0;
+        return;
+    }
+    if (frame.closing) return;
+    WaitForSingleObject(frame.dialogMutex, 5000);
+    const CBxPicMap map = ViewMap();
+    int x0, y0, x1, y1;
+    map.MapPointSrcToDst(x0, y0, frame.previewArea[0], frame.previewArea[1]);
+    map.MapPointSrcToDst(x1, y1, frame.previewArea[2], frame.previewArea[3]);
+    const bool overFrame = cursor.x >= x0 && cursor.x < x1 && cursor.y >= y0 && cursor.y < y1;
+    if ((overFrame && IsChecked(dialog, IDC_PREVIEW)) || frameDragging == 1) {
+        cursorOverFrame = 1;
+        SetCursorEverywhere(IDC_SIZEALL);
+    } else {
+        cursorOverFrame = 0;
+        SetCursorEverywhere(IDC_ARROW);
+    }
+    if (mouseMessage == WM_LBUTTONDOWN && cursorOverFrame) {
+        lastMouse = cursor;
+        frameDragging = 1;
+    } else if (mouseMessage == WM_LBUTTONUP && frameDragging == 1) {
+        frameDragging = 0;
+        RequestPreview(dialog);
+    } else if (mouseMessage == WM_MOUSEMOVE && frameDragging == 1) {
+        const double dx = (cursor.x - lastMouse.x) / view.scale, dy = (cursor.y - lastMouse.y) / view.scale;
+        frame.previewArea[0] += dx;
+        frame.previewArea[2] += dx;
+        frame.previewArea[1] += dy;
+        frame.previewArea[3] += dy;
+        ClampPreviewRect(frame);
+        lastMouse = cursor;
+        SendMessageW(app.mainWindow, UM_REDRAW_FRAME, 0, 0);
+    }
+    ReleaseMutex(frame.dialogMutex);
+}
+
+// --- sliders ---------------------------------------------------------------
+
+void OnSlider(HWND dialog, RepaintFrame& frame, HWND slider, int code, int thumbPosition) {
+    const int p0 = static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
+    int p = p0;
+    switch (code) {
+    case TB_LINEUP:
+    case TB_PAGEUP: p = p0 - 1; break;
+    case TB_LINEDOWN:
+    case TB_PAGEDOWN: p = p0 + 1; break;
+    case TB_THUMBPOSITION:
+    case TB_THUMBTRACK: p = thumbPosition; break;
+    }
+    SendMessageW(slider, TBM_SETPOS, TRUE, p);
+    RedrawWindow(slider, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    frame.method->sliderMoved(dialog, GetDlgCtrlID(slider), static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0)));
+    // Dragging the thumb updates the value text all along, the preview once.
+    if ((p != p0 && code != TB_THUMBTRACK) || code == TB_THUMBPOSITION) RequestPreview(dialog);
+    SetFocus(dockContainer.window);
+}
+
+// --- OK, Cancel and the end of a run --------------------------------------
+
+void CloseDialog(HWND dialog, RepaintFrame& frame, bool restoreLoaded) {
+    SetFocus(app.mainWindow);
+    LockToolbar(false);
+    UndockWindow(dialog);
+    previewFrame = nullptr;
+    activeRepaintDialog = nullptr;
+    if (restoreLoaded) ShowLoadedPicture(frame);  // drops the preview
+    CloseHandle(frame.dialogMutex);
+    frame.dialogMutex = nullptr;
+    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+    DestroyWindow(dialog);
+}
+
+void StartRun(HWND dialog, RepaintFrame& frame) {
+    frame.method->enableForRun(dialog, false);
+    ReleaseMutex(frame.dialogMutex);
+    SendMessageW(app.mainWindow, UM_REDRAW_FRAME, 0, 0);
+    int maximum = 0, start = 0;
+    frame.method->prepareRun(frame, maximum, start);
+    SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
+    SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, start, 0);
+    ShowWindow(GetDlgItem(dialog, IDC_ABORT), SW_SHOW);
+    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
+    RequestAbort(false);
+    frame.running = true;
+    PostMessageW(app.mainWindow, frame.method->startMessage, 0, 0);
+}
+
+void OnOkOrCancel(HWND dialog, RepaintFrame& frame, int id) {
+    frame.closing = 1;
+    repaintDialogOpen = 0;
+    cursorOverFrame = 0;
+    if (frame.runFinished) {
+        CloseDialog(dialog, frame, false);  // the result stays displayed
+        return;
+    }
+    WaitForSingleObject(frame.dialogMutex, 1000);
+    if (id == IDCANCEL)
+        CloseDialog(dialog, frame, true);
+    else
+        StartRun(dialog, frame);
+}
+
+void OnRunDone(HWND dialog, RepaintFrame& frame) {
+    frame.closing = 0;
+    frame.runFinished = 1;
+    frame.running = false;
+    previewFrame = nullptr;
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+    SendMessageW(app.mainWindow, UM_RUN_DONE, 0, 0);
+}
+
+void OnRunAborted(HWND dialog, RepaintFrame& frame) {
+    frame.closing = 0;
+    frame.running = false;
+    frame.method->enableForRun(dialog, true);
+    SendMessageW(app.mainWindow, UM_RUN_ABORTED, 0, 0);
+    RequestAbort(false);
+    ShowWindow(GetDlgItem(dialog, IDC_ABORT), SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_HIDE);
+    SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    const int failure = TakeRunFailure();
+    if (failure) MessageBoxW(app.mainWindow, Lang(failure), L"", MB_OK | MB_ICONWARNING);
+    RequestPreview(dialog);
+    SetFocus(dockContainer.window);
+}
+
+// --- painting ------------------------------------------------------------
+
+void FillLine(HDC dc, int left, int top, int right, int bottom, HBRUSH brush) {
+    RECT line = {left, top, right, bottom};
+    FillRect(dc, &line, brush);
+}
+
+// A one-pixel frame, one colour on the top and left sides, another on the
+// bottom and right.
+void DrawFrameLines(HDC dc, const RECT& r, COLORREF topLeft, COLORREF bottomRight) {
+    HBRUSH first = CreateSolidBrush(topLeft), second = CreateSolidBrush(bottomRight);
+    FillLine(dc, r.left, r.top, r.right, r.top + 1, first);
+    FillLine(dc, r.left, r.top, r.left + 1, r.bottom, first);
+    FillLine(dc, r.left, r.bottom - 1, r.right, r.bottom, second);
+    FillLine(dc, r.right - 1, r.top, r.right, r.bottom, second);
+    DeleteObject(first);
+    DeleteObject(second);
+}
+
+// A two-pixel edge: sunken for a channel, raised for a thumb.
+void DrawTwoPixelEdge(HDC dc, RECT rect, bool raised) {
+    DrawFrameLines(dc, rect, SkinColor(raised ? COLOR_3DLIGHT : COLOR_3DSHADOW),
+                   SkinColor(raised ? COLOR_3DDKSHADOW : COLOR_3DHILIGHT));
+    InflateRect(&rect, -1, -1);
+    DrawFrameLines(dc, rect, SkinColor(raised ? COLOR_3DHILIGHT : COLOR_3DDKSHADOW),
+                   SkinColor(raised ? COLOR_3DSHADOW : COLOR_3DLIGHT));
+}
+
+LRESULT CustomDrawSlider(const NMCUSTOMDRAW& draw) {
+    if (draw.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+    if (draw.dwDrawStage != CDDS_ITEMPREPAINT) return CDRF_DODEFAULT;
+    RECT rect = draw.rc;
+    if (draw.dwItemSpec == TBCD_CHANNEL) {
+        DrawTwoPixelEdge(draw.hdc, rect, false);
+        // The channel is only a few pixels high: the part left of the thumb
+        // is filled over its edge, so the value reads as a bar.
+        RECT thumb = {};
+        SendMessageW(draw.hdr.hwndFrom, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+        rect.right = std::min(rect.right, static_cast<LONG>((thumb.left + thumb.right) / 2));
+        if (IsWindowEnabled(draw.hdr.hwndFrom)) {
+            HBRUSH fill = CreateSolidBrush(kChannelFill);
+            FillRect(draw.hdc, &rect, fill);
+            DeleteObject(fill);
+        } else {
+            FillRect(draw.hdc, &rect, SkinBrush(COLOR_3DDKSHADOW));
+        }
+        return CDRF_SKIPDEFAULT;
+    }
+    if (draw.dwItemSpec == TBCD_THUMB) {
+        DrawTwoPixelEdge(draw.hdc, rect, true);
+        InflateRect(&rect, -2, -2);
+        FillRect(draw.hdc, &rect, SkinBrush(COLOR_BTNFACE));
+        return CDRF_SKIPDEFAULT;
+    }
+    return CDRF_DODEFAULT;
+}
+
+struct PaintTarget {
+    HWND dialog;
+    HDC dc;
+};
+
+BOOL CALLBACK ExcludeChild(HWND child, LPARAM target) {
+    const PaintTarget& paint = *reinterpret_cast<const PaintTarget*>(target);
+    if (GetParent(child) != paint.dialog || !IsWindowVisible(child)) return TRUE;
+    // Group boxes draw only their frame: the dialog paints what they enclose.
+    WCHAR className[16] = L"";
+    GetClassNameW(child, className, 16);
+    if (lstrcmpiW(className, L"Button") == 0 && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX)
+        return TRUE;
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, paint.dialog, reinterpret_cast<POINT*>(&rect), 2);
+    ExcludeClipRect(paint.dc, rect.left, rect.top, rect.right, rect.bottom);
+    InvalidateRect(child, nullptr, FALSE);
+    return TRUE;
+}
+
+// Double-buffered: the background is drawn off screen and copied in one go,
+// around the children, which paint themselves.
+void PaintDialog(HWND dialog) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(dialog, &paint);
+    RECT client;
+    GetClientRect(dialog, &client);
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    HBRUSH background = SkinBrush(COLOR_BTNFACE);
+    FillRect(memory, &client, background);
+    PaintTarget target = {dialog, dc};
+    EnumChildWindows(dialog, ExcludeChild, reinterpret_cast<LPARAM>(&target));
+    BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    EndPaint(dialog, &paint);
+}
+
+// --- the dialog procedure ------------------------------------------------
+
+void OnInitDialog(HWND dialog, const MethodDialog& method, Document* document) {
+    RepaintFrame* frame = new (std::nothrow) RepaintFrame();
+    if (!frame) return;  // OpenRepaintDialog destroys the dialog again
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(frame));
+    frame->method = &method;
+    frame->closing = frame->runFinished = 0;
+    cursorOverFrame = 0;
+    repaintDialogOpen = 1;
+    frame->dialogMutex = CreateMutexW(nullptr, FALSE, nullptr);
+    frame->loaded = &document->original;
+    frame->display = &document->result;
+    ShowLoadedPicture(*frame);
+    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+    RequestAbort(false);
+    RECT mainRect;
+    GetWindowRect(app.mainWindow, &mainRect);
+    SetWindowPos(dialog, nullptr, mainRect.left + 10, mainRect.top + 30, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_ASYNCWINDOWPOS);
+    activeRepaintDialog = dialog;
+    method.open(dialog, *frame);
+    ShowWindow(GetDlgItem(dialog, IDC_ABORT), SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_HIDE);
+    CheckDlgButton(dialog, IDC_PREVIEW, BST_UNCHECKED);
+}
+
+LRESULT Answer(HWND dialog, LRESULT result) {
+    SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
+}  // namespace
+
+INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        OnInitDialog(dialog, method, reinterpret_cast<Document*>(lParam));
+        return TRUE;
+    }
+    RepaintFrame* frame = FrameOf(dialog);
+    if (!frame) return FALSE;
+    switch (message) {
+    case WM_DESTROY:
+        if (frame->dialogMutex) CloseHandle(frame->dialogMutex);
+        SetWindowLongPtrW(dialog, DWLP_USER, 0);
+        delete frame;
+        return TRUE;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam), code = HIWORD(wParam);
+        if (id == IDOK || id == IDCANCEL) {
+            OnOkOrCancel(dialog, *frame, id);
+        } else if (id == IDC_PREVIEW && code == BN_CLICKED) {
+            PreviewToggled(dialog, *frame);
+        } else if (id == IDC_ABORT && code == BN_CLICKED) {
+            RequestAbort(true);
+            frame->method->command(dialog, *frame, id, code);
+        } else {
+            return frame->method->command(dialog, *frame, id, code);
+        }
+        return TRUE;
+    }
+    case WM_HSCROLL:
+        if (!lParam) return FALSE;
+        OnSlider(dialog, *frame, reinterpret_cast<HWND>(lParam), LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
+        return TRUE;
+    case UM_PREVIEW:
+        OnPreviewRequest(dialog, *frame);
+        return TRUE;
+    case WM_SETCURSOR:
+        OnSetCursor(dialog, *frame, HIWORD(lParam));
+        return Answer(dialog, TRUE);
+    case UM_RUN_DONE:
+        OnRunDone(dialog, *frame);
+        return TRUE;
+    case UM_RUN_ABORTED:
+        OnRunAborted(dialog, *frame);
+        return TRUE;
+    case WM_LBUTTONUP:
+    case WM_MOUSEWHEEL:
+        // The wheel zooms the view also while the dialog has the focus.
+        SendMessageW(app.mainWindow, message, wParam, lParam);
+        return TRUE;
+    case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
+        WCHAR className[32] = L"";
+        GetClassNameW(header->hwndFrom, className, 32);
+        if (header->code != NM_CUSTOMDRAW || lstrcmpiW(className, TRACKBAR_CLASSW) != 0) return FALSE;
+        return Answer(dialog, CustomDrawSlider(*reinterpret_cast<const NMCUSTOMDRAW*>(lParam)));
+    }
+    case WM_ERASEBKGND:
+        return Answer(dialog, TRUE);  // WM_PAINT covers everything
+    case WM_PAINT:
+        PaintDialog(dialog);
+        return TRUE;
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        SetBkColor(reinterpret_cast<HDC>(wParam), SkinColor(COLOR_BTNFACE));
+        SetTextColor(reinterpret_cast<HDC>(wParam), SkinColor(COLOR_BTNTEXT));
+        return reinterpret_cast<INT_PTR>(SkinBrush(COLOR_BTNFACE));
+    }
+    return FALSE;
+}
+
+HWND OpenRepaintDialog(RepaintMethod method, Document& document) {
+    struct Entry {
+        int resource;
+        DLGPROC procedure;
+    };
+    static const Entry kDialogs[] = {
+        {kOriginalDialog.resource, OriginalDialogProc},
+        {kSmudgeDialog.resource, SmudgeDialogProc},
+        {kRedrawDialog.resource, RedrawDialogProc},
+    };
+    const Entry& entry = kDialogs[method];
+    HWND dialog = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(entry.resource), dockContainer.window,
+                                     entry.procedure, reinterpret_cast<LPARAM>(&document));
+    if (!dialog) return nullptr;
+    if (!FrameOf(dialog)) {
+        DestroyWindow(dialog);
+        activeRepaintDialog = nullptr;
+        repaintDialogOpen = 0;
+        return nullptr;
+    }
+    activeRepaintDialog = dialog;
+    DockWindow(dialog, 0);
+    LayoutDockContainer();
+    ShowWindow(dialog, SW_SHOW);
+    LockToolbar(true);
+    UpdateWindow(app.mainWindow);
+    InvalidateRect(app.mainWindow, nullptr, FALSE);
+    return dialog;
+}
+
+void RequestPreview(HWND dialog) { SendMessageW(dialog, UM_PREVIEW, 0, 0); }
+
+void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position) {
+    SendDlgItemMessageW(dialog, id, TBM_SETRANGE, TRUE, MAKELPARAM(minimum, maximum));
+    SendDlgItemMessageW(dialog, id, TBM_SETPAGESIZE, 0, 0);
+    SendDlgItemMessageW(dialog, id, TBM_SETPOS, TRUE, position);
+}
+
+void SetNumberText(HWND dialog, int id, const char* format, double value) {
+    char narrow[64];
+    snprintf(narrow, sizeof(narrow), format, value);
+    WCHAR text[64];
+    MultiByteToWideChar(CP_UTF8, 0, narrow, -1, text, 64);
+    SetDlgItemTextW(dialog, id, text);
+}
+
+void SetLanguageTexts(HWND dialog, std::initializer_list<std::pair<int, int>> controlsAndEntries) {
+    for (const auto& pair : controlsAndEntries) SetDlgItemTextW(dialog, pair.first, Lang(pair.second));
+}
+
+void EnableControls(HWND dialog, std::initializer_list<int> ids, bool enable) {
+    for (int id : ids) EnableWindow(GetDlgItem(dialog, id), enable);
+}
+
+bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }

@@ -1,0 +1,71 @@
+// What the three repaint dialogs share: the frame's state, the table of what
+// each method adds, and small control helpers. Internal to dialogs/.
+#pragma once
+
+#include <initializer_list>
+
+#include "dialogs/dialogs.h"
+#include "engines/redraw/redraw.h"
+#include "picbuf/run_control.h"
+
+struct RepaintFrame;
+
+// What one method's dialog adds to the frame.
+struct MethodDialog {
+    int resource;       // dialog template
+    UINT startMessage;  // posted to the main window by OK
+    // Sliders, boxes, value texts and texts from the language table.
+    void (*open)(HWND dialog, RepaintFrame& frame);
+    // Slider `id` stands at `position`: store it and show its value.
+    void (*sliderMoved)(HWND dialog, int id, int position);
+    // The method's own buttons and boxes; false for commands it does not know.
+    bool (*command)(HWND dialog, RepaintFrame& frame, int id, int code);
+    // Repaints `in`, the framed region of the loaded picture, into `out` of
+    // the same geometry, on the dialog's thread.
+    void (*preview)(RepaintFrame& frame, SBxPicBuf& out, const SBxPicBuf& in);
+    // Enables or disables the controls a full run locks.
+    void (*enableForRun)(HWND dialog, bool enable);
+    // Before a full run: the progress bar's maximum and start position.
+    void (*prepareRun)(RepaintFrame& frame, int& maximum, int& start);
+};
+
+extern const MethodDialog kOriginalDialog;
+extern const MethodDialog kSmudgeDialog;
+extern const MethodDialog kRedrawDialog;
+
+// One open dialog's state, made when it opens and freed when it is destroyed.
+struct RepaintFrame {
+    const MethodDialog* method;
+    SBxPicBuf* loaded;   // the picture as opened
+    SBxPicBuf* display;  // what the view shows; a full run writes here
+    double previewArea[4];  // left, top, right, bottom in picture pixels, unclamped
+    CBxRect previewRect;    // previewArea rounded and clamped; previewFrame points here
+    HANDLE dialogMutex;
+    uint8_t closing;      // OK or Cancel was pressed
+    uint8_t runFinished;  // a full run completed
+    bool running;         // a worker writes the display picture
+    RedrawPreviewCache redrawCache;  // Redraw's whole-picture edge plane
+};
+
+// The dialog procedure all three dialogs share, and each dialog's own,
+// which calls it with its method.
+INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK OriginalDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK SmudgeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK RedrawDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The language entry of what made the last run fail (0: nothing failed);
+// reading it clears it.
+int TakeRunFailure();
+
+// Sends the preview request to the dialog.
+void RequestPreview(HWND dialog);
+
+// Range, page size 0 (a click on the channel moves one step) and position.
+void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position);
+// A number formatted with a printf format, as the control's text.
+void SetNumberText(HWND dialog, int id, const char* format, double value);
+// The controls' texts from the language table: pairs of control and entry.
+void SetLanguageTexts(HWND dialog, std::initializer_list<std::pair<int, int>> controlsAndEntries);
+void EnableControls(HWND dialog, std::initializer_list<int> ids, bool enable);
+bool IsChecked(HWND dialog, int id);

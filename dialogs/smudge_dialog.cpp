@@ -1,0 +1,76 @@
+// The Smudge dialog: Details, Prolongation and Sigma sliders with their values.
+#include "dialogs/repaint_frame.h"
+
+#include "engines/smudge/smudge.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+namespace {
+
+const int kValueControls[][2] = {{IDC_SMUDGE_DETAILS, IDC_SMUDGE_DETAILS_VALUE},
+                                 {IDC_SMUDGE_PROLONGATION, IDC_SMUDGE_PROLONGATION_VALUE},
+                                 {IDC_SMUDGE_SIGMA, IDC_SMUDGE_SIGMA_VALUE}};
+
+int32_t* SettingOf(int slider) {
+    switch (slider) {
+    case IDC_SMUDGE_DETAILS: return &uiDetails;
+    case IDC_SMUDGE_PROLONGATION: return &uiProlongation;
+    case IDC_SMUDGE_SIGMA: return &uiSigma;
+    }
+    return nullptr;
+}
+
+void ShowValue(HWND dialog, int slider) {
+    for (const auto& pair : kValueControls)
+        if (pair[0] == slider) SetNumberText(dialog, pair[1], "%.0f", *SettingOf(slider));
+}
+
+void Open(HWND dialog, RepaintFrame&) {
+    SetupSlider(dialog, IDC_SMUDGE_DETAILS, 1, 100, uiDetails);
+    SetupSlider(dialog, IDC_SMUDGE_PROLONGATION, 1, 100, uiProlongation);
+    SetupSlider(dialog, IDC_SMUDGE_SIGMA, 0, 100, uiSigma);
+    for (const auto& pair : kValueControls) ShowValue(dialog, pair[0]);
+    SetLanguageTexts(dialog, {{IDC_SMUDGE_DETAILS_LABEL, 57}, {IDC_SMUDGE_PROLONGATION_LABEL, 58},
+                              {IDC_SMUDGE_SIGMA_LABEL, 59}, {IDOK, 45}, {IDCANCEL, 46}, {IDC_ABORT, 68},
+                              {IDC_PREVIEW, 73}});
+}
+
+void SliderMoved(HWND dialog, int id, int position) {
+    if (int32_t* setting = SettingOf(id)) *setting = position;
+    ShowValue(dialog, id);
+}
+
+bool Command(HWND, RepaintFrame&, int id, int) { return id == IDC_ABORT; }
+
+void Preview(RepaintFrame&, SBxPicBuf& out, const SBxPicBuf& in) {
+    const SmudgeArguments a = SmudgeArgumentsFromSliders(static_cast<float>(uiDetails),
+                                                         static_cast<float>(uiProlongation), static_cast<float>(uiSigma));
+    SmudgeRepaint(out, in, a.sharpness, a.alpha, a.sigma);
+}
+
+void EnableForRun(HWND dialog, bool enable) {
+    EnableControls(dialog,
+                   {IDC_SMUDGE_DETAILS, IDC_SMUDGE_PROLONGATION, IDC_SMUDGE_SIGMA, IDOK, IDCANCEL,
+                    IDC_SMUDGE_DETAILS_VALUE, IDC_SMUDGE_PROLONGATION_VALUE, IDC_SMUDGE_SIGMA_VALUE},
+                   enable);
+}
+
+// The bar's maximum counts tiles as the engine does but small pictures as
+// components + 2, so a small grey picture ends short of it.
+void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
+    const SBxPicBuf& picture = *frame.loaded;
+    if (picture.width < kSmudgeTileSize && picture.height < kSmudgeTileSize)
+        maximum = picture.components + 2;
+    else
+        maximum = 3 * (picture.width / kSmudgeTileSize) * (picture.height / kSmudgeTileSize) + 4;
+    start = 1;
+}
+
+}  // namespace
+
+const MethodDialog kSmudgeDialog = {IDD_SMUDGE, UM_START_SMUDGE, Open, SliderMoved, Command,
+                                    Preview, EnableForRun, PrepareRun};
+
+INT_PTR CALLBACK SmudgeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return RepaintFrameProc(kSmudgeDialog, dialog, message, wParam, lParam);
+}

@@ -1,0 +1,127 @@
+// The worker threads of full runs: each runs its method's engine once over
+// the whole picture and tells the open dialog how the run ended. The main
+// window fills the job record and starts the thread; it keeps the thread's
+// handle so that nothing the worker uses is freed while it runs.
+#include <atomic>
+#include <exception>
+
+#include "dialogs/repaint_frame.h"
+#include "engines/original/original.h"
+#include "engines/redraw/redraw.h"
+#include "engines/smudge/smudge.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+namespace {
+
+// The job records, one per method, filled just before their worker starts.
+OriginalParams originalJob;
+SmudgeJob smudgeJob;
+RedrawJob redrawJob;
+
+HANDLE worker;
+std::atomic<int> runFailure{0};
+
+// A completed run has the view take the result before the dialog hears of
+// it; anything an engine throws ends the run as aborted, and the dialog
+// reports it once.
+template <typename Engine>
+DWORD RunToEnd(Engine engine) {
+    try {
+        engine();
+    } catch (const std::exception& error) {
+        runFailure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : 41;
+        RequestAbort(true);
+    } catch (...) {
+        runFailure = 41;
+        RequestAbort(true);
+    }
+    if (!AbortPolled()) {
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+        PostMessageW(activeRepaintDialog, UM_RUN_DONE, 0, 0);
+    } else {
+        PostMessageW(activeRepaintDialog, UM_RUN_ABORTED, 0, 0);
+    }
+    return 0;
+}
+
+DWORD WINAPI OriginalWorker(LPVOID job) {
+    const OriginalParams& params = *static_cast<const OriginalParams*>(job);
+    return RunToEnd([&] { OriginalRepaint(*params.result, *params.source, params); });
+}
+
+DWORD WINAPI SmudgeWorker(LPVOID job) {
+    const SmudgeJob& smudge = *static_cast<const SmudgeJob*>(job);
+    return RunToEnd([&] {
+        const SmudgeArguments a = SmudgeArgumentsFromSliders(smudge);
+        SmudgeRepaint(*smudge.result, *smudge.source, a.sharpness, a.alpha, a.sigma);
+    });
+}
+
+DWORD WINAPI RedrawWorker(LPVOID job) {
+    return RunToEnd([job] { RedrawRepaint(*static_cast<const RedrawJob*>(job)); });
+}
+
+// Smudge and Redraw report only while the bar is shown; Original always.
+void SendProgress(int steps, ProgressRule rule, void*) {
+    HWND dialog = activeRepaintDialog;
+    HWND bar = dialog ? GetDlgItem(dialog, IDC_PROGRESS) : nullptr;
+    if (!bar || (rule == ProgressRule::WhenBarShown && !IsWindowVisible(bar))) return;
+    SendMessageW(bar, PBM_DELTAPOS, steps, 0);
+}
+
+}  // namespace
+
+void StartRepaintWorker(RepaintMethod method, const SBxPicBuf& source, SBxPicBuf& result) {
+    if (worker) CloseHandle(worker);  // the previous run has told its end already
+    worker = nullptr;
+    runFailure = 0;
+    LPTHREAD_START_ROUTINE procedure = nullptr;
+    void* job = nullptr;
+    switch (method) {
+    case RepaintOriginal:
+        originalJob = OriginalParamsFromSliders(uiSmoothAlpha, uiRelaxation, uiDoShock, uiFlatten, uiDoLoG, uiLoGPower);
+        originalJob.source = &source;
+        originalJob.result = &result;
+        procedure = OriginalWorker;
+        job = &originalJob;
+        break;
+    case RepaintSmudge:
+        smudgeJob = SmudgeJob{static_cast<float>(uiDetails), static_cast<float>(uiProlongation),
+                              static_cast<float>(uiSigma), &source, &result};
+        procedure = SmudgeWorker;
+        job = &smudgeJob;
+        break;
+    case RepaintRedraw:
+        FillRedrawJob(redrawJob, uiEdgeDetails, uiEdgeCut, uiFuseToImage, uiQuantization);
+        redrawJob.source = const_cast<SBxPicBuf*>(&source);  // read only
+        redrawJob.result = &result;
+        procedure = RedrawWorker;
+        job = &redrawJob;
+        break;
+    }
+    worker = CreateThread(nullptr, 0, procedure, job, 0, nullptr);
+    if (!worker) {
+        runFailure = kNotEnoughMemoryEntry;
+        PostMessageW(activeRepaintDialog, UM_RUN_ABORTED, 0, 0);
+    }
+}
+
+bool RepaintWorkerRunning() { return worker && WaitForSingleObject(worker, 0) == WAIT_TIMEOUT; }
+
+void StopRepaintWorker() {
+    if (!worker) return;
+    RequestAbort(true);
+    // The worker sends progress and its result message to this thread and
+    // waits for the answers, so they are handled while waiting.
+    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(worker);
+    worker = nullptr;
+}
+
+int TakeRunFailure() { return runFailure.exchange(0); }
+
+void InstallRepaintProgress() { SetProgressHandler(SendProgress, nullptr); }
