@@ -117,7 +117,7 @@ void ComputePreview(RepaintFrame& frame) {
     CBxPicBufAPI::CopyRect(*frame.display, out.buf, CBxPoint{r.left, r.top}, CBxPoint{0, 0}, CBxSize{width, height});
 }
 
-void OnPreviewRequest(HWND dialog, RepaintFrame& frame) {
+NOINLINE_FOR_EXCEPTIONS void OnPreviewRequest(HWND dialog, RepaintFrame& frame) {
     // During a run the worker owns the display picture: the preview follows
     // when the run is aborted (a finished run closes the dialog).
     if (!IsChecked(dialog, IDC_PREVIEW) || frame.running) return;
@@ -516,7 +516,10 @@ void RequestPreview(HWND dialog) { SendMessageW(dialog, UM_PREVIEW, 0, 0); }
 
 void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position) {
     SendDlgItemMessageW(dialog, id, TBM_SETRANGE, TRUE, MAKELPARAM(minimum, maximum));
+    // The handler adds its own step to every key and click: with page and
+    // line size 0 each moves the thumb by exactly one.
     SendDlgItemMessageW(dialog, id, TBM_SETPAGESIZE, 0, 0);
+    SendDlgItemMessageW(dialog, id, TBM_SETLINESIZE, 0, 0);
     SendDlgItemMessageW(dialog, id, TBM_SETPOS, TRUE, position);
 }
 

@@ -10,6 +10,16 @@
 
 struct RepaintFrame;
 
+// For a function that catches the engines' exceptions: it must not be
+// inlined into a window, dialog or thread procedure, which under Wine use
+// the Windows calling convention, where GCC's landing pads are not reliably
+// reached.
+#if defined(__GNUC__)
+#define NOINLINE_FOR_EXCEPTIONS __attribute__((noinline))
+#else
+#define NOINLINE_FOR_EXCEPTIONS
+#endif
+
 // What one method's dialog adds to the frame.
 struct MethodDialog {
     int resource;       // dialog template
@@ -61,7 +71,8 @@ int TakeRunFailure();
 // Sends the preview request to the dialog.
 void RequestPreview(HWND dialog);
 
-// Range, page size 0 (a click on the channel moves one step) and position.
+// Range, page and line size 0 (a click on the channel or an arrow key moves
+// one step) and position.
 void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position);
 // A number formatted with a printf format, as the control's text.
 void SetNumberText(HWND dialog, int id, const char* format, double value);

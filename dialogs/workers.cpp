@@ -22,13 +22,47 @@ RedrawJob redrawJob;
 HANDLE worker;
 std::atomic<int> runFailure{0};
 
+// Engines also report from threads of their own, which under Wine cannot
+// call the window functions: their steps are held until the next report
+// from the main thread or the worker.
+thread_local bool windowThread = false;
+std::atomic<int> heldSteps{0};
+
+// Smudge and Redraw report only while the bar is shown; Original always.
+void SendProgress(int steps, ProgressRule rule, void*) {
+    if (!windowThread) {
+        heldSteps += steps;
+        return;
+    }
+    steps += heldSteps.exchange(0);
+    HWND dialog = activeRepaintDialog;
+    HWND bar = dialog ? GetDlgItem(dialog, IDC_PROGRESS) : nullptr;
+    if (!bar || steps == 0 || (rule == ProgressRule::WhenBarShown && !IsWindowVisible(bar))) return;
+    SendMessageW(bar, PBM_DELTAPOS, steps, 0);
+}
+
+void RunEngine(RepaintMethod method, const void* job) {
+    if (method == RepaintOriginal) {
+        const OriginalParams& params = *static_cast<const OriginalParams*>(job);
+        OriginalRepaint(*params.result, *params.source, params);
+    } else if (method == RepaintSmudge) {
+        const SmudgeJob& smudge = *static_cast<const SmudgeJob*>(job);
+        const SmudgeArguments a = SmudgeArgumentsFromSliders(smudge);
+        SmudgeRepaint(*smudge.result, *smudge.source, a.sharpness, a.alpha, a.sigma);
+    } else {
+        RedrawRepaint(*static_cast<const RedrawJob*>(job));
+    }
+}
+
 // A completed run has the view take the result before the dialog hears of
 // it; anything an engine throws ends the run as aborted, and the dialog
-// reports it once.
-template <typename Engine>
-DWORD RunToEnd(Engine engine) {
+// reports it once. Kept apart from the thread procedures: those use the
+// Windows calling convention under Wine, and an exception is not reliably
+// caught inside such a function.
+NOINLINE_FOR_EXCEPTIONS DWORD RunToEnd(RepaintMethod method, const void* job) {
+    windowThread = true;
     try {
-        engine();
+        RunEngine(method, job);
     } catch (const std::exception& error) {
         runFailure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : 41;
         RequestAbort(true);
@@ -36,6 +70,7 @@ DWORD RunToEnd(Engine engine) {
         runFailure = 41;
         RequestAbort(true);
     }
+    SendProgress(0, ProgressRule::Always, nullptr);  // what helper threads reported last
     if (!AbortPolled()) {
         SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
         PostMessageW(activeRepaintDialog, UM_RUN_DONE, 0, 0);
@@ -45,30 +80,9 @@ DWORD RunToEnd(Engine engine) {
     return 0;
 }
 
-DWORD WINAPI OriginalWorker(LPVOID job) {
-    const OriginalParams& params = *static_cast<const OriginalParams*>(job);
-    return RunToEnd([&] { OriginalRepaint(*params.result, *params.source, params); });
-}
-
-DWORD WINAPI SmudgeWorker(LPVOID job) {
-    const SmudgeJob& smudge = *static_cast<const SmudgeJob*>(job);
-    return RunToEnd([&] {
-        const SmudgeArguments a = SmudgeArgumentsFromSliders(smudge);
-        SmudgeRepaint(*smudge.result, *smudge.source, a.sharpness, a.alpha, a.sigma);
-    });
-}
-
-DWORD WINAPI RedrawWorker(LPVOID job) {
-    return RunToEnd([job] { RedrawRepaint(*static_cast<const RedrawJob*>(job)); });
-}
-
-// Smudge and Redraw report only while the bar is shown; Original always.
-void SendProgress(int steps, ProgressRule rule, void*) {
-    HWND dialog = activeRepaintDialog;
-    HWND bar = dialog ? GetDlgItem(dialog, IDC_PROGRESS) : nullptr;
-    if (!bar || (rule == ProgressRule::WhenBarShown && !IsWindowVisible(bar))) return;
-    SendMessageW(bar, PBM_DELTAPOS, steps, 0);
-}
+DWORD WINAPI OriginalWorker(LPVOID job) { return RunToEnd(RepaintOriginal, job); }
+DWORD WINAPI SmudgeWorker(LPVOID job) { return RunToEnd(RepaintSmudge, job); }
+DWORD WINAPI RedrawWorker(LPVOID job) { return RunToEnd(RepaintRedraw, job); }
 
 }  // namespace
 
@@ -124,4 +138,7 @@ void StopRepaintWorker() {
 
 int TakeRunFailure() { return runFailure.exchange(0); }
 
-void InstallRepaintProgress() { SetProgressHandler(SendProgress, nullptr); }
+void InstallRepaintProgress() {
+    windowThread = true;
+    SetProgressHandler(SendProgress, nullptr);
+}

@@ -17,36 +17,10 @@ namespace {
 HWND window;
 WideString folder;
 
-const int kFileNameCombo = 1148;  // cmb13
-const int kFileNameEdit = 1152;   // edt1
-
 std::string Title() {
     WCHAR text[1100];
     GetWindowTextW(window, text, 1100);
     return Utf8(text);
-}
-
-void SetFileName(HWND dialog, const WideString& name) {
-    for (int id : {kFileNameCombo, kFileNameEdit})
-        if (GetDlgItem(dialog, id)) SetDlgItemTextW(dialog, id, name.c_str());
-}
-
-std::string FileName(HWND dialog) {
-    for (int id : {kFileNameCombo, kFileNameEdit})
-        if (GetDlgItem(dialog, id)) return DialogItemText(dialog, id);
-    return "<no file name box>";
-}
-
-// Selects a file type entry as the user would.
-void SelectType(HWND dialog, int index) {
-    HWND types = GetDlgItem(dialog, IDC_SAVE_FILE_TYPE);
-    SendMessageW(types, CB_SETCURSEL, index, 0);
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, CBN_SELENDOK), reinterpret_cast<LPARAM>(types));
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(types));
-}
-
-int SelectedType(HWND dialog) {
-    return static_cast<int>(SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETCURSEL, 0, 0));
 }
 
 BOOL CALLBACK FindSlider(HWND child, LPARAM found) {
@@ -78,46 +52,18 @@ bool PanelDisabled(HWND panel) {
     return none;
 }
 
-// Runs a command whose dialogs are handled by `fileDialog` (the open or save
-// dialog: fills it and presses a button) and `others` (message boxes, which
-// are recorded and answered with OK).
-struct Run {
-    std::vector<SeenDialog> fileDialogs;
-    std::vector<SeenDialog> messages;
-};
-
-Run RunCommand(int command, const std::function<void(HWND)>& fileDialog) {
-    Run run;
-    WithDialogs([&] { SendMessageW(window, WM_COMMAND, command, 0); },
-                [&](HWND dialog, const SeenDialog& seen) {
-                    if (GetDlgItem(dialog, IDC_SAVE_FILE_TYPE)) {
-                        run.fileDialogs.push_back(seen);
-                        fileDialog(dialog);
-                    } else {
-                        run.messages.push_back(seen);
-                        PressButton(dialog, IDOK);
-                    }
-                    return true;
-                });
-    return run;
-}
-
-std::function<void(HWND)> Choose(const WideString& name, int type = -1) {
-    return [name, type](HWND dialog) {
-        if (type >= 0) SelectType(dialog, type);
-        SetFileName(dialog, name);
-        PressButton(dialog, IDOK);
-    };
+FileCommandRun RunCommand(int command, const std::function<void(HWND)>& fileDialog) {
+    return RunFileCommand(window, command, fileDialog);
 }
 
 void Cancel(HWND dialog) { PressButton(dialog, IDCANCEL); }
 
 void OpenDialog(const WideString& photo) {
     Section("the open dialog");
-    Run run = RunCommand(IDM_OPEN, Cancel);
+    FileCommandRun run = RunCommand(IDM_OPEN, Cancel);
     Check(run.fileDialogs.size() == 1 && run.messages.empty() && !document.original.pixels,
           "cancelling it opens nothing and says nothing");
-    run = RunCommand(IDM_OPEN, Choose(photo));
+    run = RunCommand(IDM_OPEN, ChooseFile(photo));
     if (!run.fileDialogs.empty()) {
         Check(run.fileDialogs[0].title == "Open", "it is titled \"Open\" (got \"%s\")", run.fileDialogs[0].title.c_str());
         Check(run.fileDialogs[0].owner == window, "the main window owns it");
@@ -131,7 +77,7 @@ void OpenFailure(const WideString& photo) {
     WideString damaged = folder + L"damaged.png";
     WriteTextFile(damaged, "\x89PNG\r\n\x1a\n but nothing after the signature");
     uint8_t firstByte = document.original.pixels[0];
-    Run run = RunCommand(IDM_OPEN, Choose(damaged));
+    FileCommandRun run = RunCommand(IDM_OPEN, ChooseFile(damaged));
     Check(run.messages.size() == 1 && run.messages[0].text == "Image format not supported!" &&
               run.messages[0].title.empty() && run.messages[0].owner == window,
           "says entry 41 without caption, owned by the main window");
@@ -152,7 +98,7 @@ void SaveAsDefaults() {
     int type = -1;
     bool panelFound = false, labelOk = false, rangeOk = false, startEnabled = false, pngDisabled = false,
          jpegEnabled = false, minimumShown = false, stepped = false;
-    Run run = RunCommand(IDM_SAVE_AS, [&](HWND dialog) {
+    FileCommandRun run = RunCommand(IDM_SAVE_AS, [&](HWND dialog) {
         name = FileName(dialog);
         type = SelectedType(dialog);
         HWND panel = QualityPanel(dialog);
@@ -213,9 +159,9 @@ void SecondSaveAsAndFormats() {
     };
     for (const Format& format : formats) {
         std::string name;
-        Run run = RunCommand(IDM_SAVE_AS, [&](HWND dialog) {
+        FileCommandRun run = RunCommand(IDM_SAVE_AS, [&](HWND dialog) {
             name = FileName(dialog);
-            Choose(folder + format.name, format.type)(dialog);
+            ChooseFile(folder + format.name, format.type)(dialog);
         });
         Check(name == "photo-denoised", "Save As offers photo-denoised again (got \"%s\")", name.c_str());
         WideString written = folder + format.written;
@@ -223,7 +169,7 @@ void SecondSaveAsAndFormats() {
         Check(run.messages.empty() && start == format.magic, "a name without extension and entry %d writes %s",
               format.type, Utf8(format.written).c_str());
     }
-    Run run = RunCommand(IDM_SAVE_AS, Choose(folder + L"upper.TIF", 3));
+    FileCommandRun run = RunCommand(IDM_SAVE_AS, ChooseFile(folder + L"upper.TIF", 3));
     Check(FileStart(folder + L"upper.TIF", 3) == "II*", "the typed extension counts regardless of case");
 }
 
@@ -241,7 +187,7 @@ void SixteenBitTypes() {
         SendMessageW(types, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(text));
         second = Utf8(text);
         type = SelectedType(dialog);
-        Choose(folder + L"deep", 1)(dialog);
+        ChooseFile(folder + L"deep", 1)(dialog);
     });
     Check(count == 2 && first == "*.tif" && second == "*.png", "it offers *.tif and *.png (%d entries)", count);
     Check(type == 0, "the first is selected for a .JPG source (got %d)", type);
@@ -255,7 +201,7 @@ void FailedSave(const WideString& photo) {
     DeleteFileW(photo.c_str());
     app.unsavedResult = 1;
     std::string title = Title();
-    Run run = RunCommand(IDM_SAVE_AS, Choose(folder + L"lost.png"));
+    FileCommandRun run = RunCommand(IDM_SAVE_AS, ChooseFile(folder + L"lost.png"));
     Check(run.messages.size() == 1 && run.messages[0].text == "Image format not supported!" &&
               run.messages[0].title.empty(),
           "is reported with entry 41");

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/app.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -200,6 +201,79 @@ void PumpMessages(DWORD ms) {
         }
         Sleep(10);
     } while (GetTickCount() - start < ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= ms) return false;
+        PumpMessages(20);
+    }
+    return true;
+}
+
+namespace {
+const int kFileNameCombo = 1148;  // cmb13
+const int kFileNameEdit = 1152;   // edt1
+}  // namespace
+
+void SetFileName(HWND dialog, const WideString& name) {
+    for (int id : {kFileNameCombo, kFileNameEdit})
+        if (GetDlgItem(dialog, id)) SetDlgItemTextW(dialog, id, name.c_str());
+}
+
+std::string FileName(HWND dialog) {
+    for (int id : {kFileNameCombo, kFileNameEdit})
+        if (GetDlgItem(dialog, id)) return DialogItemText(dialog, id);
+    return "<no file name box>";
+}
+
+void SelectType(HWND dialog, int index) {
+    HWND types = GetDlgItem(dialog, IDC_SAVE_FILE_TYPE);
+    SendMessageW(types, CB_SETCURSEL, index, 0);
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, CBN_SELENDOK), reinterpret_cast<LPARAM>(types));
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(types));
+}
+
+int SelectedType(HWND dialog) {
+    return static_cast<int>(SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETCURSEL, 0, 0));
+}
+
+FileCommandRun RunFileCommand(HWND window, int command, const std::function<void(HWND)>& fileDialog, int answer) {
+    FileCommandRun run;
+    WithDialogs([&] { SendMessageW(window, WM_COMMAND, command, 0); },
+                [&](HWND dialog, const SeenDialog& seen) {
+                    // Open and Save As both have the type box.
+                    if (GetDlgItem(dialog, IDC_SAVE_FILE_TYPE)) {
+                        run.fileDialogs.push_back(seen);
+                        fileDialog(dialog);
+                    } else {
+                        run.messages.push_back(seen);
+                        PressButton(dialog, answer);
+                    }
+                    return true;
+                });
+    return run;
+}
+
+std::function<void(HWND)> ChooseFile(const WideString& name, int type) {
+    return [name, type](HWND dialog) {
+        if (type >= 0) SelectType(dialog, type);
+        SetFileName(dialog, name);
+        PressButton(dialog, IDOK);
+    };
+}
+
+WideString WindowsPath(const std::string& unixPath) {
+#ifdef __WINE__
+    WCHAR* path = wine_get_dos_file_name(unixPath.c_str());
+    if (!path) return WideString();
+    WideString result = path;
+    HeapFree(GetProcessHeap(), 0, path);
+    return result;
+#else
+    return Widen(unixPath);
+#endif
 }
 
 WideString TestSettingsFolder() {

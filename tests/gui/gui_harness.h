@@ -75,7 +75,35 @@ void RemoveLanguageFile();
 // Copies a file from this program's folder over the language file.
 bool CopyBesideToLanguageFile(const WCHAR* name);
 
+// Processes messages until `done` holds or `ms` milliseconds have passed;
+// returns whether it holds.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms);
+
+// --- the open and save dialogs -------------------------------------------
+
+// The file name box of an open or save dialog.
+void SetFileName(HWND dialog, const WideString& name);
+std::string FileName(HWND dialog);
+// Selects a file type entry of the save dialog as the user would.
+void SelectType(HWND dialog, int index);
+int SelectedType(HWND dialog);
+
+// What a command showed: its open or save dialogs (handled by the given
+// function, which fills one and presses a button) and its message boxes
+// (recorded and answered with `answer`).
+struct FileCommandRun {
+    std::vector<SeenDialog> fileDialogs;
+    std::vector<SeenDialog> messages;
+};
+FileCommandRun RunFileCommand(HWND window, int command, const std::function<void(HWND)>& fileDialog,
+                              int answer = IDOK);
+// A file dialog handler: the type entry (unless -1), the name, then OK.
+std::function<void(HWND)> ChooseFile(const WideString& name, int type = -1);
+
 // --- processes and pictures ----------------------------------------------
+
+// The Windows path of a Unix path; empty when there is none.
+WideString WindowsPath(const std::string& unixPath);
 
 // Starts this program again with the arguments; returns its exit code, or
 // -1 when it could not start or did not end within timeoutMs.

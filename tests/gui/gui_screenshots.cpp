@@ -19,19 +19,6 @@
 
 namespace {
 
-// A Windows path for a Unix one; empty when there is none.
-WideString WindowsPath(const std::string& unixPath) {
-#ifdef __WINE__
-    WCHAR* path = wine_get_dos_file_name(unixPath.c_str());
-    if (!path) return WideString();
-    WideString result = path;
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
-#else
-    return Widen(unixPath);
-#endif
-}
-
 WideString Photograph() {
     WCHAR named[1024];
     DWORD length = GetEnvironmentVariableW(L"OSTRIVEL_PHOTO", named, 1024);

@@ -1,0 +1,333 @@
+// Window tests of the repaint dialogs as the user drives them: the preview
+// frame, its placement and dragging, the sliders, Cancel, Abort, a finished
+// run, a failing run, each dialog's own controls, and closing the editor
+// during a run. Each method's result is saved through Save As into the
+// folder named by OSTRIVEL_E2E_DIR, where a script compares it with what
+// ostrivel-repaint makes of the same picture with the same settings.
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/app.h"
+#include "dialogs/dialogs.h"
+#include "dialogs/repaint_frame.h"
+#include "gui_harness.h"
+#include "resources/resource.h"
+#include "settings/settings.h"
+
+namespace {
+
+HWND window;
+WideString folder;  // the test's pictures and the saved results
+
+uint64_t Hash(const SBxPicBuf& picture) {
+    uint64_t hash = 1469598103934665603ull;
+    for (int32_t i = 0; picture.pixels && i < picture.size; ++i) hash = (hash ^ picture.pixels[i]) * 1099511628211ull;
+    return hash;
+}
+
+// Whether the display picture equals the opened one outside `frame`, and
+// (when `inside` is set) differs from it inside.
+bool PreviewOnlyIn(const CBxRect& frame, bool inside = true) {
+    const SBxPicBuf &shown = document.result, &loaded = document.original;
+    bool differs = false;
+    const int bytes = loaded.components * loaded.bitsPerComponent / 8;
+    for (int y = 0; y < loaded.height; ++y)
+        for (int x = 0; x < loaded.width; ++x) {
+            const bool same = memcmp(PicRow(shown, y) + x * bytes, PicRow(loaded, y) + x * bytes, bytes) == 0;
+            if (x >= frame.left && x < frame.right && y >= frame.top && y < frame.bottom)
+                differs = differs || !same;
+            else if (!same)
+                return false;
+        }
+    return differs == inside;
+}
+
+bool ShowsLoaded() { return Hash(document.result) == Hash(document.original); }
+
+HWND OpenDialog(int command) {
+    SendMessageW(window, WM_COMMAND, command, 0);
+    return activeRepaintDialog;
+}
+
+RepaintFrame& FrameOf(HWND dialog) { return *reinterpret_cast<RepaintFrame*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
+
+void Click(HWND dialog, int id) { SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+
+void SetChecked(HWND dialog, int id, bool checked) {
+    CheckDlgButton(dialog, id, checked ? BST_CHECKED : BST_UNCHECKED);
+    Click(dialog, id);
+}
+
+void Scroll(HWND dialog, int id, int code, int position = 0) {
+    SendMessageW(dialog, WM_HSCROLL, MAKEWPARAM(code, position), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+bool Visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+int Position(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, TBM_GETPOS, 0, 0)); }
+
+// The mouse at a client point of the main window, as the system reports it:
+// the cursor moves there and the window hears `message` through WM_SETCURSOR.
+void Mouse(int x, int y, UINT message) {
+    POINT point = {x, y};
+    ClientToScreen(window, &point);
+    SetCursorPos(point.x, point.y);
+    SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(HTCLIENT, message));
+    if (message != WM_LBUTTONUP) SendMessageW(window, message, MK_LBUTTON, MAKELPARAM(x, y));
+}
+
+POINT OnScreen(double x, double y) {
+    int sx, sy;
+    ViewMap().MapPointSrcToDst(sx, sy, x, y);
+    return POINT{sx, sy};
+}
+
+// OK, then messages until the dialog has closed or `stopEarly` says so.
+bool RunUntil(HWND dialog, const std::function<bool()>& stopEarly, DWORD ms = 120000) {
+    Click(dialog, IDOK);
+    return PumpUntil([&] { return !IsWindow(dialog) || (stopEarly && stopEarly()); }, ms);
+}
+
+void Frame(const WideString& picture) {
+    Section("the frame: opening, preview, placement, dragging");
+    DropFile(window, picture);
+    HWND dialog = OpenDialog(IDM_REPAINT_SMUDGE);
+    if (!Check(dialog != nullptr, "Repaint Smudge opens its dialog")) return;
+    bool locked = true;
+    for (int button : {IDM_OPEN, IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW, IDM_MENU})
+        locked = locked && !ToolbarButtonEnabled(button);
+    Check(locked && ToolbarButtonEnabled(IDM_ZOOM_IN), "it locks the file and repaint buttons, not the zoom");
+    Check(!IsChecked(dialog, IDC_PREVIEW) && !Visible(dialog, IDC_PROGRESS) && !Visible(dialog, IDC_ABORT) &&
+              previewFrame == nullptr && ShowsLoaded(),
+          "it starts without preview, bar or Abort, showing the opened picture");
+
+    SetChecked(dialog, IDC_PREVIEW, true);
+    RepaintFrame& frame = FrameOf(dialog);
+    const CBxRect r = frame.previewRect;
+    Check(previewFrame == &frame.previewRect && r.right - r.left == 300 && r.bottom - r.top == 300,
+          "Preview places a 300 x 300 frame (%d, %d, %d, %d)", r.left, r.top, r.right, r.bottom);
+    Check(PreviewOnlyIn(r), "the picture changes inside the frame only");
+    SetChecked(dialog, IDC_PREVIEW, false);
+    Check(previewFrame == nullptr && ShowsLoaded(), "unchecking it shows the opened picture at once");
+
+    // The middle of the view at picture point (40, 60).
+    RECT mainRect, containerRect;
+    GetWindowRect(window, &mainRect);
+    GetWindowRect(dockContainer.window, &containerRect);
+    view.dstX = (containerRect.left - mainRect.left) / 2;
+    view.dstY = (mainRect.bottom - mainRect.top) / 2;
+    view.srcX = 40;
+    view.srcY = 60;
+    SetChecked(dialog, IDC_PREVIEW, true);
+    Check(frame.previewRect.left == 0 && frame.previewRect.top == 0 && frame.previewRect.right == 190 &&
+              frame.previewRect.bottom == 210,
+          "round picture point (40, 60) the frame is cut at the picture's edge: (0, 0, 190, 210)");
+    SendMessageW(window, WM_COMMAND, IDM_ZOOM_FIT, 0);
+
+    // Drag it beyond the right edge and back.
+    SetChecked(dialog, IDC_PREVIEW, false);
+    SetChecked(dialog, IDC_PREVIEW, true);
+    const double width = frame.previewArea[2] - frame.previewArea[0];
+    POINT start = OnScreen((frame.previewArea[0] + frame.previewArea[2]) / 2, (frame.previewArea[1] + frame.previewArea[3]) / 2);
+    const uint64_t before = Hash(document.result);
+    Mouse(start.x, start.y, WM_LBUTTONDOWN);
+    Check(frameDragging == 1 && cursorOverFrame == 1, "a press inside the frame starts a drag");
+    // Downwards, away from the dialogs on the right.
+    const int distance = static_cast<int>(document.original.height * view.scale);
+    Mouse(start.x, start.y + distance, WM_MOUSEMOVE);
+    Check(fabs(frame.previewArea[2] - frame.previewArea[0] - width) < 1e-6 &&
+              frame.previewRect.top == frame.previewRect.bottom &&
+              Hash(document.result) == before,
+          "dragged out of the picture the area keeps its size, the rectangle shrinks to nothing, "
+          "and only the outline moves");
+    Mouse(start.x, start.y + 40, WM_MOUSEMOVE);
+    Check(frame.previewRect.bottom - frame.previewRect.top == 300, "dragged back it has its full size again");
+    Mouse(start.x, start.y + 40, WM_LBUTTONUP);
+    Check(frameDragging == 0 && PreviewOnlyIn(frame.previewRect), "releasing it computes the preview there");
+    const double scale = view.scale;
+    SendMessageW(dialog, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(start.x, start.y));
+    Check(view.scale > scale, "the wheel over the dialog zooms the view");
+
+    Section("the frame: sliders");
+    uiDetails = 10;
+    SetupSlider(dialog, IDC_SMUDGE_DETAILS, 1, 100, uiDetails);
+    HWND slider = GetDlgItem(dialog, IDC_SMUDGE_DETAILS);
+    SetFocus(slider);
+    SendMessageW(slider, WM_KEYDOWN, VK_RIGHT, 0);
+    Check(uiDetails == 11 && DialogItemText(dialog, IDC_SMUDGE_DETAILS_VALUE) == "11",
+          "an arrow key moves one step (got %d)", static_cast<int>(uiDetails));
+    Scroll(dialog, IDC_SMUDGE_DETAILS, TB_PAGEDOWN);
+    Check(uiDetails == 12, "so does a click on the channel (got %d)", static_cast<int>(uiDetails));
+    const uint64_t previewed = Hash(document.result);
+    Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBTRACK, 60);
+    Check(uiDetails == 60 && DialogItemText(dialog, IDC_SMUDGE_DETAILS_VALUE) == "60" &&
+              Hash(document.result) == previewed,
+          "dragging the thumb shows the value and computes nothing");
+    Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBPOSITION, 60);
+    Check(Hash(document.result) != previewed, "releasing it computes the preview");
+
+    Section("the frame: Cancel");
+    Click(dialog, IDCANCEL);
+    Check(!IsWindow(dialog) && activeRepaintDialog == nullptr && previewFrame == nullptr && ShowsLoaded(),
+          "Cancel closes the dialog and drops the preview");
+    Check(ToolbarButtonEnabled(IDM_OPEN) && ToolbarButtonEnabled(IDM_REPAINT_SMUDGE) && repaintDialogOpen == 0,
+          "and unlocks the toolbar");
+}
+
+void AbortAndFailure(const WideString& picture) {
+    Section("Abort in the middle of a run");
+    DropFile(window, picture);
+    uiDoShock = 1;
+    HWND dialog = OpenDialog(IDM_REPAINT_ORIGINAL);
+    if (!Check(dialog != nullptr, "Repaint Original opens its dialog")) return;
+    SetChecked(dialog, IDC_PREVIEW, true);
+    const CBxRect frame = FrameOf(dialog).previewRect;
+    const auto progress = [dialog] { return SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0); };
+    RunUntil(dialog, [&] { return progress() > 2; });
+    Check(Visible(dialog, IDC_PROGRESS) && Visible(dialog, IDC_ABORT) && !Enabled(dialog, IDC_ORIG_SMOOTHNESS) &&
+              !Enabled(dialog, IDOK),
+          "during the run the bar and Abort show and the sliders and OK are locked");
+    Click(dialog, IDC_ABORT);
+    PumpUntil([&] { return Enabled(dialog, IDOK); }, 30000);
+    Check(IsWindow(dialog) && Enabled(dialog, IDC_ORIG_SMOOTHNESS) && Enabled(dialog, IDC_ORIG_FLATTEN) &&
+              !Visible(dialog, IDC_PROGRESS) && !Visible(dialog, IDC_ABORT),
+          "Abort keeps the dialog with its controls, without bar and Abort");
+    Check(PreviewOnlyIn(frame) && app.unsavedResult == 0, "the opened picture is shown with the preview recomputed");
+
+    Click(dialog, IDCANCEL);
+
+    Section("a run whose engine fails");
+    dialog = OpenDialog(IDM_REPAINT_REDRAW);
+    CBxPicBufAPI::ConvertBpcComp(document.original, 32, 3);  // no engine takes float pictures
+    std::vector<SeenDialog> seen = WithDialogs([&] { RunUntil(dialog, [&] { return Enabled(dialog, IDOK); }); });
+    Check(seen.size() == 1 && seen[0].text == "Image format not supported!" && IsWindow(dialog) &&
+              Enabled(dialog, IDC_REDRAW_DETAILS),
+          "is reported once and ends as an aborted run");
+    CBxPicBufAPI::ConvertBpcComp(document.original, 8, 3);
+    Click(dialog, IDCANCEL);
+}
+
+void OwnControls() {
+    Section("the Original dialog's own controls");
+    HWND dialog = OpenDialog(IDM_REPAINT_ORIGINAL);
+    if (!dialog) return;
+    SetChecked(dialog, IDC_ORIG_FLATTEN_ON, false);
+    Check(uiDoShock == 0 && !Enabled(dialog, IDC_ORIG_FLATTEN) && !Enabled(dialog, IDC_ORIG_FLATTEN_VALUE),
+          "an unchecked step disables its slider and value");
+    Click(dialog, IDC_ORIG_DEFAULT);
+    Check(DialogItemText(dialog, IDC_ORIG_SMOOTHNESS_VALUE) == "3.50" &&
+              DialogItemText(dialog, IDC_ORIG_WEAK_EDGES_VALUE) == "20" &&
+              DialogItemText(dialog, IDC_ORIG_FLATTEN_VALUE) == "0.15" &&
+              DialogItemText(dialog, IDC_ORIG_SHARPEN_VALUE) == "10" && Enabled(dialog, IDC_ORIG_FLATTEN) &&
+              Position(dialog, IDC_ORIG_SMOOTHNESS) == 14,
+          "Default sets both steps on and the sliders, showing the engine's values");
+    Click(dialog, IDCANCEL);
+
+    Section("the Redraw dialog's own controls");
+    uiFuseToImage = 1;
+    dialog = OpenDialog(IDM_REPAINT_REDRAW);
+    if (!dialog) return;
+    Check(Enabled(dialog, IDC_REDRAW_LEVEL), "the level box is enabled with the box checked");
+    SetChecked(dialog, IDC_PREVIEW, true);
+    RepaintFrame& frame = FrameOf(dialog);
+    const uint8_t* edges = frame.redrawCache.edges->pixels;
+    Scroll(dialog, IDC_REDRAW_CUT, TB_PAGEUP);
+    Scroll(dialog, IDC_REDRAW_CUT, TB_PAGEUP);
+    Check(edges && frame.redrawCache.edges->pixels == edges, "moving Cut reuses the edge plane");
+    Scroll(dialog, IDC_REDRAW_DETAILS, TB_PAGEUP);
+    Check(frame.redrawCache.details == uiEdgeDetails / 10.0f, "moving Details makes it for the new value");
+    SetChecked(dialog, IDC_REDRAW_FUSE, false);
+    Check(uiFuseToImage == 0 && !Enabled(dialog, IDC_REDRAW_LEVEL), "unchecking the box disables the level box");
+    Click(dialog, IDCANCEL);
+}
+
+// Each method runs to the end with settings of its own and is saved as PNG.
+void FinishedRuns(const WideString& picture) {
+    Section("finished runs, saved");
+    DropFile(window, picture);
+    struct Method {
+        int command;
+        const WCHAR* saved;
+        std::function<void()> settings;
+    } methods[] = {
+        {IDM_REPAINT_ORIGINAL, L"editor-original.png",
+         [] { uiSmoothAlpha = 8, uiRelaxation = 10, uiDoShock = 1, uiFlatten = 6, uiDoLoG = 1, uiLoGPower = 12; }},
+        {IDM_REPAINT_SMUDGE, L"editor-smudge.png", [] { uiDetails = 30, uiProlongation = 70, uiSigma = 20; }},
+        {IDM_REPAINT_REDRAW, L"editor-redraw.png",
+         [] { uiEdgeDetails = 20, uiEdgeCut = 40, uiFuseToImage = 1, uiQuantization = 0; }},
+    };
+    for (const Method& method : methods) {
+        method.settings();
+        HWND dialog = OpenDialog(method.command);
+        if (!Check(dialog != nullptr, "command %d opens its dialog", method.command)) continue;
+        SetChecked(dialog, IDC_PREVIEW, true);
+        // Controls that stay enabled during the run may not touch the
+        // picture the worker writes.
+        bool toggled = false;
+        RunUntil(dialog, [&] {
+            if (!toggled && Visible(dialog, IDC_PROGRESS)) {
+                toggled = true;
+                SetChecked(dialog, IDC_PREVIEW, false);
+                SetChecked(dialog, IDC_PREVIEW, true);
+                Click(dialog, IDC_REDRAW_FUSE);
+            }
+            return false;
+        });
+        Check(!IsWindow(dialog) && activeRepaintDialog == nullptr && app.unsavedResult == 1 &&
+                  ToolbarButtonEnabled(IDM_SAVE_AS),
+              "command %d: a finished run closes the dialog and marks the result unsaved", method.command);
+        FileCommandRun run = RunFileCommand(window, IDM_SAVE_AS, ChooseFile(folder + method.saved));
+        Check(run.messages.empty() && FileExists(folder + method.saved) && app.unsavedResult == 0,
+              "its result is saved as %s", Utf8(method.saved).c_str());
+    }
+    SendMessageW(window, UM_RUN_DONE, 0, 0);
+    FileCommandRun run = RunFileCommand(window, IDM_OPEN, ChooseFile(picture), IDNO);
+    Check(run.messages.size() == 1 && run.messages[0].text == Utf8(DefaultLang(21)) && run.fileDialogs.empty(),
+          "after a finished run Open asks first");
+    app.unsavedResult = 0;
+}
+
+void CloseDuringRun(const WideString& picture) {
+    Section("closing the editor during a run");
+    DropFile(window, picture);
+    HWND dialog = OpenDialog(IDM_REPAINT_SMUDGE);
+    if (!dialog) return;
+    RunUntil(dialog, [] { return RepaintWorkerRunning(); });
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    Check(!IsWindow(window) && !RepaintWorkerRunning() && !document.result.pixels,
+          "the window waits for the worker to stop before it frees the pictures");
+}
+
+// Shapes with hard edges and soft gradients.
+COLORREF Scene(int x, int y) {
+    const int dx = x % 160 - 80, dy = y % 120 - 60;
+    if (dx * dx + dy * dy < 40 * 40) return RGB(200, 60 + y % 100, 40);
+    if ((x / 40 + y / 30) % 5 == 0) return RGB(30, 40, 120 + x % 120);
+    return RGB(90 + x % 150, 150 + y % 90, 200 - (x + y) % 160);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+    StartWatchdog(170);
+    RemoveLanguageFile();
+    RemoveSettingsFolder();
+    char* e2e = getenv("OSTRIVEL_E2E_DIR");
+    folder = e2e ? WindowsPath(e2e) + L"\\" : TestFilesFolder();
+    const WideString smallPicture = folder + L"input.png", largePicture = folder + L"large.png";
+    if (!Check(WriteTestPicture(smallPicture, 320, 240, SaveFormatPng, Scene) &&
+                   WriteTestPicture(largePicture, 1600, 1200, SaveFormatPng, Scene),
+               "the test pictures are written"))
+        return Summary();
+    for (const WCHAR* saved : {L"editor-original.png", L"editor-smudge.png", L"editor-redraw.png"})
+        DeleteFileW((folder + saved).c_str());
+    window = OpenEditorWindow(instance, 1000, 700);
+    if (!Check(window != nullptr, "the main window is created")) return Summary();
+    Frame(largePicture);
+    AbortAndFailure(largePicture);
+    OwnControls();
+    FinishedRuns(smallPicture);
+    CloseDuringRun(largePicture);
+    return Summary();
+}
