@@ -139,21 +139,52 @@ UINT_PTR CALLBACK QualityPanelHook(HWND panel, UINT message, WPARAM wParam, LPAR
     return 0;
 }
 
-// Writes the result picture; every failure is reported with entry 41.
-bool WritePicture(HWND owner, const WCHAR* path, int format) {
-    CorePath target, source;
-    bool hasSource = document.metadataSource[0] != 0;
-    bool saved = false;
-    // A path fails to convert when its folder is not there.
-    if (ToCorePath(path, target) && (!hasSource || ToCorePath(document.metadataSource, source))) {
-        try {
-            saved = SavePicture(document.result, target.c_str(), hasSource ? source.c_str() : nullptr, format);
-        } catch (...) {
-            saved = false;  // UnsupportedImageFormat, ImageReadError, memory
+enum WriteOutcome { Written, WriteFailed, MetadataLost };
+
+// One attempt at writing the result, with the opened file's metadata or without.
+WriteOutcome TryWrite(const CorePath& target, int format, bool withMetadata) {
+    try {
+        bool written;
+        if (!withMetadata) {
+            written = SavePicture(document.result, target.c_str(), nullptr, format);
+        } else if (document.metadata) {
+            written = SavePicture(document.result, target.c_str(), *document.metadata, format);
+        } else {
+            // A source named without a record of its metadata is read again.
+            CorePath source;
+            if (!ToCorePath(document.metadataSource, source)) return MetadataLost;  // its folder is gone
+            written = SavePicture(document.result, target.c_str(), source.c_str(), format);
         }
+        return written ? Written : WriteFailed;
+    } catch (const ImageReadError&) {
+        return MetadataLost;
+    } catch (const UnsupportedImageFormat& error) {
+        return error.what()[0] ? MetadataLost : WriteFailed;  // a path names the metadata source
+    } catch (...) {
+        return WriteFailed;  // memory
     }
-    if (!saved) ShowFailure(owner);
-    return saved;
+}
+
+// Writes the result picture. When the opened file's metadata are neither
+// kept nor readable any more, asks once whether to save without them (after
+// Yes the document has no metadata source); other failures are reported with
+// entry 41.
+bool WritePicture(HWND owner, const WCHAR* path, int format) {
+    CorePath target;
+    // A path fails to convert when its folder is not there.
+    if (!ToCorePath(path, target)) {
+        ShowFailure(owner);
+        return false;
+    }
+    WriteOutcome outcome = TryWrite(target, format, document.metadata || document.metadataSource[0]);
+    if (outcome == MetadataLost) {
+        if (MessageBoxW(owner, Lang(88), Lang(3), MB_YESNO | MB_ICONWARNING) != IDYES) return false;
+        document.metadata.reset();
+        document.metadataSource[0] = 0;
+        outcome = TryWrite(target, format, false);
+    }
+    if (outcome != Written) ShowFailure(owner);
+    return outcome == Written;
 }
 
 }  // namespace
@@ -189,10 +220,11 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
     }
 
     PicBufHolder loaded;
+    PictureMetadataHolder metadata;
     CorePath corePath;
     bool read = false;
     try {
-        read = ToCorePath(chosen, corePath) && LoadPicture(loaded.buf, corePath.c_str());
+        read = ToCorePath(chosen, corePath) && LoadPicture(loaded.buf, corePath.c_str(), &metadata);
     } catch (...) {
         read = false;
     }
@@ -203,6 +235,7 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
     CBxPicBufAPI::DoneHeap(document.original);
     document.original = loaded.buf;  // the document takes the pixels over
     CBxPicBufAPI::Init(loaded.buf);
+    document.metadata = std::move(metadata);  // a moved or deleted file costs nothing at save
     lstrcpynW(document.currentPath, chosen, PATH_CHARS);
     return true;
 }

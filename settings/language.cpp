@@ -85,6 +85,8 @@ const DefaultText kDefaults[] = {
     {77, L"Import Edges To Image"},
     {84, L"Repainting method:"},
     {85, L"Repainting power:"},
+    {88, L"The metadata and colour profile of the opened picture could not be kept, and its file has been moved, "
+         L"changed or deleted since. Save the picture without them?"},
 };
 
 const WCHAR kGeneral[] = L"General";
