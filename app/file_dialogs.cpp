@@ -25,11 +25,14 @@ const WCHAR kSaveFilter16[] = L"*.tif\0*.tif\0*.png\0*.png\0";
 
 struct SaveType {
     const WCHAR* extension;
+    const WCHAR* longExtension;  // the common long form, or null
     int format;
 };
-const SaveType kSaveTypes8[] = {
-    {L".bmp", SaveFormatBmp}, {L".tif", SaveFormatTiff}, {L".png", SaveFormatPng}, {L".jpg", SaveFormatJpeg}};
-const SaveType kSaveTypes16[] = {{L".tif", SaveFormatTiff}, {L".png", SaveFormatPng}};
+const SaveType kSaveTypes8[] = {{L".bmp", nullptr, SaveFormatBmp},
+                                {L".tif", L".tiff", SaveFormatTiff},
+                                {L".png", nullptr, SaveFormatPng},
+                                {L".jpg", L".jpeg", SaveFormatJpeg}};
+const SaveType kSaveTypes16[] = {{L".tif", L".tiff", SaveFormatTiff}, {L".png", nullptr, SaveFormatPng}};
 
 struct SaveTypeList {
     const SaveType* types;
@@ -42,6 +45,16 @@ SaveTypeList TypesForDepth(int bitsPerComponent) {
 }
 
 void ShowFailure(HWND owner) { MessageBoxW(owner, Lang(41), L"", MB_OK); }
+
+// Whether text ends in the type's extension or its long form, in any case.
+bool HasExtension(const WCHAR* text, const SaveType& type) {
+    const int length = lstrlenW(text);
+    for (const WCHAR* extension : {type.extension, type.longExtension}) {
+        const int count = extension ? lstrlenW(extension) : 0;
+        if (count > 0 && length >= count && lstrcmpiW(text + length - count, extension) == 0) return true;
+    }
+    return false;
+}
 
 // Start of the name part of a path (after its last backslash), or null.
 const WCHAR* NamePart(const WCHAR* path) {
@@ -69,16 +82,15 @@ void DefaultSaveName(const WCHAR* currentPath, const SaveTypeList& list, WCHAR n
     lstrcpynW(stem, namePart, static_cast<int>(dot - namePart) + 1);
     wsprintfW(name, L"%s-denoised", stem);
     for (int i = 0; i < list.count; ++i)
-        if (lstrcmpiW(dot, list.types[i].extension) == 0) typeIndex = i + 1;
+        if (HasExtension(dot, list.types[i])) typeIndex = i + 1;
 }
 
-// The format from the last four characters of the chosen name, else from the
+// The format from the chosen name's extension (".jpeg" and ".tiff" count as
+// ".jpg" and ".tif", so that the name is kept as typed), else from the
 // selected entry, whose extension is then appended.
 int ChooseSaveFormat(WCHAR path[PATH_CHARS + 8], const SaveTypeList& list, int typeIndex) {
-    int length = lstrlenW(path);
-    if (length >= 4)
-        for (int i = 0; i < list.count; ++i)
-            if (lstrcmpiW(path + length - 4, list.types[i].extension) == 0) return list.types[i].format;
+    for (int i = 0; i < list.count; ++i)
+        if (HasExtension(path, list.types[i])) return list.types[i].format;
     if (typeIndex < 1 || typeIndex > list.count) typeIndex = 1;
     const SaveType& type = list.types[typeIndex - 1];
     lstrcatW(path, type.extension);

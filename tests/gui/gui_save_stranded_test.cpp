@@ -1,7 +1,7 @@
 // Window tests of saving a result whose opened file has been moved away: the
 // metadata kept since opening are saved without a word; when they were not
 // kept, the editor asks once (entry 88) and then writes nothing or saves
-// without them.
+// without them. And names typed with ".jpeg" or ".TIFF" are kept as typed.
 #include "app/app.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
@@ -24,8 +24,9 @@ bool Contains(const WideString& path, const std::string& text) {
 }
 
 // Save As with the type entry and the name typed; a message box that
-// appears is answered with `answer`. Returns the message boxes seen.
-std::vector<SeenDialog> SaveAs(const WideString& name, int type, int answer = IDOK) {
+// appears is answered with `answer`. Returns the message boxes seen;
+// `offered` gets the entry the dialog opened with.
+std::vector<SeenDialog> SaveAs(const WideString& name, int type, int answer = IDOK, int* offered = nullptr) {
     std::vector<SeenDialog> messages;
     WithDialogs([&] { SendMessageW(window, WM_COMMAND, IDM_SAVE_AS, 0); },
                 [&](HWND dialog, const SeenDialog& seen) {
@@ -35,6 +36,7 @@ std::vector<SeenDialog> SaveAs(const WideString& name, int type, int answer = ID
                         PressButton(dialog, answer);
                         return true;
                     }
+                    if (offered) *offered = static_cast<int>(SendMessageW(types, CB_GETCURSEL, 0, 0));
                     SendMessageW(types, CB_SETCURSEL, type, 0);
                     for (WORD code : {CBN_SELENDOK, CBN_SELCHANGE})
                         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, code),
@@ -84,6 +86,25 @@ void LostMetadata() {
     Check(messages.empty() && FileExists(folder + L"again.png"), "the next save asks no more");
 }
 
+void TypedLongExtensions() {
+    Section("names typed with a long extension");
+    struct Case {
+        const WCHAR* name;
+        int type;  // the entry selected, which the name overrules
+        std::string magic;
+        const WCHAR* appended;
+    } cases[] = {{L"typed.jpeg", 0, "\xFF\xD8\xFF", L"typed.jpeg.bmp"}, {L"typed.TIFF", 2, "II*", L"typed.TIFF.png"}};
+    for (const Case& c : cases) {
+        SaveAs(folder + c.name, c.type);
+        Check(FileStart(folder + c.name, c.magic.size()) == c.magic && !FileExists(folder + c.appended),
+              "%s chooses its format and is kept as typed", Utf8(c.name).c_str());
+    }
+    DropFile(window, folder + L"typed.TIFF");
+    int offered = -1;
+    SaveAs(folder + L"again.png", 2, IDOK, &offered);
+    Check(offered == 1, "an opened .TIFF file offers the *.tif entry (got %d)", offered);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
@@ -94,7 +115,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     CreateDirectoryW(folder.c_str(), nullptr);
     folder += L"\\";
     for (const WCHAR* name : {L"photo.jpg", L"moved.jpg", L"kept.jpg", L"kept.png", L"declined.jpg", L"bare.jpg",
-                              L"again.png"})
+                              L"again.png", L"typed.jpeg", L"typed.TIFF", L"typed.jpeg.bmp", L"typed.TIFF.png"})
         DeleteFileW((folder + name).c_str());
 
     // A photograph with a comment segment right after the JPEG's start marker.
@@ -111,6 +132,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
 
     KeptMetadata();
     LostMetadata();
+    TypedLongExtensions();
 
     SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
     PumpMessages(20);
