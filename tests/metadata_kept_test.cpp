@@ -69,11 +69,10 @@ Carried CarriedBy(const std::string& path) {
     return carried;
 }
 
-enum Fate { Unchanged, Deleted, Moved, Replaced };
+enum Fate { Unchanged, Deleted, Replaced };
 
 void Befall(Fate fate, const std::string& source) {
     if (fate == Deleted) fs::remove(source);
-    if (fate == Moved) fs::rename(source, source + ".moved");
     if (fate == Replaced) WriteSource(source, "<someone else's/>", 40);
 }
 
@@ -82,7 +81,7 @@ void Befall(Fate fate, const std::string& source) {
 TEST(MetadataKept, SavesCarryTheOpenedFilesMetadataWhateverBecameOfIt) {
     ScratchFolder folder;
     const std::string source = folder.path("photo.jpg");
-    for (Fate fate : {Deleted, Moved, Replaced}) {
+    for (Fate fate : {Deleted, Replaced}) {
         WriteSource(source, kXmp);
         PicBufHolder picture;
         PictureMetadataHolder metadata;
@@ -102,7 +101,7 @@ TEST(MetadataKept, SavesCarryTheOpenedFilesMetadataWhateverBecameOfIt) {
 TEST(MetadataKept, WhenNotKeptTheyAreReadAgainOnlyFromTheUnchangedFile) {
     ScratchFolder folder;
     const std::string source = folder.path("photo.jpg"), target = folder.path("painted.png");
-    for (Fate fate : {Unchanged, Deleted, Moved, Replaced}) {
+    for (Fate fate : {Unchanged, Deleted, Replaced}) {
         fs::remove(target);
         WriteSource(source, kXmp);
         PicBufHolder picture;

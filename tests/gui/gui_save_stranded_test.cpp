@@ -51,18 +51,11 @@ std::vector<SeenDialog> SaveAs(const WideString& name, int type, int answer = ID
 
 void KeptMetadata() {
     Section("the opened file moved away, its metadata kept");
-    struct Case {
-        const WCHAR* name;
-        int type;
-    } cases[] = {{L"kept.jpg", 3}, {L"kept.png", 2}};
-    for (const Case& c : cases) {
-        app.unsavedResult = 1;
-        std::vector<SeenDialog> messages = SaveAs(folder + c.name, c.type);
-        Check(messages.empty() && Contains(folder + c.name, kNote), "%s is saved with the comment, without a word",
-              Utf8(c.name).c_str());
-        Check(Title() == "Ostrivel - " + Utf8((folder + c.name).c_str()) && app.unsavedResult == 0,
-              "the title shows it and the unsaved mark is cleared");
-    }
+    app.unsavedResult = 1;
+    std::vector<SeenDialog> messages = SaveAs(folder + L"kept.jpg", 3);
+    Check(messages.empty() && Contains(folder + L"kept.jpg", kNote), "it is saved with its comment, without a word");
+    Check(Title() == "Ostrivel - " + Utf8((folder + L"kept.jpg").c_str()) && app.unsavedResult == 0,
+          "the title shows it and the unsaved mark is cleared");
 }
 
 void LostMetadata() {
@@ -114,7 +107,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     folder = TestFilesFolder() + L"stranded";
     CreateDirectoryW(folder.c_str(), nullptr);
     folder += L"\\";
-    for (const WCHAR* name : {L"photo.jpg", L"moved.jpg", L"kept.jpg", L"kept.png", L"declined.jpg", L"bare.jpg",
+    for (const WCHAR* name : {L"photo.jpg", L"moved.jpg", L"kept.jpg", L"declined.jpg", L"bare.jpg",
                               L"again.png", L"typed.jpeg", L"typed.TIFF", L"typed.jpeg.bmp", L"typed.TIFF.png"})
         DeleteFileW((folder + name).c_str());
 
