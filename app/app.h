@@ -57,6 +57,7 @@ struct Document {
     SBxPicBuf workCopy;  // input of a full run
     WCHAR currentPath[PATH_CHARS];
     WCHAR metadataSource[PATH_CHARS];
+    PictureMetadataHolder metadata;  // the opened file's metadata, kept in memory
     // The back buffer: a top-down 24-bit section the view renders into in
     // client coordinates, described by backBuffer.
     HDC backDC;
@@ -230,6 +231,7 @@ bool ToCorePath(const WCHAR* windowsPath, CorePath& corePath);
 bool OpenPicture(HWND owner, const WCHAR* path);
 // The save dialog with its default name, type lists and quality panel, then
 // the write. savedPath gets the written path. False when cancelled, when
-// there is nothing to save or when saving failed (reported with entry 41).
+// there is nothing to save, when saving failed (reported with entry 41) or
+// when the user would not save without the lost metadata (entry 88).
 bool SavePictureAs(HWND owner, WCHAR savedPath[PATH_CHARS + 8]);
 

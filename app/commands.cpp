@@ -24,6 +24,7 @@ bool CopyPicture(SBxPicBuf& target, const SBxPicBuf& source) {
 }
 
 void ClosePictures() {
+    document.metadata.reset();
     CBxPicBufAPI::DoneHeap(document.original);
     CBxPicBufAPI::DoneHeap(document.result);
     CBxPicBufAPI::Init(document.original);

@@ -25,11 +25,14 @@ const WCHAR kSaveFilter16[] = L"*.tif\0*.tif\0*.png\0*.png\0";
 
 struct SaveType {
     const WCHAR* extension;
+    const WCHAR* longExtension;  // the common long form, or null
     int format;
 };
-const SaveType kSaveTypes8[] = {
-    {L".bmp", SaveFormatBmp}, {L".tif", SaveFormatTiff}, {L".png", SaveFormatPng}, {L".jpg", SaveFormatJpeg}};
-const SaveType kSaveTypes16[] = {{L".tif", SaveFormatTiff}, {L".png", SaveFormatPng}};
+const SaveType kSaveTypes8[] = {{L".bmp", nullptr, SaveFormatBmp},
+                                {L".tif", L".tiff", SaveFormatTiff},
+                                {L".png", nullptr, SaveFormatPng},
+                                {L".jpg", L".jpeg", SaveFormatJpeg}};
+const SaveType kSaveTypes16[] = {{L".tif", L".tiff", SaveFormatTiff}, {L".png", nullptr, SaveFormatPng}};
 
 struct SaveTypeList {
     const SaveType* types;
@@ -42,6 +45,16 @@ SaveTypeList TypesForDepth(int bitsPerComponent) {
 }
 
 void ShowFailure(HWND owner) { MessageBoxW(owner, Lang(41), L"", MB_OK); }
+
+// Whether text ends in the type's extension or its long form, in any case.
+bool HasExtension(const WCHAR* text, const SaveType& type) {
+    const int length = lstrlenW(text);
+    for (const WCHAR* extension : {type.extension, type.longExtension}) {
+        const int count = extension ? lstrlenW(extension) : 0;
+        if (count > 0 && length >= count && lstrcmpiW(text + length - count, extension) == 0) return true;
+    }
+    return false;
+}
 
 // Start of the name part of a path (after its last backslash), or null.
 const WCHAR* NamePart(const WCHAR* path) {
@@ -69,16 +82,15 @@ void DefaultSaveName(const WCHAR* currentPath, const SaveTypeList& list, WCHAR n
     lstrcpynW(stem, namePart, static_cast<int>(dot - namePart) + 1);
     wsprintfW(name, L"%s-denoised", stem);
     for (int i = 0; i < list.count; ++i)
-        if (lstrcmpiW(dot, list.types[i].extension) == 0) typeIndex = i + 1;
+        if (HasExtension(dot, list.types[i])) typeIndex = i + 1;
 }
 
-// The format from the last four characters of the chosen name, else from the
+// The format from the chosen name's extension (".jpeg" and ".tiff" count as
+// ".jpg" and ".tif", so that the name is kept as typed), else from the
 // selected entry, whose extension is then appended.
 int ChooseSaveFormat(WCHAR path[PATH_CHARS + 8], const SaveTypeList& list, int typeIndex) {
-    int length = lstrlenW(path);
-    if (length >= 4)
-        for (int i = 0; i < list.count; ++i)
-            if (lstrcmpiW(path + length - 4, list.types[i].extension) == 0) return list.types[i].format;
+    for (int i = 0; i < list.count; ++i)
+        if (HasExtension(path, list.types[i])) return list.types[i].format;
     if (typeIndex < 1 || typeIndex > list.count) typeIndex = 1;
     const SaveType& type = list.types[typeIndex - 1];
     lstrcatW(path, type.extension);
@@ -139,21 +151,52 @@ UINT_PTR CALLBACK QualityPanelHook(HWND panel, UINT message, WPARAM wParam, LPAR
     return 0;
 }
 
-// Writes the result picture; every failure is reported with entry 41.
-bool WritePicture(HWND owner, const WCHAR* path, int format) {
-    CorePath target, source;
-    bool hasSource = document.metadataSource[0] != 0;
-    bool saved = false;
-    // A path fails to convert when its folder is not there.
-    if (ToCorePath(path, target) && (!hasSource || ToCorePath(document.metadataSource, source))) {
-        try {
-            saved = SavePicture(document.result, target.c_str(), hasSource ? source.c_str() : nullptr, format);
-        } catch (...) {
-            saved = false;  // UnsupportedImageFormat, ImageReadError, memory
+enum WriteOutcome { Written, WriteFailed, MetadataLost };
+
+// One attempt at writing the result, with the opened file's metadata or without.
+WriteOutcome TryWrite(const CorePath& target, int format, bool withMetadata) {
+    try {
+        bool written;
+        if (!withMetadata) {
+            written = SavePicture(document.result, target.c_str(), nullptr, format);
+        } else if (document.metadata) {
+            written = SavePicture(document.result, target.c_str(), *document.metadata, format);
+        } else {
+            // A source named without a record of its metadata is read again.
+            CorePath source;
+            if (!ToCorePath(document.metadataSource, source)) return MetadataLost;  // its folder is gone
+            written = SavePicture(document.result, target.c_str(), source.c_str(), format);
         }
+        return written ? Written : WriteFailed;
+    } catch (const ImageReadError&) {
+        return MetadataLost;
+    } catch (const UnsupportedImageFormat& error) {
+        return error.what()[0] ? MetadataLost : WriteFailed;  // a path names the metadata source
+    } catch (...) {
+        return WriteFailed;  // memory
     }
-    if (!saved) ShowFailure(owner);
-    return saved;
+}
+
+// Writes the result picture. When the opened file's metadata are neither
+// kept nor readable any more, asks once whether to save without them (after
+// Yes the document has no metadata source); other failures are reported with
+// entry 41.
+bool WritePicture(HWND owner, const WCHAR* path, int format) {
+    CorePath target;
+    // A path fails to convert when its folder is not there.
+    if (!ToCorePath(path, target)) {
+        ShowFailure(owner);
+        return false;
+    }
+    WriteOutcome outcome = TryWrite(target, format, document.metadata || document.metadataSource[0]);
+    if (outcome == MetadataLost) {
+        if (MessageBoxW(owner, Lang(88), Lang(3), MB_YESNO | MB_ICONWARNING) != IDYES) return false;
+        document.metadata.reset();
+        document.metadataSource[0] = 0;
+        outcome = TryWrite(target, format, false);
+    }
+    if (outcome != Written) ShowFailure(owner);
+    return outcome == Written;
 }
 
 }  // namespace
@@ -189,10 +232,11 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
     }
 
     PicBufHolder loaded;
+    PictureMetadataHolder metadata;
     CorePath corePath;
     bool read = false;
     try {
-        read = ToCorePath(chosen, corePath) && LoadPicture(loaded.buf, corePath.c_str());
+        read = ToCorePath(chosen, corePath) && LoadPicture(loaded.buf, corePath.c_str(), &metadata);
     } catch (...) {
         read = false;
     }
@@ -203,6 +247,7 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
     CBxPicBufAPI::DoneHeap(document.original);
     document.original = loaded.buf;  // the document takes the pixels over
     CBxPicBufAPI::Init(loaded.buf);
+    document.metadata = std::move(metadata);  // a moved or deleted file costs nothing at save
     lstrcpynW(document.currentPath, chosen, PATH_CHARS);
     return true;
 }

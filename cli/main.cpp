@@ -308,12 +308,13 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
         return Outcome::Failed;
     }
     PicBufHolder source, result;
+    PictureMetadataHolder metadata;  // kept from the start: the input may go while the engine works
     std::error_code error;
     if (!fs::is_regular_file(input, error)) {
         Fail(input + ": no such file");
         return Outcome::Failed;
     }
-    if (!LoadPicture(source.buf, input.c_str())) {
+    if (!LoadPicture(source.buf, input.c_str(), &metadata)) {
         Fail(input + ": " + kUnsupported);
         return Outcome::Failed;
     }
@@ -340,15 +341,22 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     InterruptsHeld held;
     jpegQuality = request.quality;
     try {
-        if (!SavePicture(result.buf, output.c_str(), input.c_str(), SaveFormatByName)) {
+        bool written;
+        try {
+            written = SavePicture(result.buf, output.c_str(), *metadata, SaveFormatByName);
+        } catch (const ImageReadError&) {
+            // The metadata were not kept and the input has gone or changed:
+            // the painting is worth more than its metadata.
+            written = SavePicture(result.buf, output.c_str(), nullptr, SaveFormatByName);
+            if (written)
+                Fail(input + ": its metadata could not be kept or read again; " + output + " was written without them");
+        }
+        if (!written) {
             Fail(output + ": the picture could not be written (" + std::string(std::strerror(errno)) + ")");
             return Outcome::Failed;
         }
     } catch (const UnsupportedImageFormat&) {
         Fail(output + ": " + kUnsupported);
-        return Outcome::Failed;
-    } catch (const ImageReadError&) {
-        Fail(input + ": the metadata of the input could not be read again");
         return Outcome::Failed;
     } catch (const std::exception& error) {
         Fail(output + ": " + error.what());

@@ -5,8 +5,11 @@
 
 #include <FreeImage.h>
 
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 
+#include "image_file.h"
 #include "picbuf.h"
 
 // Starts FreeImage once for the process (shut down at exit) and keeps its
@@ -18,6 +21,16 @@ struct FreeImageUnloader {
 };
 // Owns a FreeImage bitmap for one scope.
 using BitmapHolder = std::unique_ptr<FIBITMAP, FreeImageUnloader>;
+
+// What LoadPicture keeps of an opened file (see image_file.h). Tests empty
+// `kept` to stand for metadata that could not be kept.
+struct PictureMetadata {
+    BitmapHolder kept;  // one pixel with the metadata, resolution and ICC profile; null when not kept
+    std::filesystem::path source;
+    bool stamped = false;  // size and time were read when the file was opened
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type time;
+};
 
 // Components and bits per component of the picture buffer that holds bitmap:
 // 8-bit grey or colour standard bitmaps, unsigned 16-bit grey (FIT_UINT16)

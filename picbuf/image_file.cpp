@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <random>
+#include <vector>
 
 #include "freeimage_bridge.h"
 #include "png_profile.h"
@@ -75,23 +77,54 @@ int SaveFlags(FREE_IMAGE_FORMAT format) {
     return jpegQuality > 100 ? 100 : jpegQuality;
 }
 
-// Carries every metadata model and the ICC profile of source over to bitmap.
-void CopyMetadata(FIBITMAP* bitmap, const PicPathChar* source) {
+// Carries every metadata model, the resolution and the ICC profile of
+// source (a bitmap loaded in format from path, or a kept record) over to
+// target. False when memory runs short.
+bool CopyMetadata(FIBITMAP* target, FIBITMAP* source, FREE_IMAGE_FORMAT format, const PicPathChar* path) {
+    if (!FreeImage_CloneMetadata(target, source)) return false;
+    const FIICCPROFILE* profile = FreeImage_GetICCProfile(source);
+    if (profile && profile->data && profile->size > 0)
+        return FreeImage_CreateICCProfile(target, profile->data, profile->size) != nullptr;
+    if (format == FIF_PNG && !IsEmpty(path)) {
+        // FreeImage's PNG loader drops the profile, so it is read from the file.
+        std::vector<uint8_t> pngProfile = ReadPngIccProfile(path);
+        if (!pngProfile.empty())
+            return FreeImage_CreateICCProfile(target, pngProfile.data(), long(pngProfile.size())) != nullptr;
+    }
+    return true;
+}
+
+// Reads the metadata and ICC profile of the file at source onto bitmap.
+void ReadMetadataInto(FIBITMAP* bitmap, const PicPathChar* source) {
     const FREE_IMAGE_FORMAT format = FormatOfFile(source);
     if (format == FIF_UNKNOWN || format == FIF_GIF || !FreeImage_FIFSupportsReading(format))
         throw UnsupportedImageFormat(PathText(source));
     // Loaded whole: a header-only load misses PNG text chunks that follow the pixels.
     BitmapHolder sourceBitmap(LoadFile(format, source, format == FIF_JPEG ? JPEG_ACCURATE : 0));
-    if (!sourceBitmap) throw ImageReadError(PathText(source));
-    FreeImage_CloneMetadata(bitmap, sourceBitmap.get());
-    const FIICCPROFILE* profile = FreeImage_GetICCProfile(sourceBitmap.get());
-    if (profile && profile->data && profile->size > 0) {
-        FreeImage_CreateICCProfile(bitmap, profile->data, profile->size);
-    } else if (format == FIF_PNG) {
-        // FreeImage's PNG loader drops the profile, so it is read from the file.
-        std::vector<uint8_t> pngProfile = ReadPngIccProfile(source);
-        if (!pngProfile.empty()) FreeImage_CreateICCProfile(bitmap, pngProfile.data(), long(pngProfile.size()));
-    }
+    if (!sourceBitmap || !CopyMetadata(bitmap, sourceBitmap.get(), format, source))
+        throw ImageReadError(PathText(source));
+}
+
+// Size and time of a file, to tell later whether it is still the same file.
+bool StampOf(const std::filesystem::path& path, std::uintmax_t& size, std::filesystem::file_time_type& time) {
+    std::error_code error;
+    size = std::filesystem::file_size(path, error);
+    if (!error) time = std::filesystem::last_write_time(path, error);
+    return !error;
+}
+
+bool UnchangedSinceOpened(const PictureMetadata& metadata) {
+    std::uintmax_t size;
+    std::filesystem::file_time_type time;
+    return metadata.stamped && StampOf(metadata.source, size, time) && size == metadata.size &&
+           time == metadata.time;
+}
+
+// Keeps the metadata of bitmap, loaded in format from path, in a one-pixel
+// bitmap; left out when memory runs short.
+void KeepMetadata(PictureMetadata& record, FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const PicPathChar* path) {
+    BitmapHolder kept(FreeImage_Allocate(1, 1, 24));
+    if (kept && CopyMetadata(kept.get(), bitmap, format, path)) record.kept = std::move(kept);
 }
 
 unsigned ReadFileProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
@@ -150,7 +183,7 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
 
 }  // namespace
 
-bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path) {
+bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHolder* metadata) {
     EnsureFreeImage();
     if (IsEmpty(path)) return false;
     const FREE_IMAGE_FORMAT format = FormatOfFile(path);
@@ -165,29 +198,82 @@ bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path) {
     }
 
     PicBufHolder loaded;
-    {
+    PictureMetadataHolder record;
+    try {
+        // Stamped before the read, so that a change during it counts.
+        record.reset(new PictureMetadata);
+        record->source = path;
+        record->stamped = StampOf(record->source, record->size, record->time);
         BitmapHolder bitmap(LoadFile(format, path, flags));
         if (!Import(bitmap.get(), loaded.buf)) return false;
+        // The editor works on 8-bit pictures only; 16-bit files are refused.
+        if (loaded->bitsPerComponent != 8) return false;
+        if (metadata) KeepMetadata(*record, bitmap.get(), format, path);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    // The editor works on 8-bit pictures only; 16-bit files are refused.
-    if (loaded->bitsPerComponent != 8) return false;
 
     CBxPicBufAPI::DoneHeap(picture);
     picture = loaded.buf;
     CBxPicBufAPI::Init(loaded.buf);  // the caller owns the pixels now
+    if (metadata) *metadata = std::move(record);
     return true;
 }
 
-bool SavePicture(const SBxPicBuf& picture, const PicPathChar* target, const PicPathChar* metadataSource,
-                 int formatIndex) {
-    BitmapHolder bitmap(Export(picture));
-    if (!bitmap) return false;
+void FreePictureMetadata(PictureMetadata* metadata) { delete metadata; }
 
+namespace {
+
+// The save itself: format, depth, export, metadata (added by addMetadata,
+// which may throw), then the write through a temporary file.
+template <typename AddMetadata>
+bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatIndex, AddMetadata addMetadata) {
+    EnsureFreeImage();
     const FREE_IMAGE_FORMAT format = FormatForIndex(formatIndex, target);
     if (format == FIF_UNKNOWN || format == FIF_GIF || !FreeImage_FIFSupportsWriting(format))
         throw UnsupportedImageFormat(std::string());
 
-    if (!IsEmpty(metadataSource)) CopyMetadata(bitmap.get(), metadataSource);
+    // FreeImage writes 16-bit BMP files as 48 bits per pixel, which few
+    // programs read, and no 16-bit JPEG at all: both get 8 bits.
+    PicBufHolder reduced;
+    const SBxPicBuf* written = &picture;
+    if (picture.bitsPerComponent == 16 && (format == FIF_BMP || format == FIF_JPEG)) {
+        if (!CBxPicBufAPI::ReinitHeap(reduced.buf, picture) || !CBxPicBufAPI::Copy(reduced.buf, picture) ||
+            !CBxPicBufAPI::ConvertBpcComp(reduced.buf, 8, picture.components))
+            return false;
+        written = &reduced.buf;
+    }
 
+    BitmapHolder bitmap(Export(*written));
+    if (!bitmap) return false;
+    addMetadata(bitmap.get());
     return WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format));
+}
+
+}  // namespace
+
+bool SavePicture(const SBxPicBuf& picture, const PicPathChar* target, const PicPathChar* metadataSource,
+                 int formatIndex) {
+    return SaveWith(picture, target, formatIndex, [&](FIBITMAP* bitmap) {
+        if (!IsEmpty(metadataSource)) ReadMetadataInto(bitmap, metadataSource);
+    });
+}
+
+bool SavePicture(const SBxPicBuf& picture, const PicPathChar* target, const PictureMetadata& metadata,
+                 int formatIndex) {
+    return SaveWith(picture, target, formatIndex, [&](FIBITMAP* bitmap) {
+        const PicPathChar* source = metadata.source.c_str();
+        if (metadata.kept) {
+            if (!CopyMetadata(bitmap, metadata.kept.get(), FIF_UNKNOWN, nullptr))
+                throw ImageReadError(PathText(source));  // memory ran short
+            return;
+        }
+        // Not kept: read again, but only from the very file that was opened.
+        if (!UnchangedSinceOpened(metadata)) throw ImageReadError(PathText(source));
+        try {
+            ReadMetadataInto(bitmap, source);
+        } catch (const UnsupportedImageFormat&) {
+            throw ImageReadError(PathText(source));
+        }
+    });
 }

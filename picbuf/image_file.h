@@ -3,6 +3,7 @@
 // the metadata and colour profile of another file carried over.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -42,20 +43,42 @@ enum SaveFormatIndex {
 // JPEG quality of the next save; 0 or less means 95, above 100 means 100.
 extern int jpegQuality;
 
+// The metadata and colour profile of an opened picture, made by LoadPicture.
+// They are kept in memory, so that a save carries them over even when the
+// opened file has been moved, renamed or deleted since. Should keeping them
+// fail, the record remembers the file's path, size and time instead, and a
+// save reads them again from that file only while it is unchanged.
+struct PictureMetadata;
+void FreePictureMetadata(PictureMetadata* metadata);
+struct PictureMetadataFree {
+    void operator()(PictureMetadata* metadata) const { FreePictureMetadata(metadata); }
+};
+using PictureMetadataHolder = std::unique_ptr<PictureMetadata, PictureMetadataFree>;
+
 // Reads an 8-bit grey or colour picture; 16-bit, palette, CMYK and alpha
 // pictures, and pictures too large for a buffer, are refused. The format is
 // found from the content first, then from the name. On failure returns false
-// and leaves picture untouched; on success picture is reallocated and holds
-// the file.
-bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path);
+// and leaves picture and metadata untouched; on success picture is
+// reallocated and holds the file, and metadata (when given) holds the file's
+// metadata record.
+bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHolder* metadata = nullptr);
 
 // Writes picture (8 or 16 bits, 1 or 3 components) to target in the format
 // of formatIndex, with the metadata and ICC profile of metadataSource when
-// that is neither null nor empty. The file is written beside the target and
-// renamed into place, so a failure never leaves a truncated target behind.
-// Returns false when the picture cannot be exported or the file cannot be
-// written; throws UnsupportedImageFormat for a format it cannot write or a
-// metadata source it cannot read the format of, and ImageReadError when the
-// metadata source cannot be loaded.
+// that is neither null nor empty. BMP and JPEG files get 8 bits per
+// component, as most programs read no other; TIFF and PNG keep 16 bits. The
+// file is written beside the target and renamed into place, so a failure
+// never leaves a truncated target behind. Returns false when the picture
+// cannot be exported or the file cannot be written; throws
+// UnsupportedImageFormat for a format it cannot write or a metadata source it
+// cannot read the format of, and ImageReadError when the metadata source
+// cannot be loaded.
 bool SavePicture(const SBxPicBuf& picture, const PicPathChar* target, const PicPathChar* metadataSource,
+                 int formatIndex);
+
+// The same with the metadata record of the opened picture. Throws
+// ImageReadError, having written nothing, when the metadata were not kept and
+// the opened file is gone, changed or unreadable; the caller may then save
+// without metadata (the path form with no source).
+bool SavePicture(const SBxPicBuf& picture, const PicPathChar* target, const PictureMetadata& metadata,
                  int formatIndex);

@@ -86,6 +86,8 @@ const DefaultText kDefaults[] = {
     {84, L"Repainting method:"},
     {85, L"Repainting power:"},
     {86, L"Not enough memory to repaint this picture. Close other programs, or repaint a smaller picture."},
+    {88, L"The metadata and colour profile of the opened picture could not be kept, and its file has been moved, "
+         L"changed or deleted since. Save the picture without them?"},
 };
 
 const WCHAR kGeneral[] = L"General";

@@ -171,3 +171,25 @@ TEST(RepaintTool, InterruptAbortsWithoutWritingTheOutput) {
     EXPECT_NE(run.errors.find("aborted"), std::string::npos) << run.errors;
     EXPECT_FALSE(fs::exists(scratch.path("out.png")));
 }
+
+TEST(RepaintTool, AnInputDeletedWhileItIsPaintedIsStillSavedWithItsMetadata) {
+    ScratchFolder scratch;
+    const std::string input = scratch.path("victim.jpg"), output = scratch.path("painted.jpg");
+    WritePicture(input, 1200, 900, 3);
+    // A comment segment right after the JPEG's start marker.
+    const std::string note = "Harbour at dusk";
+    std::string bytes = ReadFile(input);
+    bytes.insert(2, "\xFF\xFE" + std::string{char(0), char(note.size() + 2)} + note);
+    std::ofstream(input, std::ios::binary) << bytes;
+
+    const std::string errorsPath = scratch.path("stderr.txt");
+    pid_t pid = Start({"smudge", input, output}, errorsPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run ended before its input was deleted";
+    fs::remove(input);
+    RunResult run = Finish(pid, errorsPath);
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.errors, "");
+    EXPECT_NE(ReadFile(output).find(note), std::string::npos) << "the input's comment is carried over";
+}

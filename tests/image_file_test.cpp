@@ -482,15 +482,13 @@ TEST(ImageFileSave, UnknownFormatsThrowAndWriteNothing) {
 
 TEST(ImageFileSave, FailedSavesLeaveTheTargetAloneAndNoTemporaryFile) {
     ScratchFolder folder;
-    PicBufHolder picture, deep, floats, empty;
+    PicBufHolder picture, floats, empty;
     MakeTestPicture(picture, 12, 10, 3, 8);
-    MakeTestPicture(deep, 12, 10, 3, 16);
     MakeTestPicture(floats, 12, 10, 1, 32);
     const std::string target = folder.path("kept.jpg");
     ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatJpeg));
     const std::string kept = ReadBytes(target);
 
-    EXPECT_FALSE(SavePicture(deep.buf, target.c_str(), nullptr, SaveFormatJpeg));  // FreeImage writes no 16-bit JPEG
     EXPECT_FALSE(SavePicture(floats.buf, target.c_str(), nullptr, SaveFormatPng));  // cannot be exported
     EXPECT_FALSE(SavePicture(empty.buf, target.c_str(), nullptr, SaveFormatPng));
     EXPECT_FALSE(SavePicture(picture.buf, folder.path("no/such/folder/out.png").c_str(), nullptr, SaveFormatPng));
