@@ -292,11 +292,6 @@ private:
 
 enum class Outcome { Written, Failed, Aborted };
 
-bool LooksLikeMemoryFailure(const std::exception& error) {
-    if (dynamic_cast<const std::bad_alloc*>(&error)) return true;
-    return std::strstr(error.what(), "allocate") != nullptr;
-}
-
 Outcome RepaintOne(const Request& request, const std::string& input, const std::string& output) {
     const RepaintMethod& method = *request.method;
     if (!HasWritableExtension(output)) {
@@ -332,7 +327,7 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     } catch (const std::exception& error) {
         SetProgressHandler(nullptr, nullptr);
         if (AbortPolled()) return Outcome::Aborted;
-        if (LooksLikeMemoryFailure(error)) Fail(input + ": not enough memory to repaint this picture");
+        if (IsMemoryFailure(error)) Fail(input + ": not enough memory to repaint this picture");
         else Fail(input + ": " + error.what());
         return Outcome::Failed;
     }

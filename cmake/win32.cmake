@@ -38,11 +38,18 @@ set_tests_properties(gui_wine_prefix PROPERTIES
 # One test per window test program; they share the prefix (and its settings
 # file), so they run one at a time.
 file(GLOB GUI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/gui/*_test.cpp)
+# A program with a script of its own beside it (<name>.sh) is run by that
+# script, which also gets the command-line tool to compare with.
 foreach(source ${GUI_TEST_SOURCES})
   get_filename_component(name ${source} NAME_WE)
+  set(runner ${CMAKE_SOURCE_DIR}/tests/gui/run-in-wine.sh)
+  set(extra)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/gui/${name}.sh)
+    set(runner ${CMAKE_SOURCE_DIR}/tests/gui/${name}.sh)
+    set(extra $<TARGET_FILE:ostrivel-repaint>)
+  endif()
   add_test(NAME ${name}
-    COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/run-in-wine.sh ${GUI_PREFIX} 150
-            ${OSTRIVEL_WIN32_DIR}/tests/gui/${name}/${name}.exe)
+    COMMAND sh ${runner} ${GUI_PREFIX} 150 ${OSTRIVEL_WIN32_DIR}/tests/gui/${name}/${name}.exe ${extra})
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 180 LABELS gui
     FAIL_REGULAR_EXPRESSION "FAIL:")
