@@ -263,13 +263,10 @@ void FinishedRuns(const WideString& picture) {
         if (!Check(dialog != nullptr, "command %d opens its dialog", method.command)) continue;
         SetChecked(dialog, IDC_PREVIEW, true);
         // Controls that stay enabled during the run may not touch the
-        // picture the worker writes.
-        bool toggled = false;
+        // picture the worker writes, tile after tile.
         RunUntil(dialog, [&] {
-            if (!toggled && Visible(dialog, IDC_PROGRESS)) {
-                toggled = true;
-                SetChecked(dialog, IDC_PREVIEW, false);
-                SetChecked(dialog, IDC_PREVIEW, true);
+            if (IsWindow(dialog) && Visible(dialog, IDC_PROGRESS)) {
+                SetChecked(dialog, IDC_PREVIEW, !IsChecked(dialog, IDC_PREVIEW));
                 Click(dialog, IDC_REDRAW_FUSE);
             }
             return false;
@@ -316,7 +313,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     char* e2e = getenv("OSTRIVEL_E2E_DIR");
     folder = e2e ? WindowsPath(e2e) + L"\\" : TestFilesFolder();
     const WideString smallPicture = folder + L"input.png", largePicture = folder + L"large.png";
-    if (!Check(WriteTestPicture(smallPicture, 320, 240, SaveFormatPng, Scene) &&
+    if (!Check(WriteTestPicture(smallPicture, 1000, 520, SaveFormatPng, Scene) &&
                    WriteTestPicture(largePicture, 1600, 1200, SaveFormatPng, Scene),
                "the test pictures are written"))
         return Summary();
