@@ -536,7 +536,11 @@ void SetLanguageTexts(HWND dialog, std::initializer_list<std::pair<int, int>> co
 }
 
 void EnableControls(HWND dialog, std::initializer_list<int> ids, bool enable) {
-    for (int id : ids) EnableWindow(GetDlgItem(dialog, id), enable);
+    for (int id : ids) {
+        HWND control = GetDlgItem(dialog, id);
+        EnableWindow(control, enable);
+        InvalidateRect(control, nullptr, TRUE);  // trackbars draw their channel by state
+    }
 }
 
 bool IsChecked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
