@@ -138,19 +138,20 @@ void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& r
     if (!HasSamples(source) || width <= 0 || height <= 0 || region.left < 0 || region.top < 0 ||
         region.right > source.width || region.bottom > source.height)
         throw std::invalid_argument("RedrawPreview: the region lies outside the picture");
-    PicBufHolder eightBit;
-    const SBxPicBuf& whole = EightBitForm(source, eightBit);
     const RedrawValues values = CheckedValues(job);
-
     if (!cache.edges->pixels || cache.details != job.details) {
+        PicBufHolder eightBit;
         cache.details = 0;  // invalid until the plane is complete
-        ExtractEdges(cache.edges.buf, whole, RedrawEdgeSigma(values.details));
+        ExtractEdges(cache.edges.buf, EightBitForm(source, eightBit), RedrawEdgeSigma(values.details));
         cache.details = job.details;
     }
+    // The region alone goes to 8 bits: the same samples as the region of
+    // the whole picture's 8-bit form.
     PicBufHolder part, edgePart, strokes;
-    MakePicture(part.buf, width, height, whole.components, 8);
+    MakePicture(part.buf, width, height, source.components, source.bitsPerComponent);
     MakePicture(edgePart.buf, width, height, 1, 8);
-    Require(CBxPicBufAPI::Copy(part.buf, whole, region));
+    Require(CBxPicBufAPI::Copy(part.buf, source, region));
+    if (source.bitsPerComponent != 8) Require(CBxPicBufAPI::ConvertBpcComp(part.buf, 8, source.components));
     Require(CBxPicBufAPI::Copy(edgePart.buf, cache.edges.buf, region));
     StrokesAndColours(strokes.buf, part.buf, edgePart.buf, values);
     if (source.bitsPerComponent != 8)

@@ -229,14 +229,6 @@ void OwnControls() {
     dialog = OpenDialog(IDM_REPAINT_REDRAW);
     if (!dialog) return;
     Check(Enabled(dialog, IDC_REDRAW_LEVEL), "the level box is enabled with the box checked");
-    SetChecked(dialog, IDC_PREVIEW, true);
-    RepaintFrame& frame = FrameOf(dialog);
-    const uint8_t* edges = frame.redrawCache.edges->pixels;
-    Scroll(dialog, IDC_REDRAW_CUT, TB_PAGEUP);
-    Scroll(dialog, IDC_REDRAW_CUT, TB_PAGEUP);
-    Check(edges && frame.redrawCache.edges->pixels == edges, "moving Cut reuses the edge plane");
-    Scroll(dialog, IDC_REDRAW_DETAILS, TB_PAGEUP);
-    Check(frame.redrawCache.details == uiEdgeDetails / 10.0f, "moving Details makes it for the new value");
     SetChecked(dialog, IDC_REDRAW_FUSE, false);
     Check(uiFuseToImage == 0 && !Enabled(dialog, IDC_REDRAW_LEVEL), "unchecking the box disables the level box");
     Click(dialog, IDCANCEL);
