@@ -37,8 +37,43 @@ void Frame3D(HDC dc, int x, int y, int width, int height, COLORREF topLeft, COLO
 
 OffScreen::OffScreen(HDC target, int w, int h) : width(std::max(w, 1)), height(std::max(h, 1)) {
     dc = CreateCompatibleDC(target);
-    bitmap = CreateCompatibleBitmap(target, width, height);
+    BITMAPINFO header = {};
+    header.bmiHeader.biSize = sizeof(header.bmiHeader);
+    header.bmiHeader.biWidth = width;
+    header.bmiHeader.biHeight = -height;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 32;
+    void* pixels = nullptr;
+    bitmap = CreateDIBSection(target, &header, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    bits = static_cast<DWORD*>(pixels);
     if (dc && bitmap) old = SelectObject(dc, bitmap);
+}
+
+void OffScreen::Recolour() const {
+    if (!old || !bits) return;
+    GdiFlush();
+    // In order: the first system colour that matches decides (window and
+    // highlight are both white on most systems; white becomes the field).
+    const int kMap[][2] = {{COLOR_WINDOW, COLOR_WINDOW},         {COLOR_WINDOWTEXT, COLOR_WINDOWTEXT},
+                           {COLOR_BTNFACE, COLOR_BTNFACE},       {COLOR_BTNSHADOW, COLOR_BTNSHADOW},
+                           {COLOR_BTNHIGHLIGHT, COLOR_BTNHIGHLIGHT}, {COLOR_3DDKSHADOW, COLOR_3DDKSHADOW},
+                           {COLOR_3DLIGHT, COLOR_BTNHIGHLIGHT},  {COLOR_BTNTEXT, COLOR_BTNTEXT},
+                           {COLOR_GRAYTEXT, COLOR_GRAYTEXT}};
+    const int n = sizeof(kMap) / sizeof(kMap[0]);
+    DWORD from[n], to[n];
+    auto pixel = [](COLORREF c) { return static_cast<DWORD>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c)); };
+    for (int i = 0; i < n; ++i) {
+        from[i] = pixel(GetSysColor(kMap[i][0]));
+        to[i] = pixel(SkinColor(kMap[i][1]));
+    }
+    for (int i = 0; i < width * height; ++i) {
+        const DWORD p = bits[i] & 0xFFFFFF;
+        for (int k = 0; k < n; ++k)
+            if (p == from[k]) {
+                bits[i] = to[k];
+                break;
+            }
+    }
 }
 
 OffScreen::~OffScreen() {
@@ -409,6 +444,7 @@ void PaintRadio(HWND button, HDC target) {
     FillRect(off.dc, &client, parent);
     WNDPROC previous = SkinPreviousProc(button);
     if (previous) CallWindowProcW(previous, button, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc), PRF_CLIENT);
+    off.Recolour();  // the system's radio glyph, dark
     const int size = CheckGlyphSize();
     RECT glyph = {0, (client.bottom - size) / 2, size, (client.bottom - size) / 2 + size};
     DrawCheckText(button, off.dc, parent, client, glyph, false);
@@ -533,6 +569,7 @@ void PaintStatic(HWND control, HDC target) {
     default: {
         WNDPROC previous = SkinPreviousProc(control);
         if (previous) CallWindowProcW(previous, control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc), PRF_CLIENT);
+        off.Recolour();
     }
     }
     if (style & SS_SUNKEN) Frame3D(off.dc, 0, 0, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
@@ -555,6 +592,7 @@ void PaintByPrevious(HWND window, HDC target) {
     if (previous)
         CallWindowProcW(previous, window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc),
                         PRF_CLIENT | PRF_ERASEBKGND);
+    off.Recolour();
     if (IsClass(window, L"ComboBox")) {
         const int w = client.right, h = client.bottom;
         Frame3D(off.dc, 0, 0, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
@@ -609,6 +647,28 @@ void HotRamp(HDC dc, const RECT& r) {
     }
 }
 
+// A toolbar image; a disabled button without a disabled image list gets a
+// grey copy of its image, so it does not look clickable.
+void DrawToolbarImage(HDC dc, HIMAGELIST list, HIMAGELIST normal, int index, int x, int y, int w, int h) {
+    if (list) {
+        ImageList_Draw(list, index, dc, x, y, ILD_TRANSPARENT);
+        return;
+    }
+    OffScreen image(dc, w, h);
+    if (!image.old) return;
+    RECT all = {0, 0, w, h};
+    FillRect(image.dc, &all, SkinBrush(COLOR_BTNFACE));
+    ImageList_Draw(normal, index, image.dc, 0, 0, ILD_TRANSPARENT);
+    HBITMAP grey = MakeDisabledBitmap(image.bitmap);
+    if (!grey) return;
+    HDC source = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(source, grey);
+    BitBlt(dc, x, y, w, h, source, 0, 0, SRCCOPY);
+    SelectObject(source, old);
+    DeleteDC(source);
+    DeleteObject(grey);
+}
+
 void PaintToolbar(HWND toolbar, HDC target, const RECT& paintRect) {
     RECT client = ClientRect(toolbar);
     OffScreen off(target, client.right, client.bottom);
@@ -649,19 +709,31 @@ void PaintToolbar(HWND toolbar, HDC target, const RECT& paintRect) {
         else
             text[0] = 0;
         const bool hasImage = images && button.iBitmap >= 0 && button.iBitmap < ImageList_GetImageCount(images);
-        const int total = textW + (hasImage ? imageW : 0);
         const int shift = down ? 1 : 0;
+        SetTextColor(off.dc, C(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+        if (text[0] && !(Style(toolbar) & TBSTYLE_LIST)) {
+            // Text under the image (the places bar of the file dialogs):
+            // side by side it would not fit the button.
+            SIZE size = {};
+            GetTextExtentPoint32W(off.dc, text, lstrlenW(text), &size);
+            const int top = r.top + (h - (hasImage ? imageH + 2 : 0) - size.cy) / 2 + shift;
+            if (hasImage)
+                DrawToolbarImage(off.dc, enabled ? images : disabledImages, images, button.iBitmap,
+                                 r.left + (w - imageW) / 2 + shift, top, imageW, imageH);
+            RECT textRect = {r.left + shift, top + (hasImage ? imageH + 2 : 0), r.right + shift, r.bottom + shift};
+            DrawTextW(off.dc, text, -1, &textRect, DT_SINGLELINE | DT_CENTER | DT_END_ELLIPSIS);
+            continue;
+        }
+        const int total = textW + (hasImage ? imageW : 0);
         int x = r.left + (w - total) / 2 + shift;
         if (text[0]) {
             RECT textRect = {x, r.top + shift, x + textW, r.bottom + shift};
-            SetTextColor(off.dc, C(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
             DrawTextW(off.dc, text, -1, &textRect, DT_SINGLELINE | DT_VCENTER);
             x += textW;
         }
-        if (hasImage) {
-            HIMAGELIST list = enabled || !disabledImages ? images : disabledImages;
-            ImageList_Draw(list, button.iBitmap, off.dc, x, r.top + (h - imageH) / 2 + shift, ILD_TRANSPARENT);
-        }
+        if (hasImage)
+            DrawToolbarImage(off.dc, enabled ? images : disabledImages, images, button.iBitmap, x,
+                             r.top + (h - imageH) / 2 + shift, imageW, imageH);
     }
     SelectObject(off.dc, font);
     int saved = SaveDC(target);
@@ -735,6 +807,23 @@ LRESULT ColourAnswer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, WN
     return reinterpret_cast<LRESULT>(SkinBrush(COLOR_BTNFACE));
 }
 
+// An owner-drawn combo or list item as its owner draws it, off screen, with
+// the system's white field and black text turned into the skin's.
+LRESULT DrawItemOffScreen(HWND w, WPARAM wParam, const DRAWITEMSTRUCT& item, WNDPROC previous) {
+    const RECT& r = item.rcItem;
+    OffScreen off(item.hDC, r.right - r.left, r.bottom - r.top);
+    if (!off.old) return CallWindowProcW(previous, w, WM_DRAWITEM, wParam, reinterpret_cast<LPARAM>(&item));
+    DRAWITEMSTRUCT copy = item;
+    copy.hDC = off.dc;
+    OffsetRect(&copy.rcItem, -r.left, -r.top);
+    HGDIOBJ font = SelectObject(off.dc, GetCurrentObject(item.hDC, OBJ_FONT));
+    LRESULT result = CallWindowProcW(previous, w, WM_DRAWITEM, wParam, reinterpret_cast<LPARAM>(&copy));
+    SelectObject(off.dc, font);
+    off.Recolour();
+    off.Copy(item.hDC, r.left, r.top);
+    return result;
+}
+
 bool IsRadioType(int type) { return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON; }
 
 LRESULT Handle(HWND w, UINT m, WPARAM wParam, LPARAM lParam, WNDPROC previous) {
@@ -758,6 +847,8 @@ LRESULT Handle(HWND w, UINT m, WPARAM wParam, LPARAM lParam, WNDPROC previous) {
             DrawTabItem(*item);
             return TRUE;
         }
+        if (item && (item->CtlType == ODT_COMBOBOX || item->CtlType == ODT_LISTBOX) && previous)
+            return DrawItemOffScreen(w, wParam, *item, previous);
         return forward(wParam);
     }
     case WM_PAINT:

@@ -29,12 +29,16 @@ void FrameEdges(HDC dc, int x, int y, int width, int height, COLORREF first, COL
 // the target; Copy puts it on the target in one BitBlt.
 struct OffScreen {
     HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
+    HBITMAP bitmap = nullptr;  // a 32-bit top-down section
     HGDIOBJ old = nullptr;
+    DWORD* bits = nullptr;
     int width = 0, height = 0;
     OffScreen(HDC target, int w, int h);
     ~OffScreen();
     void Copy(HDC target, int x = 0, int y = 0) const;
+    // Turns the system's window and 3D colours that a control's own
+    // painting left in the bitmap into the skin's.
+    void Recolour() const;
     OffScreen(const OffScreen&) = delete;
     OffScreen& operator=(const OffScreen&) = delete;
 };
