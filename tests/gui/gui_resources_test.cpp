@@ -150,7 +150,8 @@ void CheckDialog(int resource, const char* name, const ControlSpec* controls, si
                       (c.height == 0 || actual.bottom == expected.bottom);
         bool styled = (controlStyle & c.style) == c.style;
         if ((c.style & 0xF) == 0 && lstrcmpiW(c.className, kButton) == 0)  // push buttons: type 0 or 1
-            styled = styled && (controlStyle & 0xF) <= BS_DEFPUSHBUTTON;
+            styled = styled && ((controlStyle & 0xF) <= BS_DEFPUSHBUTTON ||
+                                (controlStyle & 0x1F) == (BS_OWNERDRAW | 0x10));  // drawn by the skin
         if (lstrcmpiW(className, c.className) != 0 || !placed || !styled) {
             printf("   dialog %d: control %d is %s at (%ld, %ld)-(%ld, %ld) style %08lx\n", resource, c.id,
                    Utf8(className).c_str(), static_cast<long>(actual.left), static_cast<long>(actual.top),
