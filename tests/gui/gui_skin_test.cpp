@@ -146,18 +146,20 @@ LONG_PTR Data(HWND w) { return GetWindowLongPtrW(w, GWLP_USERDATA); }
 
 void RadioAndKeyChecks() {
     Section("converted push-like buttons");
-    HWND radios[4];
-    for (int i = 0; i < 4; ++i)
-        radios[i] = Child(L"Button", BS_AUTORADIOBUTTON | BS_PUSHLIKE | (i == 0 || i == 3 ? WS_GROUP : 0), 0,
-                          L"r", 100 + i);
+    // Three groups: [0], [1 2 3], [4]; 0 and 4 start checked.
+    HWND radios[5];
+    for (int i = 0; i < 5; ++i)
+        radios[i] = Child(L"Button", BS_AUTORADIOBUTTON | BS_PUSHLIKE | (i == 0 || i == 1 || i == 4 ? WS_GROUP : 0),
+                          0, L"r", 100 + i);
+    SendMessageW(radios[0], BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(radios[4], BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(parent, WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(radios[2]));
+    Check(Data(radios[1]) == 144 && Data(radios[2]) == 145 && Data(radios[3]) == 144,
+          "a click checks only the clicked one of its group (%ld %ld %ld)", static_cast<long>(Data(radios[1])),
+          static_cast<long>(Data(radios[2])), static_cast<long>(Data(radios[3])));
+    Check(Data(radios[0]) == 145 && Data(radios[4]) == 145, "the walk stops at the WS_GROUP buttons either side");
     SendMessageW(radios[3], BM_SETCHECK, BST_CHECKED, 0);
-    SendMessageW(parent, WM_COMMAND, MAKEWPARAM(101, BN_CLICKED), reinterpret_cast<LPARAM>(radios[1]));
-    Check(Data(radios[0]) == 144 && Data(radios[1]) == 145 && Data(radios[2]) == 144,
-          "a click checks only the clicked one of its group (%ld %ld %ld)", static_cast<long>(Data(radios[0])),
-          static_cast<long>(Data(radios[1])), static_cast<long>(Data(radios[2])));
-    Check(Data(radios[3]) == 145, "the walk stops at the next WS_GROUP button");
-    SendMessageW(radios[2], BM_SETCHECK, BST_CHECKED, 0);
-    Check(SendMessageW(radios[1], BM_GETCHECK, 0, 0) == 0 && SendMessageW(radios[2], BM_GETCHECK, 0, 0) == 1,
+    Check(SendMessageW(radios[2], BM_GETCHECK, 0, 0) == 0 && SendMessageW(radios[3], BM_GETCHECK, 0, 0) == 1,
           "BM_SETCHECK moves the check as a click does");
     HWND toggle = Child(L"Button", BS_AUTOCHECKBOX | BS_PUSHLIKE, 0, L"t", 110);
     SendMessageW(parent, WM_COMMAND, MAKEWPARAM(110, BN_CLICKED), reinterpret_cast<LPARAM>(toggle));
