@@ -49,12 +49,13 @@ OffScreen::OffScreen(HDC target, int w, int h) : width(std::max(w, 1)), height(s
     if (dc && bitmap) old = SelectObject(dc, bitmap);
 }
 
-void OffScreen::Recolour() const {
+void OffScreen::Recolour(bool disabled) const {
     if (!old || !bits) return;
     GdiFlush();
     // In order: the first system colour that matches decides (window and
     // highlight are both white on most systems; white becomes the field).
-    const int kMap[][2] = {{COLOR_WINDOW, COLOR_WINDOW},         {COLOR_WINDOWTEXT, COLOR_WINDOWTEXT},
+    const int kMap[][2] = {{disabled ? COLOR_GRAYTEXT : COLOR_WINDOW, disabled ? COLOR_GRAYTEXT : COLOR_WINDOW},
+                           {COLOR_WINDOW, COLOR_WINDOW},         {COLOR_WINDOWTEXT, COLOR_WINDOWTEXT},
                            {COLOR_BTNFACE, COLOR_BTNFACE},       {COLOR_BTNSHADOW, COLOR_BTNSHADOW},
                            {COLOR_BTNHIGHLIGHT, COLOR_BTNHIGHLIGHT}, {COLOR_3DDKSHADOW, COLOR_3DDKSHADOW},
                            {COLOR_3DLIGHT, COLOR_BTNHIGHLIGHT},  {COLOR_BTNTEXT, COLOR_BTNTEXT},
@@ -444,7 +445,7 @@ void PaintRadio(HWND button, HDC target) {
     FillRect(off.dc, &client, parent);
     WNDPROC previous = SkinPreviousProc(button);
     if (previous) CallWindowProcW(previous, button, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc), PRF_CLIENT);
-    off.Recolour();  // the system's radio glyph, dark
+    off.Recolour(!IsWindowEnabled(button));  // the system's radio glyph, dark
     const int size = CheckGlyphSize();
     RECT glyph = {0, (client.bottom - size) / 2, size, (client.bottom - size) / 2 + size};
     DrawCheckText(button, off.dc, parent, client, glyph, false);
@@ -569,7 +570,7 @@ void PaintStatic(HWND control, HDC target) {
     default: {
         WNDPROC previous = SkinPreviousProc(control);
         if (previous) CallWindowProcW(previous, control, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc), PRF_CLIENT);
-        off.Recolour();
+        off.Recolour(!IsWindowEnabled(control));
     }
     }
     if (style & SS_SUNKEN) Frame3D(off.dc, 0, 0, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
@@ -592,7 +593,7 @@ void PaintByPrevious(HWND window, HDC target) {
     if (previous)
         CallWindowProcW(previous, window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc),
                         PRF_CLIENT | PRF_ERASEBKGND);
-    off.Recolour();
+    off.Recolour(!IsWindowEnabled(window));
     if (IsClass(window, L"ComboBox")) {
         const int w = client.right, h = client.bottom;
         Frame3D(off.dc, 0, 0, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
@@ -743,6 +744,31 @@ void PaintToolbar(HWND toolbar, HDC target, const RECT& paintRect) {
     RestoreDC(target, saved);
 }
 
+// A progress bar: the bar in its own colour (the system's highlight by
+// default) over the skin's field; a themed one would draw a white trough.
+void PaintProgress(HWND bar, HDC target) {
+    RECT client = ClientRect(bar);
+    OffScreen off(target, client.right, client.bottom);
+    if (!off.old) return;
+    FillRect(off.dc, &client, SkinBrush(COLOR_WINDOW));
+    PBRANGE range = {};
+    SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    const int position = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    COLORREF colour = static_cast<COLORREF>(SendMessageW(bar, PBM_GETBARCOLOR, 0, 0));
+    if (colour == CLR_DEFAULT) colour = GetSysColor(COLOR_HIGHLIGHT);
+    const int span = range.iHigh - range.iLow;
+    if (span > 0 && position > range.iLow) {
+        const double part = std::min(1.0, static_cast<double>(position - range.iLow) / span);
+        if (Style(bar) & PBS_VERTICAL) {
+            const int h = static_cast<int>(part * client.bottom + 0.5);
+            FillSolid(off.dc, 0, client.bottom - h, client.right, h, colour);
+        } else {
+            FillSolid(off.dc, 0, 0, static_cast<int>(part * client.right + 0.5), client.bottom, colour);
+        }
+    }
+    off.Copy(target);
+}
+
 void Paint(HWND window, UINT message, WPARAM wParam) {
     PaintTarget target(window, message, wParam);
     if (!target.dc) return;
@@ -760,6 +786,8 @@ void Paint(HWND window, UINT message, WPARAM wParam) {
         PaintStatic(window, target.dc);
     } else if (IsClass(window, L"msctls_statusbar32")) {
         PaintStatusBar(window, target.dc);
+    } else if (IsClass(window, L"msctls_progress32")) {
+        PaintProgress(window, target.dc);
     } else if (IsClass(window, L"ToolbarWindow32")) {
         PaintToolbar(window, target.dc, paintRect);
     } else {
@@ -819,7 +847,7 @@ LRESULT DrawItemOffScreen(HWND w, WPARAM wParam, const DRAWITEMSTRUCT& item, WND
     HGDIOBJ font = SelectObject(off.dc, GetCurrentObject(item.hDC, OBJ_FONT));
     LRESULT result = CallWindowProcW(previous, w, WM_DRAWITEM, wParam, reinterpret_cast<LPARAM>(&copy));
     SelectObject(off.dc, font);
-    off.Recolour();
+    off.Recolour((item.itemState & ODS_DISABLED) != 0);
     off.Copy(item.hDC, r.left, r.top);
     return result;
 }

@@ -200,7 +200,9 @@ bool WantsSkin(HWND w, UINT m) {
     case WM_PRINTCLIENT: {
         bool yes = IsPlainCheckOrRadio(w) || IsGroupBox(w) ||
                    IsAnyOf(w, {L"ComboBox", L"ScrollBar", L"SysHeader32", L"SysListView32", L"SysTabControl32",
-                               L"msctls_trackbar32", L"ToolbarWindow32", L"msctls_statusbar32"});
+                               L"msctls_trackbar32", L"ToolbarWindow32", L"msctls_statusbar32",
+                               // a themed progress bar ignores its background colour
+                               L"msctls_progress32"});
         if (!yes && IsClass(w, L"Static")) {
             LONG style = Style(w);
             yes = (style & SS_SUNKEN) || IsStaticFrame(style, true) || (ExStyle(w) & WS_EX_STATICEDGE) ||

@@ -37,8 +37,10 @@ struct OffScreen {
     ~OffScreen();
     void Copy(HDC target, int x = 0, int y = 0) const;
     // Turns the system's window and 3D colours that a control's own
-    // painting left in the bitmap into the skin's.
-    void Recolour() const;
+    // painting left in the bitmap into the skin's. The system's grey text
+    // often equals its button shadow: for a disabled control it is taken
+    // as text, so the text stays readable.
+    void Recolour(bool disabled = false) const;
     OffScreen(const OffScreen&) = delete;
     OffScreen& operator=(const OffScreen&) = delete;
 };

@@ -101,7 +101,7 @@ void WantsSkinChecks() {
         {L"Edit", 0, 0, WM_PAINT, false},
         {L"Edit", 0, 0, WM_ENABLE, true},
         {L"msctls_trackbar32", 0, 0, WM_PAINT, true},
-        {L"msctls_progress32", 0, 0, WM_PAINT, false},
+        {L"msctls_progress32", 0, 0, WM_PAINT, true},
         {L"msctls_progress32", 0, 0, WM_NCPAINT, true},
         {L"msctls_statusbar32", 0, 0, WM_ERASEBKGND, true},
         {L"ListBox", 0, 0, WM_PAINT, false},
@@ -119,6 +119,10 @@ void WantsSkinChecks() {
     HWND push = Child(L"Button", BS_DEFPUSHBUTTON);
     LONG style = GetWindowLongW(push, GWL_STYLE);
     Check((style & 0x1F) == (BS_OWNERDRAW | 0x10), "a push button becomes owner-drawn with the marker");
+    HWND progress = Child(L"msctls_progress32", 0);
+    Check(SendMessageW(progress, PBM_GETBKCOLOR, 0, 0) == static_cast<LRESULT>(SkinColor(COLOR_WINDOW)),
+          "a progress bar gets the window colour (%06lx)", static_cast<unsigned long>(SendMessageW(progress, PBM_GETBKCOLOR, 0, 0)));
+    DestroyWindow(progress);
     SkinShutdown();
     Check(!WantsSkin(push, WM_DRAWITEM), "an inactive skin wants nothing");
     SkinInstall(2);
