@@ -59,7 +59,8 @@ void OffScreen::Recolour(bool disabled) const {
                            {COLOR_BTNFACE, COLOR_BTNFACE},       {COLOR_BTNSHADOW, COLOR_BTNSHADOW},
                            {COLOR_BTNHIGHLIGHT, COLOR_BTNHIGHLIGHT}, {COLOR_3DDKSHADOW, COLOR_3DDKSHADOW},
                            {COLOR_3DLIGHT, COLOR_BTNHIGHLIGHT},  {COLOR_BTNTEXT, COLOR_BTNTEXT},
-                           {COLOR_GRAYTEXT, COLOR_GRAYTEXT}};
+                           {COLOR_GRAYTEXT, COLOR_GRAYTEXT},     {COLOR_MENU, COLOR_MENU},
+                           {COLOR_MENUTEXT, COLOR_BTNTEXT}};
     const int n = sizeof(kMap) / sizeof(kMap[0]);
     DWORD from[n], to[n];
     auto pixel = [](COLORREF c) { return static_cast<DWORD>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c)); };

@@ -202,7 +202,9 @@ bool WantsSkin(HWND w, UINT m) {
                    IsAnyOf(w, {L"ComboBox", L"ScrollBar", L"SysHeader32", L"SysListView32", L"SysTabControl32",
                                L"msctls_trackbar32", L"ToolbarWindow32", L"msctls_statusbar32",
                                // a themed progress bar ignores its background colour
-                               L"msctls_progress32"});
+                               L"msctls_progress32",
+                               // menus: their own painting, in the skin's colours
+                               L"#32768"});
         if (!yes && IsClass(w, L"Static")) {
             LONG style = Style(w);
             yes = (style & SS_SUNKEN) || IsStaticFrame(style, true) || (ExStyle(w) & WS_EX_STATICEDGE) ||
@@ -366,6 +368,16 @@ LRESULT CALLBACK SkinCallWndProcHook(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+namespace {
+
+BOOL CALLBACK RedrawMenu(HWND window, LPARAM) {
+    if (IsWindowVisible(window) && IsClass(window, L"#32768") && !IsSkinExempt(window))
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_NOERASE | RDW_UPDATENOW);
+    return TRUE;
+}
+
+}  // namespace
+
 LRESULT CALLBACK SkinCallWndProcRetHook(int code, WPARAM wParam, LPARAM lParam) {
     if (Acts(code) && lParam && pendingDepth > 0) {
         const CWPRETSTRUCT& sent = *reinterpret_cast<const CWPRETSTRUCT*>(lParam);
@@ -373,6 +385,10 @@ LRESULT CALLBACK SkinCallWndProcRetHook(int code, WPARAM wParam, LPARAM lParam) 
         if (pendingDepth < kMaxPending && pending[pendingDepth].window == sent.hwnd)
             Unsubclass(sent.hwnd, pending[pendingDepth].serial);
         if (sent.message == WM_CREATE && SkinActive() && IsWindow(sent.hwnd)) PrepareControl(sent.hwnd);
+        // A menu draws a newly selected item straight onto the screen in the
+        // system's colours, then tells its owner: the whole menu is painted
+        // again at once, in the skin's.
+        if (sent.message == WM_MENUSELECT && SkinActive()) EnumThreadWindows(GetCurrentThreadId(), RedrawMenu, 0);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
