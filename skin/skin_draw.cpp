@@ -601,7 +601,16 @@ void PaintByPrevious(HWND window, HDC target) {
         Frame3D(off.dc, 1, 1, w - 2, h - 2, C(COLOR_3DDKSHADOW), C(COLOR_WINDOW));
         COMBOBOXINFO info = {};
         info.cbSize = sizeof(info);
-        if (GetComboBoxInfo(window, &info) && info.rcButton.right > info.rcButton.left) {
+        const bool hasInfo = GetComboBoxInfo(window, &info);
+        if (hasInfo && (Style(window) & 3) == CBS_DROPDOWN) {
+            // The edit field paints itself; round it the combo box would
+            // leave its own focus lines in the system's colours.
+            RECT field = client;
+            InflateRect(&field, -2, -2);
+            field.right = std::min(field.right, info.rcButton.left);
+            FillRect(off.dc, &field, SkinBrush(COLOR_WINDOW));
+        }
+        if (hasInfo && info.rcButton.right > info.rcButton.left) {
             const bool pressed = info.stateButton & STATE_SYSTEM_PRESSED;
             const bool enabled = IsWindowEnabled(window);
             DrawButtonFace(off.dc, info.rcButton, (pressed ? FacePressed : 0) | (enabled ? 0 : FaceDisabled));
