@@ -6,14 +6,17 @@
 
 #include <algorithm>
 
+#include "skin/skin.h"
+
 DockContainer dockContainer;
 
 namespace {
 
 const WCHAR kContainerClass[] = L"DockerWindow1";
 
-COLORREF PanelColour() { return GetSysColor(COLOR_BTNFACE); }
-COLORREF SeparatorColour() { return GetSysColor(COLOR_BTNHIGHLIGHT); }
+// The skin's colours while it is installed, else the system's.
+COLORREF PanelColour() { return SkinColor(COLOR_BTNFACE); }
+COLORREF SeparatorColour() { return SkinColor(COLOR_BTNHIGHLIGHT); }
 
 BOOL CALLBACK ExcludeVisibleChild(HWND child, LPARAM dc) {
     if (IsWindowVisible(child) && GetParent(child) == dockContainer.window) {
@@ -73,7 +76,7 @@ HWND CreateDockContainer(HWND parent) {
     wc.lpfnWndProc = ContainerProc;
     wc.hInstance = app.instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.hbrBackground = SkinBrush(COLOR_BTNFACE);
     wc.lpszClassName = kContainerClass;
     RegisterClassExW(&wc);  // already registered by an earlier main window: fine
 

@@ -5,6 +5,7 @@
 
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skin/skin.h"
 
 AppGlobals app;
 
@@ -35,7 +36,11 @@ bool PrepareMainWindow(HINSTANCE instance) {
     wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
     wc.lpszClassName = app.className;
     // A second start-up in the same process (the window tests) finds it registered.
-    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    // The dark look, from here on for every control of this thread.
+    SkinInstall(2);
+    SkinInstallHooks();
+    return true;
 }
 
 HWND CreateMainWindow() {
@@ -64,5 +69,6 @@ int RunOstrivel(HINSTANCE instance, int showCommand) {
     int exitCode = RunMessageLoop();
     // The main window is gone: it wrote the settings while being destroyed.
     app.mainWindow = nullptr;
+    SkinShutdown();
     return exitCode;
 }

@@ -65,3 +65,11 @@ set_tests_properties(gui_screenshots PROPERTIES
   WORKING_DIRECTORY ${GUI_SCREENSHOTS}
   FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 150 LABELS gui
   FAIL_REGULAR_EXPRESSION "FAIL:")
+# The same shots without the dark look (plain_*.png), to compare with.
+add_test(NAME gui_screenshots_plain
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/run-in-wine.sh ${GUI_PREFIX} 120
+          ${OSTRIVEL_WIN32_DIR}/tests/gui/gui_screenshots/gui_screenshots.exe --no-skin)
+set_tests_properties(gui_screenshots_plain PROPERTIES
+  WORKING_DIRECTORY ${GUI_SCREENSHOTS}
+  FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 150 LABELS gui
+  FAIL_REGULAR_EXPRESSION "FAIL:")

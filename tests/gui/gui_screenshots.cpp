@@ -8,14 +8,21 @@
 //   repaint_original.png, repaint_smudge.png, repaint_redraw.png
 //                       each repaint dialog docked, with the preview of its
 //                       frame in the middle of the photograph
+//   crash_warning.png   the message after a run that ended abnormally
+// With --no-skin the same shots without the dark look, named plain_*.png,
+// to compare with; the skinned run also samples a few of its pixels.
 // The photograph is the file named by OSTRIVEL_PHOTO (a Unix path), else
 // Debian's python3-skimage astronaut when installed, else a made-up picture.
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
 
 #include "app/app.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skin/skin.h"
 
 namespace {
 
@@ -43,9 +50,59 @@ WideString Photograph() {
 
 HWND window;
 WideString outputFolder;  // the working folder at start; the file dialogs change it
+bool plain;               // --no-skin: the system's look
 
 // A screenshot file's full path.
-WideString Output(const WCHAR* name) { return outputFolder + name; }
+WideString Output(const WCHAR* name) { return outputFolder + (plain ? L"plain_" : L"") + name; }
+
+bool Near(COLORREF colour, int r, int g, int b) {
+    return abs(GetRValue(colour) - r) <= 2 && abs(GetGValue(colour) - g) <= 2 && abs(GetBValue(colour) - b) <= 2;
+}
+
+int Lightness(COLORREF c) { return (GetRValue(c) + GetGValue(c) + GetBValue(c)) / 3; }
+
+// The lightest and darkest grey of a control's client area, as shown.
+void LightAndDark(HWND control, int& lightest, int& darkest) {
+    RECT client;
+    GetClientRect(control, &client);
+    lightest = 0, darkest = 255;
+    for (int y = 0; y < client.bottom; y += 1)
+        for (int x = 0; x < client.right; x += 2) {
+            int value = Lightness(ClientPixel(control, x, y));
+            lightest = std::max(lightest, value);
+            darkest = std::min(darkest, value);
+        }
+}
+
+// A sum over the check box glyph at the left of a check box.
+unsigned GlyphSum(HWND box) {
+    RECT client;
+    GetClientRect(box, &client);
+    unsigned sum = 0;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < 13; ++x) sum = sum * 31 + ClientPixel(box, x, y);
+    return sum;
+}
+
+// Pixels of the skinned repaint dialog: button face, light text on the dark
+// face, and a check box image that follows its state.
+void SampleDialog(HWND dialog) {
+    HWND ok = GetDlgItem(dialog, IDOK);
+    Check(Near(ClientPixel(ok, 5, 4), 70, 70, 70), "the OK button's face is RGB(70, 70, 70)");
+    int light, dark;
+    LightAndDark(ok, light, dark);
+    Check(light >= 200, "the OK button's caption is light (%d)", light);
+    HWND preview = GetDlgItem(dialog, IDC_PREVIEW);
+    LightAndDark(preview, light, dark);
+    Check(light >= 200 && dark <= 75, "Preview reads light on dark (%d on %d)", light, dark);
+    unsigned checked = GlyphSum(preview);
+    CheckDlgButton(dialog, IDC_PREVIEW, BST_UNCHECKED);
+    PumpMessages(50);
+    Check(GlyphSum(preview) != checked, "the check box image changes with its state");
+    CheckDlgButton(dialog, IDC_PREVIEW, BST_CHECKED);
+    PumpMessages(50);
+    Check(GlyphSum(preview) == checked, "and comes back with it");
+}
 
 BOOL CALLBACK AddMenuWindow(HWND candidate, LPARAM area) {
     WCHAR name[16];
@@ -85,15 +142,38 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     outputFolder = WideString(folder) + L"\\";
     RemoveSettingsFolder();
     Check(CopyBesideToLanguageFile(L"shipped_loc.ini"), "the shipped language file is there");
+    plain = HasArgument(L"--no-skin");
     if (!Check(PrepareMainWindow(instance), "start-up registers the main window class")) return Summary();
+    if (plain) SkinShutdown();
 
-    WithDialogs([&] { window = CreateMainWindow(); });
+    // The crash warning, shown while the main window is created.
+    WriteSettingsKey("Crashed Last Time", "1");
+    int warningTicks = 0;
+    bool warningSaved = false;
+    WithDialogs([&] { window = CreateMainWindow(); },
+                [&](HWND dialog, const SeenDialog&) {
+                    if (++warningTicks < 6) return false;
+                    warningSaved = SaveWindowPng(dialog, Output(L"crash_warning.png").c_str());
+                    PressButton(dialog, IDOK);
+                    return true;
+                });
+    Check(warningSaved, "crash_warning.png is written");
     if (!Check(window != nullptr, "the main window is created")) return Summary();
     SetWindowPos(window, nullptr, 40, 30, 1100, 720, SWP_NOZORDER);
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     PumpMessages(800);
     Check(SaveWindowPng(window, Output(L"main_window.png").c_str()), "main_window.png is written");
+    if (!plain) {
+        RECT bar = ChildRect(app.toolbar), status = ChildRect(app.statusBar);
+        COLORREF face = ClientPixel(window, bar.left + 2, bar.bottom - 3);
+        Check(Near(face, 70, 70, 70), "the toolbar is RGB(70, 70, 70) (%06lx at %ld, %ld)",
+              static_cast<unsigned long>(face), static_cast<long>(bar.left + 2), static_cast<long>(bar.bottom - 3));
+        Check(Near(ClientPixel(window, status.left + 1, status.bottom - 2), 70, 70, 70),
+              "the status bar is RGB(70, 70, 70)");
+        Check(Near(ClientPixel(window, 300, 300), kViewBackground, kViewBackground, kViewBackground),
+              "the empty view shows its background");
+    }
 
     WideString photo = Photograph();
     DropFile(window, photo);
@@ -163,6 +243,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW, BN_CLICKED), 0);
         PumpMessages(500);
         Check(SaveWindowPng(window, Output(shot.name).c_str()), "%s is written", Utf8(shot.name).c_str());
+        if (!plain && shot.command == IDM_REPAINT_ORIGINAL) SampleDialog(dialog);
         SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
         PumpMessages(50);
     }

@@ -1,0 +1,53 @@
+// Helpers shared by the skin's hooks and its drawing; not for other folders.
+#pragma once
+
+#include <windows.h>
+
+namespace skin {
+
+// Whether the window's class name is exactly this.
+bool IsClass(HWND window, const WCHAR* name);
+LONG Style(HWND window);
+LONG ExStyle(HWND window);
+// Low four bits of a button's style.
+inline int ButtonType(LONG style) { return static_cast<int>(style & 0xF); }
+inline bool IsPushLike(LONG style) { return (style & BS_PUSHLIKE) != 0; }
+// A Button that is not push-like, of check or radio type.
+bool IsPlainCheckOrRadio(HWND window);
+bool IsGroupBox(HWND window);
+// A converted push-like check box or radio button keeps its old type x 16
+// and its checked state (bit 0) in the user data.
+inline LONG_PTR UserData(HWND window) { return GetWindowLongPtrW(window, GWLP_USERDATA); }
+
+// One-pixel drawing primitives.
+void FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour);
+void Frame3D(HDC dc, int x, int y, int width, int height, COLORREF topLeft, COLORREF bottomRight);
+// Edge mask: 1 left, 2 top (first colour), 4 right, 8 bottom (second colour).
+void FrameEdges(HDC dc, int x, int y, int width, int height, COLORREF first, COLORREF second, int edges);
+
+// An off-screen bitmap of a size, selected into a memory DC compatible with
+// the target; Copy puts it on the target in one BitBlt.
+struct OffScreen {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;  // a 32-bit top-down section
+    HGDIOBJ old = nullptr;
+    DWORD* bits = nullptr;
+    int width = 0, height = 0;
+    OffScreen(HDC target, int w, int h);
+    ~OffScreen();
+    void Copy(HDC target, int x = 0, int y = 0) const;
+    // Turns the system's window and 3D colours that a control's own
+    // painting left in the bitmap into the skin's. The system's grey text
+    // often equals its button shadow: for a disabled control it is taken
+    // as text, so the text stays readable.
+    void Recolour(bool disabled = false) const;
+    OffScreen(const OffScreen&) = delete;
+    OffScreen& operator=(const OffScreen&) = delete;
+};
+
+}  // namespace skin
+
+// The registry's side for the drawing: a window being destroyed leaves it,
+// and shut-down gives every window its own procedure back.
+void SkinForget(HWND window);
+void SkinReleaseAll();
