@@ -177,11 +177,18 @@ void CALLBACK ReadMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     menuBusy = false;
 }
 
+// A menu that closes before the timer saw it (the window lost the
+// foreground to another test's leftovers) is shown again.
 MenuSeen ShowMenu() {
+    for (int attempt = 0; attempt < 3 && !menuSeen.shown; ++attempt) {
+        menuSeen = MenuSeen();
+        UINT_PTR timer = SetTimer(nullptr, 0, 50, ReadMenu);
+        SendMessageW(window, WM_COMMAND, IDM_MENU, 0);
+        KillTimer(nullptr, timer);
+    }
+    MenuSeen seen = menuSeen;
     menuSeen = MenuSeen();
-    SetTimer(nullptr, 0, 50, ReadMenu);
-    SendMessageW(window, WM_COMMAND, IDM_MENU, 0);
-    return menuSeen;
+    return seen;
 }
 
 std::string ItemText(const MenuSeen& menu, UINT id) {
