@@ -243,7 +243,8 @@ TEST(HostileSignals, TwoSignalsAtAnyMomentLeaveNoTemporaryFileAndTheOldOutputOrA
         if (run % 2 == 0) {
             // During the save: as soon as its temporary file appears.
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (temporaryFiles() == 0 && std::chrono::steady_clock::now() < limit)
+            while (temporaryFiles() == 0 && ReadFile(output) == "the user's older file" &&
+                   std::chrono::steady_clock::now() < limit)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
