@@ -150,7 +150,8 @@ void KeepMetadata(PictureMetadata& record, FIBITMAP* bitmap, FREE_IMAGE_FORMAT f
 // FreeImage's BMP and TIFF readers take a file that ends before its pixel
 // data and decode the missing rows as zeros, so a few bytes can claim a
 // picture of gigabytes. For uncompressed pictures the pixel data's size
-// follows from the header: a shorter file is damaged.
+// follows from the header: a shorter file is damaged. So is a PNG one of
+// whose chunks runs past the end of the file.
 
 struct FileBytes {
     FILE* file;
@@ -221,8 +222,23 @@ uint64_t UncompressedTiffBytes(FileBytes in) {
     return (uint64_t(width) * samples * bits + 7) / 8 * height;
 }
 
+// True when a chunk of the PNG claims more bytes than the file holds: libpng
+// allocates what a chunk claims (up to 2 GiB) before it reads it.
+bool PngChunkRunsPastTheEnd(FileBytes in) {
+    in.bigEndian = true;
+    uint64_t at = 8;
+    uint32_t length, type;
+    while (in.Number(at, 4, length) && in.Number(at + 4, 4, type)) {
+        if (at + 12 + uint64_t(length) > in.size) return true;
+        if (type == 0x49454E44) break;  // IEND
+        at += 12 + uint64_t(length);
+    }
+    return false;
+}
+
 bool ShorterThanItsPixels(FILE* file, uint64_t size, FREE_IMAGE_FORMAT format) {
     FileBytes in{file, size};
+    if (format == FIF_PNG) return PngChunkRunsPastTheEnd(in);
     const uint64_t needed = format == FIF_BMP ? UncompressedBmpBytes(in)
                             : format == FIF_TIFF ? UncompressedTiffBytes(in)
                                                  : 0;
