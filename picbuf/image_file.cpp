@@ -189,7 +189,9 @@ uint64_t UncompressedBmpBytes(const FileBytes& in) {
 }
 
 // The bytes of pixel data an uncompressed TIFF's first directory claims; 0
-// when it is compressed or the directory cannot be read.
+// when it is compressed or the directory cannot be read. A directory
+// without the byte counts of its strips or tiles is damaged (UINT64_MAX):
+// libtiff guesses them, and FreeImage then reads past its buffers.
 uint64_t UncompressedTiffBytes(FileBytes in) {
     uint32_t order, magic, directory, entries;
     if (!in.Number(0, 2, order) || (order != 0x4949 && order != 0x4D4D)) return 0;
@@ -197,6 +199,7 @@ uint64_t UncompressedTiffBytes(FileBytes in) {
     if (!in.Number(2, 2, magic) || magic != 42 || !in.Number(4, 4, directory) || !in.Number(directory, 2, entries))
         return 0;
     uint32_t width = 0, height = 0, bits = 1, samples = 1, compression = 1;
+    bool byteCounts = false;
     for (uint32_t i = 0; i < entries; ++i) {
         const uint64_t entry = uint64_t(directory) + 2 + 12 * uint64_t(i);
         uint32_t tag, type, count, value;
@@ -216,8 +219,13 @@ uint64_t UncompressedTiffBytes(FileBytes in) {
         case 258: bits = value; break;
         case 259: compression = value; break;
         case 277: samples = value; break;
+        case 279:  // StripByteCounts
+        case 325:  // TileByteCounts
+            byteCounts = true;
+            break;
         }
     }
+    if (!byteCounts) return UINT64_MAX;
     if (compression != 1) return 0;
     return (uint64_t(width) * samples * bits + 7) / 8 * height;
 }

@@ -90,13 +90,17 @@ std::string ClaimingBmp(uint32_t width, uint32_t height) {
     return bytes + std::string(118 - bytes.size(), '\0');
 }
 
-// A 186-byte uncompressed grey TIFF whose one strip claims 1 x 100,000,000 pixels.
-std::string ClaimingTiffStrip() {
-    const uint32_t tags[][3] = {{256, 3, 1},         {257, 4, 100000000}, {258, 3, 8},         {259, 3, 1},
-                                {262, 3, 1},         {273, 4, 122},       {277, 3, 1},         {278, 4, 100000000},
-                                {279, 4, 100000000}};
-    std::string bytes = "II*" + std::string(1, '\0') + Little(8, 4) + Little(9, 2);
-    for (const auto& tag : tags) bytes += Little(tag[0], 2) + Little(tag[1], 2) + Little(1, 4) + Little(tag[2], 4);
+// An uncompressed grey TIFF of 186 bytes whose one strip claims 1 x height
+// pixels; without byte counts it holds 4 x 4 pixels (libtiff guesses the
+// counts, and FreeImage then reads past its buffers).
+std::string ClaimingTiffStrip(uint32_t height, bool byteCounts) {
+    const uint32_t width = byteCounts ? 1 : 4;
+    const uint32_t tags[][3] = {{256, 3, width}, {257, 4, height},     {258, 3, 8},  {259, 3, 1}, {262, 3, 1},
+                                {273, 4, 122},   {277, 3, 1},          {278, 4, height}, {279, 4, width * height}};
+    const int count = byteCounts ? 9 : 8;
+    std::string bytes = "II*" + std::string(1, '\0') + Little(8, 4) + Little(count, 2);
+    for (int i = 0; i < count; ++i)
+        bytes += Little(tags[i][0], 2) + Little(tags[i][1], 2) + Little(1, 4) + Little(tags[i][2], 4);
     bytes += Little(0, 4);
     return bytes + std::string(186 - bytes.size(), '\0');
 }
@@ -123,7 +127,8 @@ std::string ClaimingPng(uint32_t width, uint32_t height) {
 TEST(HostileFiles, AreRefusedFromTheirHeaderWithTheRealReason) {
     ScratchFolder scratch;
     WriteBytes(scratch.path("huge.bmp"), ClaimingBmp(20000, 20000));
-    WriteBytes(scratch.path("strip.tif"), ClaimingTiffStrip());
+    WriteBytes(scratch.path("strip.tif"), ClaimingTiffStrip(100000000, true));
+    WriteBytes(scratch.path("counts.tif"), ClaimingTiffStrip(4, false));
     WriteBytes(scratch.path("bomb.png"), ClaimingPng(40000, 40000));
     WriteBytes(scratch.path("grey.png"), ClaimingPng(46000, 46000));
     const bool roomy = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE)) > 50e9;
@@ -168,7 +173,7 @@ TEST(HostileFiles, AreRefusedFromTheirHeaderWithTheRealReason) {
         {"huge.bmp", PictureRefusal::TooLarge},      {"strip.tif", PictureRefusal::Damaged},
         {"bomb.png", PictureRefusal::TooLarge},      {"picture.tga", PictureRefusal::Unsupported},
         {"folder.png", PictureRefusal::NotAFile},    {"fifo.png", PictureRefusal::NotAFile},
-        {"wide.png", PictureRefusal::None},
+        {"counts.tif", PictureRefusal::Damaged},     {"wide.png", PictureRefusal::None},
     };
     for (const auto& [name, expected] : loads) {
         PicBufHolder picture;
