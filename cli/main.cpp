@@ -2,7 +2,6 @@
 // editor's engines, for batch work, scripts and benchmarks.
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,8 +74,10 @@ void PrintUsage(FILE* out) {
                  "  -q, --quiet                 no progress bar\n"
                  "  -h, --help                  this text; 'ostrivel-repaint METHOD --help' lists a method's options\n"
                  "\n"
+                 "Inputs: BMP, JPEG, TIFF or PNG; larger pictures than the limit are refused from their header.\n"
                  "Ctrl+C aborts cleanly: the picture in progress is not written.\n"
-                 "Exit status: 0 success, 1 a picture failed, 2 wrong arguments, 130 aborted.\n",
+                 "Exit status: 0 success, 1 a picture failed, 2 wrong arguments or an output that would\n"
+                 "overwrite an input or another output, 130 aborted.\n",
                  kQualityMinimum, kQualityMaximum, kQualityDefault, static_cast<int>(kDefaultMaxMegapixels));
 }
 
@@ -361,7 +362,7 @@ std::string RefusalText(PictureRefusal refusal, const std::string& input, const 
         return fs::is_directory(input, error) ? "is a folder, not a picture"
                                               : "is not a regular file (a FIFO, device or socket), not a picture";
     case PictureRefusal::Unreadable: return std::string("cannot be read (") + std::strerror(header.systemError) + ")";
-    case PictureRefusal::Damaged: return "the file is damaged: it ends before the picture's data";
+    case PictureRefusal::Damaged: return "the file is damaged: its header and its data do not agree";
     case PictureRefusal::NotEnoughMemory: return "not enough memory to read this picture";
     case PictureRefusal::TooLarge: {
         const double megapixels = double(header.width) * double(header.height) / 1e6;

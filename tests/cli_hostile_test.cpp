@@ -69,7 +69,7 @@ void WritePicture(const std::string& path, int width, int height, int components
     ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), "", SaveFormatByName));
 }
 
-std::string Little(uint32_t value, int bytes) {
+std::string Little(uint64_t value, int bytes) {
     std::string out;
     for (int i = 0; i < bytes; ++i) out += char((value >> (8 * i)) & 0xFF);
     return out;
