@@ -14,6 +14,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/methods.h"
@@ -43,6 +44,7 @@ struct Request {
     std::string outputFolder;  // or a folder for a batch
     std::vector<int> values;
     int quality = kQualityDefault;
+    int maxMegapixels = static_cast<int>(kDefaultMaxMegapixels);
     bool quiet = false;
 };
 
@@ -68,12 +70,15 @@ void PrintUsage(FILE* out) {
                  "Options of every method:\n"
                  "  -o, --output-folder FOLDER  write every input into FOLDER\n"
                  "  --quality Q                 JPEG quality, %d to %d (default %d)\n"
+                 "  --max-megapixels N          refuse pictures of more than N megapixels (default %d)\n"
                  "  -q, --quiet                 no progress bar\n"
                  "  -h, --help                  this text; 'ostrivel-repaint METHOD --help' lists a method's options\n"
                  "\n"
+                 "Inputs: BMP, JPEG, TIFF or PNG; larger pictures than the limit are refused from their header.\n"
                  "Ctrl+C aborts cleanly: the picture in progress is not written.\n"
-                 "Exit status: 0 success, 1 a picture failed, 2 wrong arguments, 130 aborted.\n",
-                 kQualityMinimum, kQualityMaximum, kQualityDefault);
+                 "Exit status: 0 success, 1 a picture failed, 2 wrong arguments or an output that would\n"
+                 "overwrite an input or another output, 130 aborted.\n",
+                 kQualityMinimum, kQualityMaximum, kQualityDefault, static_cast<int>(kDefaultMaxMegapixels));
 }
 
 void PrintMethodHelp(const RepaintMethod& method) {
@@ -88,6 +93,8 @@ void PrintMethodHelp(const RepaintMethod& method) {
     }
     std::printf("  %-26s JPEG quality (%d to %d, default %d)\n", "--quality Q", kQualityMinimum, kQualityMaximum,
                 kQualityDefault);
+    std::printf("  %-26s refuse pictures of more than N megapixels (default %d)\n", "--max-megapixels N",
+                static_cast<int>(kDefaultMaxMegapixels));
     std::printf("  %-26s write every input into FOLDER\n  %-26s no progress bar\n", "-o, --output-folder FOLDER",
                 "-q, --quiet");
     if (!method.notes.empty()) std::printf("\n%s", method.notes.c_str());
@@ -160,6 +167,8 @@ int ParseArguments(int argc, char** argv, Request& request) {
         } else if (arg == "--quality") {
             if (!takeValue(value) || !ParseRanged(arg, value, kQualityMinimum, kQualityMaximum, request.quality))
                 return kExitUsage;
+        } else if (arg == "--max-megapixels") {
+            if (!takeValue(value) || !ParseRanged(arg, value, 1, 1000000, request.maxMegapixels)) return kExitUsage;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             size_t k = 0;
             while (k < method.options.size() && "--" + method.options[k].name != arg) ++k;
@@ -210,46 +219,91 @@ bool HasWritableExtension(const std::string& path) {
     return false;
 }
 
+// True when both paths name one existing file (hard and symbolic links too).
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
-    if (fs::equivalent(a, b, error)) return true;
-    return fs::weakly_canonical(a, error) == fs::weakly_canonical(b, error);
+    return fs::equivalent(a, b, error);
+}
+
+// Where a path will be written: its folder resolved, so that two spellings of
+// one place compare equal before either file exists.
+fs::path WrittenPlace(const std::string& path) {
+    std::error_code error;
+    fs::path place = fs::weakly_canonical(fs::absolute(path), error);
+    return error ? fs::path(path).lexically_normal() : place;
+}
+
+// Every output of the request, one per input.
+std::vector<std::string> OutputsOf(const Request& request) {
+    std::vector<std::string> outputs;
+    for (const std::string& input : request.inputs)
+        outputs.push_back(request.outputFolder.empty()
+                              ? request.output
+                              : (fs::path(request.outputFolder) / fs::path(input).filename()).string());
+    return outputs;
+}
+
+// Refuses, before any work, a request that would write one output twice or
+// over any of its inputs: 0, or the exit status.
+int CheckOutputs(const Request& request, const std::vector<std::string>& outputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (const std::string& input : request.inputs) {
+            if (SameFile(outputs[i], input)) {
+                Fail(outputs[i] + ": refusing to overwrite the input picture " + input + "; nothing was written");
+                return kExitUsage;
+            }
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (WrittenPlace(outputs[i]) == WrittenPlace(outputs[j]) || SameFile(outputs[i], outputs[j])) {
+                Fail(request.inputs[j] + " and " + request.inputs[i] + " would both be written to " + outputs[i] +
+                     "; nothing was written");
+                return kExitUsage;
+            }
+        }
+    }
+    return 0;
 }
 
 // ---- Ctrl+C and progress -------------------------------------------------
+// SIGINT, SIGTERM and SIGHUP are blocked before any thread starts (OpenMP's
+// threads inherit the mask) and taken by one thread, so no handler ever runs
+// in the middle of a save. The first asks the run to stop: the engine stops
+// at its next poll and a save under way stops writing and removes its
+// temporary file. The second ends the program at once, but waits for a save
+// under way to clean up first.
 
-std::atomic<int> interruptCount{0};
+std::mutex saveLock;  // held while a file is written
 
-void OnInterrupt(int) {
-    // The first Ctrl+C asks the engine to stop at its next poll; a second
-    // one ends the program at once.
-    if (interruptCount.fetch_add(1) >= 1) _exit(kExitAborted);
-    RequestAbort(true);
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
 }
 
-void InstallInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-// Holds Ctrl+C back while a file is written, so a save is never cut in half.
-class InterruptsHeld {
-public:
-    InterruptsHeld() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, &previous_);
+void TakeSignals() {
+    const sigset_t set = StopSignals();
+    for (int received = 0;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) continue;
+        if (++received == 1) {
+            RequestAbort(true);
+            continue;
+        }
+        saveLock.lock();  // never released: the program ends here
+        static const char message[] = "\r\033[Kostrivel-repaint: aborted\n";
+        [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+        _exit(kExitAborted);
     }
-    ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+}
 
-private:
-    sigset_t previous_;
-};
+void StartSignalThread() {
+    const sigset_t set = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread(TakeSignals).detach();
+}
 
 class ProgressBar {
 public:
@@ -292,27 +346,78 @@ private:
 
 enum class Outcome { Written, Failed, Aborted };
 
+std::string Figure(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, value < 10 ? "%.1f" : "%.0f", value);
+    return text;
+}
+
+// Says why input was refused.
+std::string RefusalText(PictureRefusal refusal, const std::string& input, const PictureHeader& header,
+                        const Request& request) {
+    std::error_code error;
+    switch (refusal) {
+    case PictureRefusal::Missing: return "no such file";
+    case PictureRefusal::NotAFile:
+        return fs::is_directory(input, error) ? "is a folder, not a picture"
+                                              : "is not a regular file (a FIFO, device or socket), not a picture";
+    case PictureRefusal::Unreadable: return std::string("cannot be read (") + std::strerror(header.systemError) + ")";
+    case PictureRefusal::Damaged: return "the file is damaged: its header and its data do not agree";
+    case PictureRefusal::NotEnoughMemory: return "not enough memory to read this picture";
+    case PictureRefusal::TooLarge: {
+        const double megapixels = double(header.width) * double(header.height) / 1e6;
+        std::string size = std::to_string(header.width) + " x " + std::to_string(header.height) + " pixels (" +
+                           Figure(megapixels) + " megapixels)";
+        if (megapixels <= request.maxMegapixels) return "the picture is too large: " + size + " do not fit in memory";
+        return "the picture is too large: " + size + ", " + Figure(megapixels / request.maxMegapixels) +
+               " times the limit of " + std::to_string(request.maxMegapixels) +
+               " megapixels (raise it with --max-megapixels)";
+    }
+    default: return kUnsupported;
+    }
+}
+
+uint64_t PhysicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
+}
+
 Outcome RepaintOne(const Request& request, const std::string& input, const std::string& output) {
     const RepaintMethod& method = *request.method;
     if (!HasWritableExtension(output)) {
         Fail(output + ": " + kUnsupported + " (use .bmp, .jpg, .tif or .png)");
         return Outcome::Failed;
     }
-    if (SameFile(input, output)) {
-        Fail(output + ": refusing to overwrite the input picture");
+    // What the header tells decides before anything is decoded.
+    PictureHeader header;
+    PictureRefusal refusal = CheckPictureFile(input.c_str(), header);
+    if (refusal != PictureRefusal::None) {
+        Fail(input + ": " + RefusalText(refusal, input, header, request));
         return Outcome::Failed;
     }
+    const int components = std::max(1, header.bitsPerPixel / 8);
+    if (const char* limit = SaveLimitExceeded(header.width, header.height, components, 8, output.c_str(),
+                                              SaveFormatByName)) {
+        Fail(output + ": a picture of " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+             " pixels cannot be written: " + limit);
+        return Outcome::Failed;
+    }
+    const double needed = PeakMemoryEstimate(method, header.width, header.height);
+    const uint64_t physical = PhysicalMemory();
+    if (physical > 0 && needed > double(physical)) {
+        Fail(input + ": repainting " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+             " pixels with " + method.name + " needs about " + Figure(needed / 1e9) + " GB of memory; this machine has " +
+             Figure(double(physical) / 1e9) + " GB");
+        return Outcome::Failed;
+    }
+
     PicBufHolder source, result;
     PictureMetadataHolder metadata;  // kept from the start: the input may go while the engine works
-    std::error_code error;
-    if (!fs::is_regular_file(input, error)) {
-        Fail(input + ": no such file");
+    if (!LoadPicture(source.buf, input.c_str(), &metadata, &refusal)) {
+        Fail(input + ": " + RefusalText(refusal, input, header, request));
         return Outcome::Failed;
     }
-    if (!LoadPicture(source.buf, input.c_str(), &metadata)) {
-        Fail(input + ": " + kUnsupported);
-        return Outcome::Failed;
-    }
+    if (AbortPolled()) return Outcome::Aborted;
     if (!CBxPicBufAPI::ReinitHeap(result.buf, source.buf)) {
         Fail(input + ": not enough memory to repaint this picture");
         return Outcome::Failed;
@@ -333,7 +438,7 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     }
     if (AbortPolled()) return Outcome::Aborted;
 
-    InterruptsHeld held;
+    std::lock_guard<std::mutex> saving(saveLock);
     jpegQuality = request.quality;
     try {
         bool written;
@@ -346,8 +451,11 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
             if (written)
                 Fail(input + ": its metadata could not be kept or read again; " + output + " was written without them");
         }
+        if (!written && AbortPolled()) return Outcome::Aborted;
         if (!written) {
-            Fail(output + ": the picture could not be written (" + std::string(std::strerror(errno)) + ")");
+            const int systemError = LastSaveSystemError();
+            Fail(output + ": the picture could not be written" +
+                 (systemError ? " (" + std::string(std::strerror(systemError)) + ")" : std::string()));
             return Outcome::Failed;
         }
     } catch (const UnsupportedImageFormat&) {
@@ -363,21 +471,29 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything else, so that every thread the program starts inherits the mask.
+    StartSignalThread();
+    SetSaveCancelFlag(&abortRequested);
+
     Request request;
     int status = ParseArguments(argc, argv, request);
     if (status == -1) return 0;
     if (status != 0) return status;
+    maxPictureMegapixels = request.maxMegapixels;
 
-    InstallInterruptHandler();
+    const std::vector<std::string> outputs = OutputsOf(request);
+    status = CheckOutputs(request, outputs);
+    if (status != 0) return status;
+
     int failures = 0;
-    for (const std::string& input : request.inputs) {
-        std::string output = request.outputFolder.empty()
-                                 ? request.output
-                                 : (fs::path(request.outputFolder) / fs::path(input).filename()).string();
-        Outcome outcome = RepaintOne(request, input, output);
-        if (outcome == Outcome::Aborted) {
-            Fail("aborted; " + output + " was not written");
-            return kExitAborted;
+    for (size_t i = 0; i < request.inputs.size(); ++i) {
+        Outcome outcome = AbortPolled() ? Outcome::Aborted : RepaintOne(request, request.inputs[i], outputs[i]);
+        if (outcome == Outcome::Aborted || AbortPolled()) {
+            std::lock_guard<std::mutex> saving(saveLock);  // a second signal now ends the program as well
+            Fail(outcome == Outcome::Aborted ? "aborted; " + outputs[i] + " was not written"
+                                             : "aborted after " + outputs[i] + " was written");
+            std::fflush(stderr);
+            _exit(kExitAborted);
         }
         if (outcome == Outcome::Failed) ++failures;
     }

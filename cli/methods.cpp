@@ -64,7 +64,9 @@ const std::vector<RepaintMethod>& RepaintMethods() {
          },
          "",
          RunOriginal,
-         OriginalTotal},
+         OriginalTotal,
+         96e6,
+         20},
         {"smudge",
          "smears colour along the picture's structure, like brush strokes",
          {
@@ -74,7 +76,9 @@ const std::vector<RepaintMethod>& RepaintMethods() {
          },
          "",
          RunSmudge,
-         SmudgeTotal},
+         SmudgeTotal,
+         48e6,
+         24},
         {"redraw",
          "draws pen strokes along the edges, optionally burnt into a colour-reduced picture",
          {
@@ -87,7 +91,13 @@ const std::vector<RepaintMethod>& RepaintMethods() {
          },
          RedrawLevelNotes(),
          RunRedraw,
-         RedrawTotal},
+         RedrawTotal,
+         32e6,
+         48},
     };
     return methods;
+}
+
+double PeakMemoryEstimate(const RepaintMethod& method, int64_t width, int64_t height) {
+    return method.fixedBytes + method.bytesPerPixel * double(width) * double(height);
 }

@@ -1,6 +1,8 @@
 #include "image_file.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -17,6 +19,7 @@
 #endif
 
 int jpegQuality = 95;
+double maxPictureMegapixels = kDefaultMaxMegapixels;
 
 namespace {
 
@@ -30,6 +33,7 @@ FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags)
 }
 std::string PathText(const PicPathChar* path) { return std::filesystem::path(path).u8string(); }
 FILE* CreateNewFile(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"w+bx"); }
+FILE* OpenForReading(const PicPathChar* path) { return _wfopen(path, L"rb"); }
 bool FlushToDisk(FILE* file) { return _commit(_fileno(file)) == 0; }
 #else
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileType(path, 0); }
@@ -39,6 +43,7 @@ FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags)
 }
 std::string PathText(const PicPathChar* path) { return path; }
 FILE* CreateNewFile(const std::filesystem::path& path) { return std::fopen(path.c_str(), "w+bx"); }
+FILE* OpenForReading(const PicPathChar* path) { return std::fopen(path, "rb"); }
 bool FlushToDisk(FILE* file) { return fsync(fileno(file)) == 0; }
 #endif
 
@@ -48,6 +53,13 @@ bool IsEmpty(const PicPathChar* path) { return !path || !path[0]; }
 FREE_IMAGE_FORMAT FormatOfFile(const PicPathChar* path) {
     FREE_IMAGE_FORMAT format = FormatByContent(path);
     return format != FIF_UNKNOWN ? format : FormatByName(path);
+}
+
+// The four formats the program reads. FreeImage reads a dozen more, but its
+// rarely used readers (TGA, PSD, PCX and others) take hostile files badly,
+// and nothing promises them.
+bool IsAcceptedFormat(FREE_IMAGE_FORMAT format) {
+    return format == FIF_BMP || format == FIF_JPEG || format == FIF_TIFF || format == FIF_PNG;
 }
 
 int PictureLoadFlags(FREE_IMAGE_FORMAT format) {
@@ -94,11 +106,18 @@ bool CopyMetadata(FIBITMAP* target, FIBITMAP* source, FREE_IMAGE_FORMAT format, 
     return true;
 }
 
+// Checks a file from its header before it is decoded (see CheckPictureFile);
+// format is set once the file is found readable.
+PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IMAGE_FORMAT& format);
+
 // Reads the metadata and ICC profile of the file at source onto bitmap.
 void ReadMetadataInto(FIBITMAP* bitmap, const PicPathChar* source) {
-    const FREE_IMAGE_FORMAT format = FormatOfFile(source);
-    if (format == FIF_UNKNOWN || format == FIF_GIF || !FreeImage_FIFSupportsReading(format))
-        throw UnsupportedImageFormat(PathText(source));
+    // The source passes the checks of an opened picture: it is decoded whole.
+    PictureHeader header;
+    FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
+    const PictureRefusal refusal = CheckFile(source, header, format);
+    if (refusal == PictureRefusal::Unsupported) throw UnsupportedImageFormat(PathText(source));
+    if (refusal != PictureRefusal::None) throw ImageReadError(PathText(source));
     // Loaded whole: a header-only load misses PNG text chunks that follow the pixels.
     BitmapHolder sourceBitmap(LoadFile(format, source, format == FIF_JPEG ? JPEG_ACCURATE : 0));
     if (!sourceBitmap || !CopyMetadata(bitmap, sourceBitmap.get(), format, source))
@@ -127,10 +146,157 @@ void KeepMetadata(PictureMetadata& record, FIBITMAP* bitmap, FREE_IMAGE_FORMAT f
     if (kept && CopyMetadata(kept.get(), bitmap, format, path)) record.kept = std::move(kept);
 }
 
+// ---- damaged files --------------------------------------------------------
+// FreeImage's BMP and TIFF readers take a file that ends before its pixel
+// data and decode the missing rows as zeros, so a few bytes can claim a
+// picture of gigabytes. For uncompressed pictures the pixel data's size
+// follows from the header: a shorter file is damaged. So is a PNG one of
+// whose chunks runs past the end of the file.
+
+struct FileBytes {
+    FILE* file;
+    uint64_t size;
+    bool bigEndian = false;
+    // Reads an unsigned number of `bytes` (1 to 4) at offset; false past the end.
+    bool Number(uint64_t offset, int bytes, uint32_t& value) const {
+        unsigned char data[4];
+        if (offset + bytes > size || std::fseek(file, long(offset), SEEK_SET) != 0 ||
+            std::fread(data, 1, size_t(bytes), file) != size_t(bytes))
+            return false;
+        value = 0;
+        for (int i = 0; i < bytes; ++i) value |= uint32_t(data[bigEndian ? bytes - 1 - i : i]) << (8 * i);
+        return true;
+    }
+};
+
+// The bytes an uncompressed BMP's header says the file holds; 0 when it is
+// compressed or its header cannot be read.
+uint64_t UncompressedBmpBytes(const FileBytes& in) {
+    uint32_t offset, headerSize, width, height, bits, compression = 0;
+    if (!in.Number(10, 4, offset) || !in.Number(14, 4, headerSize)) return 0;
+    if (headerSize == 12) {  // OS/2 header: 16-bit sizes
+        if (!in.Number(18, 2, width) || !in.Number(20, 2, height) || !in.Number(24, 2, bits)) return 0;
+    } else {
+        if (!in.Number(18, 4, width) || !in.Number(22, 4, height) || !in.Number(28, 2, bits) ||
+            !in.Number(30, 4, compression))
+            return 0;
+        height = uint32_t(std::abs(int64_t(int32_t(height))));  // negative: rows run top-down
+    }
+    // BI_RGB, BI_BITFIELDS and BI_ALPHABITFIELDS store every pixel as it is.
+    if (compression != 0 && compression != 3 && compression != 6) return 0;
+    const uint64_t rowBytes = (uint64_t(width) * bits + 31) / 32 * 4;
+    return uint64_t(offset) + rowBytes * height;
+}
+
+// The bytes of pixel data an uncompressed TIFF's first directory claims; 0
+// when it is compressed or the directory cannot be read. A directory
+// without the byte counts of its strips or tiles is damaged (UINT64_MAX):
+// libtiff guesses them, and FreeImage then reads past its buffers.
+uint64_t UncompressedTiffBytes(FileBytes in) {
+    uint32_t order, magic, directory, entries;
+    if (!in.Number(0, 2, order) || (order != 0x4949 && order != 0x4D4D)) return 0;
+    in.bigEndian = order == 0x4D4D;
+    if (!in.Number(2, 2, magic) || magic != 42 || !in.Number(4, 4, directory) || !in.Number(directory, 2, entries))
+        return 0;
+    uint32_t width = 0, height = 0, bits = 1, samples = 1, compression = 1;
+    bool byteCounts = false;
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint64_t entry = uint64_t(directory) + 2 + 12 * uint64_t(i);
+        uint32_t tag, type, count, value;
+        if (!in.Number(entry, 2, tag) || !in.Number(entry + 2, 2, type) || !in.Number(entry + 4, 4, count)) return 0;
+        if (type != 3 && type != 4) continue;  // SHORT and LONG carry the numbers needed here
+        const int size = type == 3 ? 2 : 4;
+        uint64_t at = entry + 8;
+        uint32_t offset;
+        if (uint64_t(count) * size > 4) {  // the values live elsewhere; the first is enough
+            if (!in.Number(at, 4, offset)) return 0;
+            at = offset;
+        }
+        if (!in.Number(at, size, value)) continue;
+        switch (tag) {
+        case 256: width = value; break;
+        case 257: height = value; break;
+        case 258: bits = value; break;
+        case 259: compression = value; break;
+        case 277: samples = value; break;
+        case 279:  // StripByteCounts
+        case 325:  // TileByteCounts
+            byteCounts = true;
+            break;
+        }
+    }
+    if (!byteCounts) return UINT64_MAX;
+    if (compression != 1) return 0;
+    return (uint64_t(width) * samples * bits + 7) / 8 * height;
+}
+
+// True when a chunk of the PNG claims more bytes than the file holds: libpng
+// allocates what a chunk claims (up to 2 GiB) before it reads it.
+bool PngChunkRunsPastTheEnd(FileBytes in) {
+    in.bigEndian = true;
+    uint64_t at = 8;
+    uint32_t length, type;
+    while (in.Number(at, 4, length) && in.Number(at + 4, 4, type)) {
+        if (at + 12 + uint64_t(length) > in.size) return true;
+        if (type == 0x49454E44) break;  // IEND
+        at += 12 + uint64_t(length);
+    }
+    return false;
+}
+
+bool ShorterThanItsPixels(FILE* file, uint64_t size, FREE_IMAGE_FORMAT format) {
+    FileBytes in{file, size};
+    if (format == FIF_PNG) return PngChunkRunsPastTheEnd(in);
+    const uint64_t needed = format == FIF_BMP ? UncompressedBmpBytes(in)
+                            : format == FIF_TIFF ? UncompressedTiffBytes(in)
+                                                 : 0;
+    return size < needed;
+}
+
+PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IMAGE_FORMAT& format) {
+    header = PictureHeader();
+    if (IsEmpty(path)) return PictureRefusal::Missing;
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) return PictureRefusal::Missing;
+    // Checked before anything opens it: opening a FIFO would wait for a writer.
+    if (status.type() != std::filesystem::file_type::regular) return PictureRefusal::NotAFile;
+    errno = 0;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(OpenForReading(path), std::fclose);
+    if (!file) {
+        header.systemError = errno;
+        return PictureRefusal::Unreadable;
+    }
+    const uint64_t size = std::filesystem::file_size(path, error);
+    if (error) return PictureRefusal::Unreadable;
+
+    format = FormatOfFile(path);
+    if (!IsAcceptedFormat(format)) return PictureRefusal::Unsupported;
+    BitmapHolder claimed(LoadFile(format, path, PictureLoadFlags(format) | FIF_LOAD_NOPIXELS));
+    if (!claimed) return PictureRefusal::Unsupported;
+    header.width = FreeImage_GetWidth(claimed.get());
+    header.height = FreeImage_GetHeight(claimed.get());
+    header.bitsPerPixel = int(FreeImage_GetBPP(claimed.get()));
+    if (header.width <= 0 || header.height <= 0) return PictureRefusal::Damaged;
+    if (double(header.width) * double(header.height) > maxPictureMegapixels * 1e6 ||
+        !GeometryFitsPictureBuffer(claimed.get()))
+        return PictureRefusal::TooLarge;
+    if (ShorterThanItsPixels(file.get(), size, format)) return PictureRefusal::Damaged;
+    return PictureRefusal::None;
+}
+
+// ---- writing ----------------------------------------------------------------
+
+const std::atomic<uint8_t>* saveCancelFlag = nullptr;
+thread_local int lastSaveSystemError = 0;
+
+bool SaveCancelled() { return saveCancelFlag && saveCancelFlag->load(std::memory_order_relaxed) != 0; }
+
 unsigned ReadFileProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
     return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FILE*>(handle)));
 }
 unsigned WriteFileProc(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    if (SaveCancelled()) return 0;  // some encoders ignore a short write; the caller checks again
     return static_cast<unsigned>(std::fwrite(buffer, size, count, static_cast<FILE*>(handle)));
 }
 int SeekFileProc(fi_handle handle, long offset, int origin) {
@@ -161,19 +327,35 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     const std::filesystem::path targetPath(target);
     std::filesystem::path temporary;
     FILE* file = CreateTemporaryBeside(targetPath, temporary);
-    if (!file) return false;
+    if (!file) {
+        lastSaveSystemError = errno;
+        return false;
+    }
 
     // Saving through our own handle, unlike FreeImage_Save, lets a failed
     // flush or close (a full disk) count as a failed save.
     FreeImageIO io = {ReadFileProc, WriteFileProc, SeekFileProc, TellFileProc};
+    // The first system error met is the one reported; errno may hold stale
+    // values from inside FreeImage, so it is read only right after a call
+    // that failed.
+    auto failed = [](bool ok) {
+        if (!ok && lastSaveSystemError == 0) lastSaveSystemError = errno;
+        return !ok;
+    };
     bool written = FreeImage_SaveToHandle(format, bitmap, &io, static_cast<fi_handle>(file), flags) != FALSE;
-    written = std::fflush(file) == 0 && written;
-    written = !std::ferror(file) && written;
-    written = written && FlushToDisk(file);
-    written = std::fclose(file) == 0 && written;
+    errno = 0;
+    written = !failed(std::fflush(file) == 0) && written;
+    written = !failed(!std::ferror(file)) && written;
+    written = written && !SaveCancelled() && !failed(FlushToDisk(file));
+    written = !failed(std::fclose(file) == 0) && written;
 
     std::error_code error;
-    if (written) std::filesystem::rename(temporary, targetPath, error);
+    if (written && !SaveCancelled()) {
+        std::filesystem::rename(temporary, targetPath, error);
+        if (error) lastSaveSystemError = error.value();
+    } else {
+        written = false;
+    }
     if (!written || error) {
         std::filesystem::remove(temporary, error);
         return false;
@@ -183,19 +365,22 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
 
 }  // namespace
 
-bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHolder* metadata) {
+PictureRefusal CheckPictureFile(const PicPathChar* path, PictureHeader& header) {
     EnsureFreeImage();
-    if (IsEmpty(path)) return false;
-    const FREE_IMAGE_FORMAT format = FormatOfFile(path);
-    if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(format)) return false;
-    const int flags = PictureLoadFlags(format);
+    FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
+    return CheckFile(path, header, format);
+}
 
-    // A picture too large for a buffer is refused from its header, before
-    // FreeImage decodes gigabytes of pixels that could never be taken.
-    if (FreeImage_FIFSupportsNoPixels(format)) {
-        BitmapHolder header(LoadFile(format, path, flags | FIF_LOAD_NOPIXELS));
-        if (!GeometryFitsPictureBuffer(header.get())) return false;
-    }
+bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHolder* metadata,
+                 PictureRefusal* refusal) {
+    EnsureFreeImage();
+    PictureRefusal unused;
+    PictureRefusal& why = refusal ? *refusal : unused;
+    // Everything that the header can tell is refused before a pixel is decoded.
+    PictureHeader header;
+    FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
+    why = CheckFile(path, header, format);
+    if (why != PictureRefusal::None) return false;
 
     PicBufHolder loaded;
     PictureMetadataHolder record;
@@ -204,12 +389,14 @@ bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHol
         record.reset(new PictureMetadata);
         record->source = path;
         record->stamped = StampOf(record->source, record->size, record->time);
-        BitmapHolder bitmap(LoadFile(format, path, flags));
+        BitmapHolder bitmap(LoadFile(format, path, PictureLoadFlags(format)));
+        why = bitmap ? PictureRefusal::Unsupported : PictureRefusal::Damaged;
         if (!Import(bitmap.get(), loaded.buf)) return false;
         // The editor works on 8-bit pictures only; 16-bit files are refused.
         if (loaded->bitsPerComponent != 8) return false;
         if (metadata) KeepMetadata(*record, bitmap.get(), format, path);
     } catch (const std::bad_alloc&) {
+        why = PictureRefusal::NotEnoughMemory;
         return false;
     }
 
@@ -217,8 +404,30 @@ bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHol
     picture = loaded.buf;
     CBxPicBufAPI::Init(loaded.buf);  // the caller owns the pixels now
     if (metadata) *metadata = std::move(record);
+    why = PictureRefusal::None;
     return true;
 }
+
+const char* SaveLimitExceeded(int64_t width, int64_t height, int components, int bitsPerComponent,
+                              const PicPathChar* target, int formatIndex) {
+    EnsureFreeImage();
+    const FREE_IMAGE_FORMAT format = FormatForIndex(formatIndex, target);
+    // BMP and JPEG files are written with 8 bits per component.
+    if (format == FIF_BMP || format == FIF_JPEG) bitsPerComponent = 8;
+    const uint64_t bytes = uint64_t((width * components * bitsPerComponent + 31) / 32 * 4) * uint64_t(height);
+    const uint64_t fourGiB = uint64_t(1) << 32;
+    if (format == FIF_JPEG && (width > 65500 || height > 65500))
+        return "JPEG files hold at most 65,500 pixels a side";
+    if (format == FIF_BMP && bytes + 1024 >= fourGiB) return "BMP files end at 4 GiB";
+    if (format == FIF_TIFF && bytes + 65536 >= fourGiB) return "TIFF files end at 4 GiB";
+    if (format == FIF_PNG && (width > 0x7fffffff || height > 0x7fffffff))
+        return "PNG files hold at most 2,147,483,647 pixels a side";
+    return nullptr;
+}
+
+void SetSaveCancelFlag(const std::atomic<uint8_t>* flag) { saveCancelFlag = flag; }
+
+int LastSaveSystemError() { return lastSaveSystemError; }
 
 void FreePictureMetadata(PictureMetadata* metadata) { delete metadata; }
 
@@ -229,6 +438,7 @@ namespace {
 template <typename AddMetadata>
 bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatIndex, AddMetadata addMetadata) {
     EnsureFreeImage();
+    lastSaveSystemError = 0;
     const FREE_IMAGE_FORMAT format = FormatForIndex(formatIndex, target);
     if (format == FIF_UNKNOWN || format == FIF_GIF || !FreeImage_FIFSupportsWriting(format))
         throw UnsupportedImageFormat(std::string());
@@ -244,6 +454,9 @@ bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatInd
         written = &reduced.buf;
     }
 
+    if (SaveLimitExceeded(written->width, written->height, written->components, written->bitsPerComponent, target,
+                          formatIndex))
+        return false;
     BitmapHolder bitmap(Export(*written));
     if (!bitmap) return false;
     addMetadata(bitmap.get());

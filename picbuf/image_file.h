@@ -3,6 +3,8 @@
 // the metadata and colour profile of another file carried over.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -55,13 +57,64 @@ struct PictureMetadataFree {
 };
 using PictureMetadataHolder = std::unique_ptr<PictureMetadata, PictureMetadataFree>;
 
+// Pictures larger than this many megapixels are refused from their header,
+// before anything is decoded: a file of a few bytes may claim a picture of
+// gigabytes. The editor keeps the default; the command-line tool lets the
+// user raise it.
+constexpr double kDefaultMaxMegapixels = 180;
+extern double maxPictureMegapixels;
+
+// Why a file was refused, from the cheapest check that caught it.
+enum class PictureRefusal {
+    None,
+    Missing,         // no such file
+    NotAFile,        // a folder, a FIFO, a device
+    Unreadable,      // open failed; systemError says why
+    Unsupported,     // not a BMP, JPEG, TIFF or PNG, or a layout the program does not take
+    Damaged,         // shorter than the uncompressed pixel data its header claims, or unreadable pixels
+    TooLarge,        // more pixels than maxPictureMegapixels
+    NotEnoughMemory, // decoding ran out of memory
+};
+
+// What a picture file claims in its header.
+struct PictureHeader {
+    int64_t width = 0;
+    int64_t height = 0;
+    int bitsPerPixel = 0;
+    int systemError = 0;  // errno of a failed open, for PictureRefusal::Unreadable
+};
+
+// Checks a file from its header only (no pixels are decoded): that it is a
+// readable regular file in one of the four formats, no larger than
+// maxPictureMegapixels, and, when uncompressed, not shorter than its pixels.
+PictureRefusal CheckPictureFile(const PicPathChar* path, PictureHeader& header);
+
 // Reads an 8-bit grey or colour picture; 16-bit, palette, CMYK and alpha
 // pictures, and pictures too large for a buffer, are refused. The format is
 // found from the content first, then from the name. On failure returns false
 // and leaves picture and metadata untouched; on success picture is
 // reallocated and holds the file, and metadata (when given) holds the file's
 // metadata record.
-bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHolder* metadata = nullptr);
+// Every file first passes CheckPictureFile; refusal, when given, says why a
+// load failed.
+bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHolder* metadata = nullptr,
+                 PictureRefusal* refusal = nullptr);
+
+// Null when a picture of this size can be written in the format that
+// formatIndex and target choose, else why not (JPEG takes at most 65,500
+// pixels a side; BMP and TIFF files end at 4 GiB).
+const char* SaveLimitExceeded(int64_t width, int64_t height, int components, int bitsPerComponent,
+                              const PicPathChar* target, int formatIndex);
+
+// While *flag is non-zero, a save under way stops writing, removes its
+// temporary file and fails; the command-line tool points it at its abort
+// flag, so that Ctrl+C never leaves a file behind. Null (the default) turns
+// it off.
+void SetSaveCancelFlag(const std::atomic<uint8_t>* flag);
+
+// The system error of the last failed save on this thread (0 when the
+// failure was not the system's, such as an encoder's refusal).
+int LastSaveSystemError();
 
 // Writes picture (8 or 16 bits, 1 or 3 components) to target in the format
 // of formatIndex, with the metadata and ICC profile of metadataSource when

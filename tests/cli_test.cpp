@@ -107,7 +107,7 @@ TEST(RepaintTool, RefusesBadFilesWithoutWritingOrTouchingAnything) {
 
     std::string before = ReadFile(scratch.path("good.png"));
     RunResult ontoItself = RunTool(scratch, {"smudge", scratch.path("good.png"), scratch.path("good.png")});
-    EXPECT_EQ(ontoItself.status, 1);
+    EXPECT_EQ(ontoItself.status, 2);
     EXPECT_EQ(ReadFile(scratch.path("good.png")), before);
 
     // Only the pictures and the one existing file remain: no temporary files.
@@ -155,7 +155,7 @@ TEST(RepaintTool, BatchWritesEveryGoodPictureIntoTheFolder) {
     // The inputs' own folder as the output folder would overwrite them.
     std::string before = ReadFile(scratch.path("a.png"));
     RunResult ontoInputs = RunTool(scratch, {"smudge", scratch.path("a.png"), "-o", scratch.folder()});
-    EXPECT_EQ(ontoInputs.status, 1);
+    EXPECT_EQ(ontoInputs.status, 2);
     EXPECT_EQ(ReadFile(scratch.path("a.png")), before);
 }
 
