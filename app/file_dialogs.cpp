@@ -234,14 +234,19 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
     PicBufHolder loaded;
     PictureMetadataHolder metadata;
     CorePath corePath;
+    PictureRefusal refusal = PictureRefusal::None;
     bool read = false;
     try {
-        read = ToCorePath(chosen, corePath) && LoadPicture(loaded.buf, corePath.c_str(), &metadata);
+        read = ToCorePath(chosen, corePath) && LoadPicture(loaded.buf, corePath.c_str(), &metadata, &refusal);
     } catch (...) {
         read = false;
     }
     if (!read) {
-        ShowFailure(owner);
+        // A picture too large is not a format fault: say so.
+        if (refusal == PictureRefusal::TooLarge)
+            MessageBoxW(owner, Lang(kPictureTooLargeEntry), L"", MB_OK);
+        else
+            ShowFailure(owner);
         return false;
     }
     CBxPicBufAPI::DoneHeap(document.original);

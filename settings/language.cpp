@@ -88,6 +88,7 @@ const DefaultText kDefaults[] = {
     {86, L"Not enough memory to repaint this picture. Close other programs, or repaint a smaller picture."},
     {88, L"The metadata and colour profile of the opened picture could not be kept, and its file has been moved, "
          L"changed or deleted since. Save the picture without them?"},
+    {89, L"This picture is too large to open: it has more than 180 megapixels."},
 };
 
 const WCHAR kGeneral[] = L"General";

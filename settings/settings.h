@@ -74,6 +74,8 @@ extern int32_t currentLanguage;
 
 // The entry that says memory ran out during a repaint.
 const int kNotEnoughMemoryEntry = 86;
+// The entry that says a picture has more pixels than the editor opens.
+const int kPictureTooLargeEntry = 89;
 
 // Language entry `entry`; the empty text for a number outside 1 to 99.
 const WCHAR* Lang(int entry);

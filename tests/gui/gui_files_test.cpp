@@ -88,6 +88,14 @@ void OpenFailure(const WideString& photo) {
     std::vector<SeenDialog> seen = WithDialogs([&] { DropFile(window, folder + L"missing.jpg"); });
     Check(seen.size() == 1 && seen[0].text == "Image format not supported!" && document.original.width == 120,
           "a dropped file that does not exist fails the same way");
+    // 58 bytes of a BMP that claims 20000 x 20000 pixels.
+    std::string huge = "BM";
+    for (uint32_t field : {58u, 0u, 54u, 40u, 20000u, 20000u, 0x180001u, 0u, 0u, 0u, 0u, 0u, 0u, 0u})
+        huge.append(reinterpret_cast<const char*>(&field), 4);
+    WriteTextFile(folder + L"huge.bmp", huge);
+    seen = WithDialogs([&] { DropFile(window, folder + L"huge.bmp"); });
+    Check(seen.size() == 1 && seen[0].text == Utf8(DefaultLang(kPictureTooLargeEntry)) && document.original.width == 120,
+          "a file that claims too many pixels says so and keeps the shown picture");
 }
 
 void SaveAsDefaults() {
