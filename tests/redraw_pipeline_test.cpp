@@ -12,11 +12,6 @@ namespace {
 constexpr int kWidth = 56;
 constexpr int kHeight = 40;
 
-void CopyOf(PicBufHolder& copy, const SBxPicBuf& picture) {
-    CBxPicBufAPI::ReinitHeap(copy.buf, picture);
-    CBxPicBufAPI::Copy(copy.buf, picture);
-}
-
 void Repaint(PicBufHolder& result, SBxPicBuf& source, int details, int cut, int fuse, int level) {
     RedrawJob job{};
     FillRedrawJob(job, details, cut, fuse, level);

@@ -8,11 +8,6 @@
 
 namespace {
 
-void CopyOf(PicBufHolder& copy, const SBxPicBuf& picture) {
-    CBxPicBufAPI::ReinitHeap(copy.buf, picture);
-    CBxPicBufAPI::Copy(copy.buf, picture);
-}
-
 // Luma and chroma of one pixel through the library's own conversion, on
 // the 8-bit scale whatever depth the library keeps them at.
 struct LumaChroma {
