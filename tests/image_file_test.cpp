@@ -21,15 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::set<std::string> FolderEntries(const ScratchFolder& folder) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder.folder())) names.insert(entry.path().filename().string());

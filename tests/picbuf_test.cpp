@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -12,91 +13,70 @@ uint8_t* Pixel8(const SBxPicBuf& buf, int x, int y) {
     return PicRow(buf, y) + static_cast<size_t>(x) * buf.components;
 }
 
-void FillColour(SBxPicBuf& buf, uint8_t b, uint8_t g, uint8_t r) {
-    for (int y = 0; y < buf.height; ++y)
-        for (int x = 0; x < buf.width; ++x) {
-            uint8_t* p = Pixel8(buf, x, y);
-            p[0] = b, p[1] = g, p[2] = r;
-        }
-}
-
 }  // namespace
 
-TEST(PicBufHeap, AllocatesPackedBlocksAndRefusesSizesThatDoNotFit) {
+TEST(PicBuf, AllocatesPackedBlocksAndRefusesWhatDoesNotFit) {
     PicBufHolder pic;
     ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 7, 5, 3, 16));
     EXPECT_EQ(pic->pitch, 7 * 3 * 2);
     EXPECT_EQ(pic->size, 7 * 3 * 2 * 5);
-    EXPECT_NE(pic->pixels, nullptr);
-
+    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 210, 1, 1, 8));  // same bytes, new geometry
+    EXPECT_EQ(pic->bitsPerComponent, 8);
+    EXPECT_EQ(pic->pitch, 210);
     // 30000 x 30000 colour is 2.7 GB: more than the 32-bit size can count.
-    EXPECT_FALSE(CBxPicBufAPI::ReinitHeap(pic.buf, 30000, 30000, 3, 8));
-    EXPECT_EQ(pic->pixels, nullptr);
-    EXPECT_EQ(pic->size, 0);
-    EXPECT_FALSE(CBxPicBufAPI::ReinitHeap(pic.buf, 1 << 20, 1 << 20, 1, 8));
-    EXPECT_FALSE(CBxPicBufAPI::ReinitHeap(pic.buf, -4, 10, 1, 8));
-    EXPECT_FALSE(CBxPicBufAPI::ReinitHeap(pic.buf, 10, 10, 1, 12));
-
+    for (auto r : std::vector<std::vector<int>>{{30000, 30000, 3, 8}, {1 << 20, 1 << 20, 1, 8}, {-4, 10, 1, 8}, {10, 10, 1, 12}}) {
+        EXPECT_FALSE(CBxPicBufAPI::ReinitHeap(pic.buf, r[0], r[1], r[2], r[3])) << r[0] << "x" << r[1];
+        EXPECT_EQ(pic->pixels, nullptr);
+        EXPECT_EQ(pic->size, 0);
+    }
     // A zero dimension gives an empty block, which the operations refuse politely.
     ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 0, 10, 1, 8));
-    EXPECT_EQ(pic->size, 0);
     PicBufHolder other;
     EXPECT_FALSE(CBxPicBufAPI::Copy(other.buf, pic.buf));
     EXPECT_FALSE(CBxPicBufAPI::ConvertBpcComp(pic.buf, 8, 3));
 }
 
-TEST(PicBufCopy, CopiesBetweenPitchesAndClipsBlocks) {
-    PicBufHolder src;
+TEST(PicBuf, CopiesBetweenPitchesAndClipsAndMovesBlocks) {
+    PicBufHolder src, part, grey;
     MakeTestPicture(src, 40, 30, 3, 8);
-
     // A hand-filled record with a wider pitch, like a window's back buffer.
     std::vector<uint8_t> storage(static_cast<size_t>(64 * 3) * 30, 0xEE);
     SBxPicBuf wrapped{storage.data(), static_cast<int32_t>(storage.size()), 64 * 3, 40, 30, 3, 8};
     ASSERT_TRUE(CBxPicBufAPI::Copy(wrapped, src.buf));
     EXPECT_TRUE(SamePixels(wrapped, src.buf));
     EXPECT_EQ(storage[40 * 3], 0xEE) << "bytes past a row's end are not touched";
-
-    // A rect of the source, and a block hanging over every edge of both pictures.
-    PicBufHolder part;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(part.buf, 10, 8, 3, 8));
-    ASSERT_TRUE(CBxPicBufAPI::Copy(part.buf, src.buf, CBxRect{5, 7, 15, 15}));
-    EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 0), Pixel8(src.buf, 5, 7), 30), 0);
-    EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 7), Pixel8(src.buf, 5, 14), 30), 0);
-
-    FillColour(part.buf, 1, 2, 3);
-    ASSERT_TRUE(CBxPicBufAPI::CopyRect(part.buf, src.buf, CBxPoint{-3, 4}, CBxPoint{36, -2}, CBxSize{20, 20}));
-    // Destination x 0 takes source x 39; destination y 6 takes source y 0; the rest stays.
-    EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 6), Pixel8(src.buf, 39, 0), 3), 0);
-    EXPECT_EQ(Pixel8(part.buf, 1, 6)[0], 1);
-    EXPECT_EQ(Pixel8(part.buf, 0, 5)[0], 1);
-
-    // Mismatched geometry is refused and leaves the destination alone.
-    PicBufHolder grey;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(grey.buf, 40, 30, 1, 8));
+    MakeFilled(grey, 40, 30, 1, 8, 0);
     EXPECT_FALSE(CBxPicBufAPI::Copy(grey.buf, src.buf));
+
+    MakeFilled(part, 10, 8, 3, 8, 1);
+    ASSERT_TRUE(CBxPicBufAPI::Copy(part.buf, src.buf, CBxRect{5, 7, 15, 15}));
+    EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 7), Pixel8(src.buf, 5, 14), 30), 0);
+    // A block over every edge of both pictures: destination (0, 6) takes source (39, 0); the rest stays.
+    std::memset(part->pixels, 1, part->size);
+    ASSERT_TRUE(CBxPicBufAPI::CopyRect(part.buf, src.buf, CBxPoint{-3, 4}, CBxPoint{36, -2}, CBxSize{20, 20}));
+    EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 6), Pixel8(src.buf, 39, 0), 3), 0);
+    EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 7), Pixel8(src.buf, 39, 1), 3), 0);
+    EXPECT_EQ(std::count(part->pixels, part->pixels + part->size, 1), part->size - 2 * 3);
+
+    // Within one picture the block moves intact, whichever way the rows overlap.
+    for (int shift : {3, -3}) {
+        PicBufHolder pic, before;
+        MakeTestPicture(pic, 20, 20, 1, 8);
+        CopyOf(before, pic.buf);
+        ASSERT_TRUE(CBxPicBufAPI::CopyRect(pic.buf, pic.buf, CBxPoint{2, 5 + shift}, CBxPoint{0, 5}, CBxSize{10, 10}));
+        for (int y = 0; y < 10; ++y)
+            EXPECT_EQ(std::memcmp(PicRow(pic.buf, y + 5 + shift) + 2, PicRow(before.buf, y + 5), 10), 0) << y;
+    }
 }
 
-TEST(PicBufCopy, OverlappingBlockWithinOnePictureMovesIntact) {
-    PicBufHolder pic, before;
-    MakeTestPicture(pic, 20, 20, 1, 8);
-    CBxPicBufAPI::ReinitHeap(before.buf, pic.buf);
-    CBxPicBufAPI::Copy(before.buf, pic.buf);
-    ASSERT_TRUE(CBxPicBufAPI::CopyRect(pic.buf, pic.buf, CBxPoint{2, 3}, CBxPoint{0, 0}, CBxSize{10, 10}));
-    for (int y = 0; y < 10; ++y)
-        EXPECT_EQ(std::memcmp(PicRow(pic.buf, y + 3) + 2, PicRow(before.buf, y), 10), 0) << "row " << y;
-}
-
-TEST(PicBufComponents, ExtractAndInsertRoundTripAtEveryDepth) {
+TEST(PicBuf, ComponentsExtractAndInsertAtEveryDepth) {
     for (int bits : {8, 16, 32}) {
         PicBufHolder pic, plane, rebuilt;
         MakeTestPicture(pic, 13, 9, 3, bits);
-        CBxPicBufAPI::ReinitHeap(rebuilt.buf, pic.buf);
-        std::memset(rebuilt->pixels, 0, rebuilt->size);
+        MakeFilled(rebuilt, 13, 9, 3, bits, 0);
         for (int c = 0; c < 3; ++c) {
             ASSERT_TRUE(CBxPicBufAPI::ExtractComponent(plane.buf, c, pic.buf));
-            EXPECT_EQ(plane->components, 1);
-            EXPECT_EQ(plane->bitsPerComponent, bits);
-            EXPECT_EQ(SampleAt(plane.buf, 4, 5, 0), SampleAt(pic.buf, 4, 5, c));
+            EXPECT_EQ(plane->bitsPerComponent * 10 + plane->components, bits * 10 + 1);
             ASSERT_TRUE(CBxPicBufAPI::InsertComponent(rebuilt.buf, c, plane.buf));
         }
         EXPECT_TRUE(SamePixels(rebuilt.buf, pic.buf)) << bits << " bits";
@@ -104,162 +84,117 @@ TEST(PicBufComponents, ExtractAndInsertRoundTripAtEveryDepth) {
     }
 }
 
-TEST(PicBufConvert, DepthConversionsFollowTheDocumentedRules) {
-    PicBufHolder pic;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 256, 1, 1, 8));
-    for (int v = 0; v < 256; ++v) pic->pixels[v] = static_cast<uint8_t>(v);
-    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(pic.buf, 16, 1));
-    EXPECT_EQ(SampleAt(pic.buf, 255, 0, 0), 65535);
-    EXPECT_EQ(SampleAt(pic.buf, 1, 0, 0), 257);
-    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(pic.buf, 8, 1));
-    for (int v = 0; v < 256; ++v) ASSERT_EQ(pic->pixels[v], v) << "8 -> 16 -> 8 restores every value";
-
-    // 16 to 8 rounds: 128 of 257 is under a half, 129 over.
-    PicBufHolder wide;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(wide.buf, 3, 1, 1, 16));
-    uint16_t* w = reinterpret_cast<uint16_t*>(wide->pixels);
-    w[0] = 257 * 10 + 128, w[1] = 257 * 10 + 129, w[2] = 65535;
-    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(wide.buf, 8, 1));
-    EXPECT_EQ(wide->pixels[0], 10);
-    EXPECT_EQ(wide->pixels[1], 11);
-    EXPECT_EQ(wide->pixels[2], 255);
-
-    // Floats keep raw values and come back rounded and clamped.
-    PicBufHolder real;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(real.buf, 4, 1, 1, 32));
-    float* f = reinterpret_cast<float*>(real->pixels);
-    f[0] = -3.0f, f[1] = 254.5f, f[2] = 300.0f, f[3] = 17.49f;
-    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(real.buf, 8, 1));
-    EXPECT_EQ(real->pixels[0], 0);
-    EXPECT_EQ(real->pixels[1], 255);
-    EXPECT_EQ(real->pixels[2], 255);
-    EXPECT_EQ(real->pixels[3], 17);
-}
-
-TEST(PicBufConvert, GreyUsesRec601WeightsAndGreyToColourRepeats) {
-    PicBufHolder pic;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 3, 1, 3, 8));
-    const uint8_t bgr[9] = {255, 0, 0, 0, 255, 0, 0, 0, 255};  // blue, green, red
-    std::memcpy(pic->pixels, bgr, 9);
-    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(pic.buf, 8, 1));
-    EXPECT_EQ(pic->pixels[0], 29);   // 0.114 * 255
-    EXPECT_EQ(pic->pixels[1], 150);  // 0.587 * 255
-    EXPECT_EQ(pic->pixels[2], 76);   // 0.299 * 255
-    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(pic.buf, 8, 3));
-    EXPECT_EQ(pic->pixels[3], 150);
-    EXPECT_EQ(pic->pixels[4], 150);
-    EXPECT_EQ(pic->pixels[5], 150);
-
-    PicBufHolder real;
-    MakeTestPicture(real, 5, 5, 3, 32);
-    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(real.buf, 32, 1));
-    EXPECT_EQ(real->bitsPerComponent, 32);
-    EXPECT_EQ(real->components, 1);
-}
-
-TEST(PicBufConvert, LumaChromaRoundTripRestoresEveryColour) {
-    // All 2^24 colours in one 4096 x 4096 picture.
-    PicBufHolder pic, yuv, back;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 4096, 4096, 3, 8));
-    for (uint32_t i = 0; i < (1u << 24); ++i) {
-        uint8_t* p = pic->pixels + 3 * static_cast<size_t>(i);
-        p[0] = i & 0xFF, p[1] = (i >> 8) & 0xFF, p[2] = i >> 16;
+// Depth and component conversions, one row of samples in and one row out.
+TEST(PicBuf, ConversionsRoundClampAndWeighTheComponents) {
+    struct Case {
+        int fromBits, fromComponents;
+        std::vector<double> in;
+        int toBits, toComponents;
+        std::vector<double> out;
+    };
+    const Case cases[] = {
+        {8, 1, {0, 1, 255}, 16, 1, {0, 257, 65535}},
+        {16, 1, {257 * 10 + 128, 257 * 10 + 129, 65535}, 8, 1, {10, 11, 255}},
+        {32, 1, {-3, 254.5, 300, 17.49}, 8, 1, {0, 255, 255, 17}},
+        {32, 1, {-3, 65534.5, 70000}, 16, 1, {0, 65535, 65535}},
+        {8, 3, {255, 0, 0, 0, 255, 0, 0, 0, 255}, 8, 1, {29, 150, 76}},  // blue, green, red: Rec. 601
+        {16, 3, {1000, 2000, 3000}, 16, 1, {2185}},
+        {32, 3, {10, 20, 30}, 32, 1, {21.85}},
+        {8, 1, {150}, 8, 3, {150, 150, 150}},
+    };
+    for (const Case& c : cases) {
+        PicBufHolder pic;
+        ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, c.in.size() / c.fromComponents, 1, c.fromComponents, c.fromBits));
+        for (size_t i = 0; i < c.in.size(); ++i) SetSample(pic.buf, i / c.fromComponents, 0, i % c.fromComponents, c.in[i]);
+        ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(pic.buf, c.toBits, c.toComponents));
+        ASSERT_EQ(pic->bitsPerComponent * 10 + pic->components, c.toBits * 10 + c.toComponents);
+        for (size_t i = 0; i < c.out.size(); ++i)
+            EXPECT_NEAR(SampleAt(pic.buf, i / c.toComponents, 0, i % c.toComponents), c.out[i], 1e-4)
+                << c.fromBits << " -> " << c.toBits << " bits, sample " << i;
     }
+    PicBufHolder ramp;
+    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(ramp.buf, 256, 1, 1, 8));
+    for (int v = 0; v < 256; ++v) ramp->pixels[v] = static_cast<uint8_t>(v);
+    ASSERT_TRUE(CBxPicBufAPI::ConvertBpcComp(ramp.buf, 16, 1) && CBxPicBufAPI::ConvertBpcComp(ramp.buf, 8, 1));
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(ramp->pixels[v], v) << "8 -> 16 -> 8 restores every value";
+}
+
+TEST(PicBuf, LumaChromaRoundTripRestoresEveryColour) {
+    PicBufHolder pic, yuv, back, small, copy;
+    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 4096, 4096, 3, 8));  // all 2^24 colours
+    for (uint32_t i = 0; i < (1u << 24); ++i) std::memcpy(pic->pixels + 3 * static_cast<size_t>(i), &i, 3);
     ASSERT_TRUE(CBxPicBufAPI::ConvertRGBtoYUV(yuv.buf, pic.buf));
     ASSERT_TRUE(CBxPicBufAPI::ConvertYUVtoRGB(back.buf, yuv.buf));
     EXPECT_TRUE(SamePixels(back.buf, pic.buf));
-
     // Luma of grey is the grey value, chroma of grey is neutral.
     const uint16_t* grey = reinterpret_cast<const uint16_t*>(yuv->pixels) + 3 * static_cast<size_t>(0x808080);
-    EXPECT_EQ(grey[0], 128 * 256);
-    EXPECT_EQ(grey[1], 32768);
-    EXPECT_EQ(grey[2], 32768);
-
+    EXPECT_EQ(std::vector<int>(grey, grey + 3), (std::vector<int>{128 * 256, 32768, 32768}));
     // In place, too; raising the luma brightens and clamps without wrapping.
-    PicBufHolder small;
     MakeTestPicture(small, 16, 16, 3, 8);
-    PicBufHolder copy;
-    CBxPicBufAPI::ReinitHeap(copy.buf, small.buf);
-    CBxPicBufAPI::Copy(copy.buf, small.buf);
+    CopyOf(copy, small.buf);
     ASSERT_TRUE(CBxPicBufAPI::ConvertRGBtoYUV(small.buf, small.buf));
-    uint16_t* first = reinterpret_cast<uint16_t*>(small->pixels);
-    first[0] = 65280;
+    reinterpret_cast<uint16_t*>(small->pixels)[0] = 65280;
     ASSERT_TRUE(CBxPicBufAPI::ConvertYUVtoRGB(small.buf, small.buf));
-    EXPECT_EQ(small->bitsPerComponent, 8);
     EXPECT_GE(small->pixels[1], copy->pixels[1]);
     EXPECT_EQ(std::memcmp(small->pixels + 3, copy->pixels + 3, small->size - 3), 0);
 }
 
-TEST(PicBufSetConst, FillsOnlyTheClippedRect) {
+TEST(PicBuf, SetConstFillsOnlyTheClippedRect) {
     PicBufHolder pic;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(pic.buf, 6, 4, 3, 8));
-    std::memset(pic->pixels, 0, pic->size);
+    MakeFilled(pic, 6, 4, 3, 8, 0);
     ASSERT_TRUE(CBxPicBufAPI::SetConst(pic.buf, CBxRect{4, -2, 10, 2}, 0x40));
-    EXPECT_EQ(Pixel8(pic.buf, 4, 0)[0], 0x40);
-    EXPECT_EQ(Pixel8(pic.buf, 5, 1)[2], 0x40);
-    EXPECT_EQ(Pixel8(pic.buf, 3, 0)[2], 0);
-    EXPECT_EQ(Pixel8(pic.buf, 4, 2)[0], 0);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x) EXPECT_EQ(Pixel8(pic.buf, x, y)[2], x >= 4 && y < 2 ? 0x40 : 0) << x << "," << y;
 }
 
-TEST(PicMap, MapsBothWaysAroundTheAnchors) {
+TEST(PicBuf, MapGoesBothWaysAroundTheAnchors) {
     CBxPicMap map(100.0, 50.0, 10.0, 20.0, 0.0, 4.0);
     int dx, dy;
-    map.MapPointSrcToDst(dx, dy, 12.5, 20.0);
-    EXPECT_EQ(dx, 110);
-    EXPECT_EQ(dy, 50);
     double sx, sy;
+    map.MapPointSrcToDst(dx, dy, 12.5, 20.0);
     map.MapPointDstToSrc(sx, sy, 110, 46);
-    EXPECT_DOUBLE_EQ(sx, 12.5);
-    EXPECT_DOUBLE_EQ(sy, 19.0);
+    EXPECT_EQ(std::vector<double>({double(dx), double(dy), sx, sy}), (std::vector<double>{110, 50, 12.5, 19.0}));
     map.Compute(0.0, 0.0, 0.0, 0.0, 0.0, 0.5);
-    map.MapPointSrcToDst(dx, dy, 301.0, -301.0);
+    map.MapPointSrcToDst(dx, dy, 301.0, -301.0);  // rounds to nearest
     EXPECT_EQ(dx, 151);
     EXPECT_EQ(dy, -150);
 }
 
-TEST(PicTransform, IdentityMapCopiesAndOutsidePixelsKeepTheirValue) {
+TEST(PicBuf, TransformsCopyShiftedPicturesAndInterpolateZoomedEdges) {
     PicBufHolder src, dst;
     MakeTestPicture(src, 30, 20, 3, 8);
-    CBxPicMap identity(5.0, 3.0, 0.0, 0.0, 0.0, 1.0);  // picture shifted by (5, 3)
     for (auto transform : {&CBxPicBufAPI::TransformConstantFast, &CBxPicBufAPI::TransformBilinearFast,
                            &CBxPicBufAPI::TransformBicubicFast}) {
-        ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(dst.buf, 40, 30, 3, 8));
-        std::memset(dst->pixels, 7, dst->size);
-        ASSERT_TRUE(transform(dst.buf, src.buf, identity));
-        EXPECT_EQ(std::memcmp(Pixel8(dst.buf, 5, 3), Pixel8(src.buf, 0, 0), 90), 0);
-        EXPECT_EQ(std::memcmp(Pixel8(dst.buf, 5, 22), Pixel8(src.buf, 0, 19), 90), 0);
-        EXPECT_EQ(Pixel8(dst.buf, 4, 3)[0], 7);
-        EXPECT_EQ(Pixel8(dst.buf, 35, 3)[0], 7);
-        EXPECT_EQ(Pixel8(dst.buf, 10, 23)[0], 7);
+        MakeFilled(dst, 40, 30, 3, 8, 7);
+        ASSERT_TRUE(transform(dst.buf, src.buf, CBxPicMap(5.0, 3.0, 0.0, 0.0, 0.0, 1.0)));
+        int outside = 0;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) {
+                if (x >= 5 && x < 35 && y >= 3 && y < 23)
+                    ASSERT_EQ(std::memcmp(Pixel8(dst.buf, x, y), Pixel8(src.buf, x - 5, y - 3), 3), 0);
+                else outside += Pixel8(dst.buf, x, y)[0] == 7;
+            }
+        EXPECT_EQ(outside, 40 * 30 - 30 * 20) << "pixels outside the picture keep their value";
     }
-}
-
-TEST(PicTransform, ZoomKeepsFlatAreasFlatAndInterpolatesEdges) {
-    PicBufHolder src, dst;
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(src.buf, 8, 8, 3, 8));
-    FillColour(src.buf, 200, 100, 50);
-    // A vertical step: columns 4..7 are black.
-    for (int y = 0; y < 8; ++y) std::memset(Pixel8(src.buf, 4, y), 0, 12);
-    CBxPicMap zoom(0.0, 0.0, 0.0, 0.0, 0.0, 4.0);
-    ASSERT_TRUE(CBxPicBufAPI::ReinitHeap(dst.buf, 32, 32, 3, 8));
-
+    // Zoomed four times: a vertical step from (200, 100, 50) to black at x = 4.
+    MakeFilled(src, 8, 8, 3, 8, 0);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 4; ++x) std::memcpy(Pixel8(src.buf, x, y), "\xC8\x64\x32", 3);
+    const CBxPicMap zoom(0.0, 0.0, 0.0, 0.0, 0.0, 4.0);
+    MakeFilled(dst, 32, 32, 3, 8, 0);
     ASSERT_TRUE(CBxPicBufAPI::TransformConstantFast(dst.buf, src.buf, zoom));
     EXPECT_EQ(Pixel8(dst.buf, 15, 9)[0], 200);
     EXPECT_EQ(Pixel8(dst.buf, 16, 9)[0], 0);
-
     for (auto transform : {&CBxPicBufAPI::TransformBilinearFast, &CBxPicBufAPI::TransformBicubicFast}) {
         ASSERT_TRUE(transform(dst.buf, src.buf, zoom));
         EXPECT_EQ(Pixel8(dst.buf, 2, 2)[0], 200);
-        EXPECT_EQ(Pixel8(dst.buf, 2, 2)[2], 50);
+        EXPECT_EQ(Pixel8(dst.buf, 2, 29)[2], 50);
         EXPECT_EQ(Pixel8(dst.buf, 30, 30)[1], 0);
         // Across the step the values fall monotonically between the two sides.
-        int v13 = Pixel8(dst.buf, 13, 9)[0], v15 = Pixel8(dst.buf, 15, 9)[0], v17 = Pixel8(dst.buf, 17, 9)[0];
-        EXPECT_GT(v13, v15);
-        EXPECT_GT(v15, v17);
-        EXPECT_LE(v13, 255);
+        EXPECT_GT(Pixel8(dst.buf, 13, 9)[0], Pixel8(dst.buf, 15, 9)[0]);
+        EXPECT_GT(Pixel8(dst.buf, 15, 9)[0], Pixel8(dst.buf, 17, 9)[0]);
     }
-    // Grey pictures are not what the view draws: refused.
-    PicBufHolder grey;
-    CBxPicBufAPI::ReinitHeap(grey.buf, 8, 8, 1, 8);
+    PicBufHolder grey;  // not what the view draws: refused
+    MakeFilled(grey, 8, 8, 1, 8, 0);
     EXPECT_FALSE(CBxPicBufAPI::TransformBilinearFast(dst.buf, grey.buf, zoom));
 }

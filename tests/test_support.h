@@ -1,5 +1,4 @@
-// Helpers shared by the core's tests: synthetic pictures, a progress
-// counter and a scratch folder.
+// Helpers shared by the core's tests: pictures, samples, progress, threads, files.
 #pragma once
 
 #include <atomic>
@@ -8,34 +7,52 @@
 #include "picbuf/picbuf.h"
 #include "picbuf/run_control.h"
 
-// A photograph-like test picture: gradients, a few hard-edged shapes and a
-// little deterministic noise, at any size, depth (8, 16) and component count.
-// The caller owns the buffer (holder.buf).
+// A photograph-like picture: gradients, a disc and a bar with hard edges and
+// a little deterministic noise, at any size, depth (8, 16, 32) and component count.
 void MakeTestPicture(PicBufHolder& holder, int width, int height, int components, int bitsPerComponent,
                      unsigned seed = 1);
+// A picture whose every byte is value.
+void MakeFilled(PicBufHolder& holder, int width, int height, int components, int bitsPerComponent, uint8_t value);
+void CopyOf(PicBufHolder& holder, const SBxPicBuf& picture);
 
-// Reads sample (x, y, c) of an 8-, 16- or 32-bit picture as a double.
-double SampleAt(const SBxPicBuf& buf, int x, int y, int c);
-
-// True when both pictures have the same geometry and the same bytes.
+// Sample (x, y, c) of an 8-, 16- or 32-bit picture as a double, and back.
+double SampleAt(const SBxPicBuf& buf, int x, int y, int c = 0);
+void SetSample(SBxPicBuf& buf, int x, int y, int c, double value);
+// Same geometry and bytes.
 bool SamePixels(const SBxPicBuf& a, const SBxPicBuf& b);
+// Samples of component c inside rect that differ between a and b.
+int DifferentSamples(const SBxPicBuf& a, const SBxPicBuf& b, const CBxRect& rect, int c);
+// A digest of the bytes of a picture's rows, for results recorded once.
+uint64_t PixelHash(const SBxPicBuf& buf);
 
-// Counts progress steps while it lives; clears the abort flag on both ends.
+// Counts progress steps while it lives, optionally raising the abort flag
+// once abortAfter steps have been reported; clears the flag on both ends.
 class ProgressCounter {
 public:
-    ProgressCounter();
+    explicit ProgressCounter(int abortAfter = 0);
+    void abortAfter(int steps) { abortAfter_ = steps; }
     ~ProgressCounter();
     int steps() const { return steps_.load(); }
     int alwaysSteps() const { return always_.load(); }
-    // Raise the abort flag once this many steps have been reported (0 = never).
-    void abortAfter(int steps) { abortAfter_ = steps; }
 
 private:
     static void Count(int steps, ProgressRule rule, void* context);
-    std::atomic<int> steps_{0};
-    std::atomic<int> always_{0};
-    int abortAfter_ = 0;
+    std::atomic<int> steps_{0}, always_{0};
+    int abortAfter_;
 };
+
+// OpenMP threads for CImg's loops while it lives.
+class OmpThreads {
+public:
+    explicit OmpThreads(int threads);
+    ~OmpThreads();
+
+private:
+    int saved_;
+};
+
+std::string ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::string& bytes);
 
 // A fresh folder under the system's temporary folder, removed with its contents.
 class ScratchFolder {
