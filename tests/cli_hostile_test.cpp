@@ -31,10 +31,6 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 pid_t Start(const std::vector<std::string>& args, const std::string& errorsPath) {
     pid_t pid = fork();
     if (pid == 0) {
