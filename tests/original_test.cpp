@@ -77,29 +77,6 @@ TEST(Original, KeepsItsLook) {
     EXPECT_EQ(PixelHash(result.buf), 6822685568312356483u);
 }
 
-TEST(Original, SlidersMapToTheEngineParameters) {
-    struct Case {
-        int sliders[6];
-        bool flatten, sharpen;
-        float smoothness, threshold, sharpenStrength;
-        int deadZone;
-    };
-    const Case cases[] = {{{kSmoothnessSliderDefault, kWeakEdgeSliderDefault, kFlattenSwitchDefault, kFlattenSliderDefault,
-                            kSharpenSwitchDefault, kSharpenSliderDefault}, false, true, 1.25f, 80.0f, 20.0f, 5850},
-                          {{14, 5, 1, 4, -1, 5}, true, false, 3.5f, 20.0f, 10.0f, 250},  // the dialog's Default button
-                          {{1, 0, 1, 1, 1, 1}, true, true, 0.25f, 0.0f, 2.0f, -88},
-                          {{20, 25, 0, 2, 0, 20}, false, false, 5.0f, 100.0f, 40.0f, 0}};
-    for (const Case& c : cases) {
-        const int* s = c.sliders;
-        const OriginalParams p = OriginalParamsFromSliders(s[0], s[1], s[2], s[3], s[4], s[5]);
-        EXPECT_EQ(std::pair(p.flatten, p.sharpenBorders), std::pair(c.flatten, c.sharpen));
-        EXPECT_EQ(std::vector<float>({p.smoothness, p.edgeThreshold, p.sharpenStrength}),
-                  std::vector<float>({c.smoothness, c.threshold, c.sharpenStrength}));
-        EXPECT_EQ(FlattenDeadZone(p.flattenLevel), c.deadZone) << s[3];
-    }
-    EXPECT_EQ(FlattenDeadZone(1e30f), (1 << 30) - 200);
-}
-
 // Traces grow with the smoothness up to the 40 samples a direction their
 // records hold, whatever is asked; near the frame they stop moving and keep
 // sampling their last place. A tensor without direction moves no sample.

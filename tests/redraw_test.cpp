@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <tuple>
 #include <vector>
 
 #include "engines/redraw/redraw.h"
@@ -39,31 +38,6 @@ std::vector<double> Stretched(const std::vector<uint16_t>& samples) {
 }
 
 }  // namespace
-
-TEST(Redraw, SettingsMapOntoTheJob) {
-    struct Case {
-        int details, cut, fuse, level;
-        float jobDetails, jobCut;
-        int jobFuse;
-    };
-    const Case cases[] = {{kRedrawDetailsDefault, kRedrawCutDefault, kRedrawFuseDefault, kRedrawLevelDefault, 1.0f, 127.5f, 0},
-                          {kRedrawDetailsMax, kRedrawCutMax, 7, kRedrawLevelMax, 10.0f, 255.0f, 1},  // anything above 0 is on
-                          {kRedrawDetailsMin, kRedrawCutMin, 0, 0, 0.1f, 2.55f, 0}};
-    for (const Case& c : cases) {
-        RedrawJob job{};
-        FillRedrawJob(job, c.details, c.cut, c.fuse, c.level);
-        EXPECT_FLOAT_EQ(job.details, c.jobDetails);
-        EXPECT_FLOAT_EQ(job.cut, c.jobCut);
-        EXPECT_EQ(job.fuseToImage, c.jobFuse);
-        EXPECT_EQ(job.quantization, c.level);
-    }
-    for (auto [details, sigma, scale] : {std::tuple{1.0f, 0.4f, 1.125f}, {10.0f, 2.2f, 2.25f}, {0.1f, 0.22f, 1.0125f}}) {
-        EXPECT_FLOAT_EQ(RedrawEdgeSigma(details), sigma);
-        EXPECT_FLOAT_EQ(RedrawStrokeScale(details), scale);
-    }
-    EXPECT_STREQ(kRedrawLevelNames[RedrawLevelRough], "Rough Quantization");
-    EXPECT_STREQ(kRedrawLevelNames[RedrawLevelOriginal], "Original Image");
-}
 
 // Thin lines, covering less than the 3 % low share, come out black on white
 // paper, in whichever component they are drawn; a flat picture is black.
@@ -102,6 +76,8 @@ TEST(Redraw, StretchClipsThreePercentAtEachEndOrSplitsAtOneDominantLevel) {
 }
 
 TEST(Redraw, QuantizationStepsTheLumaOfTheSmoothedPicture) {
+    EXPECT_STREQ(kRedrawLevelNames[RedrawLevelRough], "Rough Quantization");  // as the command-line help shows them
+    EXPECT_STREQ(kRedrawLevelNames[RedrawLevelOriginal], "Original Image");
     const int inputs[] = {0, 20, 30, 40, 100, 128, 200, 230, 255};
     const int expected[3][9] = {{0, 0, 8, 64, 127, 128, 192, 255, 255},
                                 {0, 2, 48, 51, 102, 131, 204, 233, 255},
