@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 pid_t Start(const std::vector<std::string>& args, const std::string& errorsPath) {
     pid_t pid = fork();
     if (pid == 0) {
@@ -55,7 +48,7 @@ int Finish(pid_t pid) {
 int RunTool(const ScratchFolder& scratch, const std::vector<std::string>& args, std::string& errors) {
     const std::string errorsPath = scratch.path("stderr.txt");
     int status = Finish(Start(args, errorsPath));
-    errors = ReadFile(errorsPath);
+    errors = ReadBytes(errorsPath);
     return status;
 }
 
@@ -133,7 +126,7 @@ TEST(HostileFiles, AreRefusedFromTheirHeaderWithTheRealReason) {
     WritePicture(scratch.path("wide.png"), 70000, 8, 1);
     fs::create_directory(scratch.path("folder.png"));
     ASSERT_EQ(mkfifo(scratch.path("fifo.png").c_str(), 0600), 0);
-    WriteBytes(scratch.path("locked.png"), ReadFile(scratch.path("wide.png")));
+    WriteBytes(scratch.path("locked.png"), ReadBytes(scratch.path("wide.png")));
     chmod(scratch.path("locked.png").c_str(), 0);
     const bool root = geteuid() == 0;  // root reads a file of mode 0 all the same
 
@@ -192,7 +185,7 @@ TEST(HostileBatches, AreRefusedBeforeAnyWorkWhenAnOutputWouldOverwriteAnything) 
     WritePicture(scratch.path("a1/p.png"), 40, 30, 3);
     WritePicture(scratch.path("a2/p.png"), 30, 40, 1);
     fs::create_hard_link(scratch.path("x.jpg"), scratch.path("out/linked.jpg"));
-    const std::string before = ReadFile(scratch.path("x.jpg"));
+    const std::string before = ReadBytes(scratch.path("x.jpg"));
 
     struct Case {
         std::vector<std::string> args;
@@ -209,8 +202,8 @@ TEST(HostileBatches, AreRefusedBeforeAnyWorkWhenAnOutputWouldOverwriteAnything) 
         std::string errors;
         EXPECT_EQ(RunTool(scratch, args, errors), 2) << errors;
         for (const std::string& name : c.named) EXPECT_NE(errors.find(name), std::string::npos) << errors;
-        EXPECT_EQ(ReadFile(scratch.path("x.jpg")), before);
-        EXPECT_EQ(ReadFile(scratch.path("out/linked.jpg")), before);
+        EXPECT_EQ(ReadBytes(scratch.path("x.jpg")), before);
+        EXPECT_EQ(ReadBytes(scratch.path("out/linked.jpg")), before);
         EXPECT_FALSE(fs::exists(scratch.path("out/p.png"))) << "nothing is written";
     }
 
@@ -244,7 +237,7 @@ TEST(HostileSignals, TwoSignalsAtAnyMomentLeaveNoTemporaryFileAndTheOldOutputOrA
         if (run % 2 == 0) {
             // During the save: as soon as its temporary file appears.
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (temporaryFiles() == 0 && ReadFile(output) == "the user's older file" &&
+            while (temporaryFiles() == 0 && ReadBytes(output) == "the user's older file" &&
                    std::chrono::steady_clock::now() < limit)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
         } else {
@@ -254,11 +247,11 @@ TEST(HostileSignals, TwoSignalsAtAnyMomentLeaveNoTemporaryFileAndTheOldOutputOrA
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         kill(pid, run % 4 < 2 ? SIGTERM : SIGINT);
         const int status = Finish(pid);
-        const std::string errors = ReadFile(scratch.path("stderr.txt"));
+        const std::string errors = ReadBytes(scratch.path("stderr.txt"));
         EXPECT_TRUE(status == 130 || status == 0) << status << ": " << errors;
         EXPECT_EQ(temporaryFiles(), 0) << "run " << run << ": " << errors;
         PicBufHolder written;
-        if (ReadFile(output) != "the user's older file") {
+        if (ReadBytes(output) != "the user's older file") {
             ASSERT_TRUE(LoadPicture(written.buf, output.c_str())) << "a complete new output, run " << run;
             EXPECT_EQ(written->width, 700);
         }

@@ -25,13 +25,6 @@ struct RunResult {
     std::string errors;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 pid_t Start(const std::vector<std::string>& args, const std::string& errorsPath) {
     pid_t pid = fork();
     if (pid == 0) {
@@ -54,7 +47,7 @@ RunResult Finish(pid_t pid, const std::string& errorsPath) {
     int status = 0;
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.errors = ReadFile(errorsPath);
+    result.errors = ReadBytes(errorsPath);
     return result;
 }
 
@@ -94,7 +87,7 @@ TEST(RepaintTool, RefusesBadFilesWithoutWritingOrTouchingAnything) {
     EXPECT_EQ(broken.status, 1);
     EXPECT_NE(broken.errors.find("Image format not supported!"), std::string::npos) << broken.errors;
     EXPECT_EQ(std::count(broken.errors.begin(), broken.errors.end(), '\n'), 1) << "one line: " << broken.errors;
-    EXPECT_EQ(ReadFile(scratch.path("kept.png")), "an existing file");
+    EXPECT_EQ(ReadBytes(scratch.path("kept.png")), "an existing file");
 
     RunResult missing = RunTool(scratch, {"smudge", scratch.path("nothing-here.png"), scratch.path("out.png")});
     EXPECT_EQ(missing.status, 1);
@@ -105,10 +98,10 @@ TEST(RepaintTool, RefusesBadFilesWithoutWritingOrTouchingAnything) {
     EXPECT_EQ(badExtension.status, 1);
     EXPECT_FALSE(fs::exists(scratch.path("out.gif")));
 
-    std::string before = ReadFile(scratch.path("good.png"));
+    std::string before = ReadBytes(scratch.path("good.png"));
     RunResult ontoItself = RunTool(scratch, {"smudge", scratch.path("good.png"), scratch.path("good.png")});
     EXPECT_EQ(ontoItself.status, 2);
-    EXPECT_EQ(ReadFile(scratch.path("good.png")), before);
+    EXPECT_EQ(ReadBytes(scratch.path("good.png")), before);
 
     // Only the pictures and the one existing file remain: no temporary files.
     int files = 0;
@@ -153,10 +146,10 @@ TEST(RepaintTool, BatchWritesEveryGoodPictureIntoTheFolder) {
     EXPECT_FALSE(fs::exists(scratch.path("out/c.png")));
 
     // The inputs' own folder as the output folder would overwrite them.
-    std::string before = ReadFile(scratch.path("a.png"));
+    std::string before = ReadBytes(scratch.path("a.png"));
     RunResult ontoInputs = RunTool(scratch, {"smudge", scratch.path("a.png"), "-o", scratch.folder()});
     EXPECT_EQ(ontoInputs.status, 2);
-    EXPECT_EQ(ReadFile(scratch.path("a.png")), before);
+    EXPECT_EQ(ReadBytes(scratch.path("a.png")), before);
 }
 
 TEST(RepaintTool, InterruptAbortsWithoutWritingTheOutput) {
@@ -178,7 +171,7 @@ TEST(RepaintTool, AnInputDeletedWhileItIsPaintedIsStillSavedWithItsMetadata) {
     WritePicture(input, 1200, 900, 3);
     // A comment segment right after the JPEG's start marker.
     const std::string note = "Harbour at dusk";
-    std::string bytes = ReadFile(input);
+    std::string bytes = ReadBytes(input);
     bytes.insert(2, "\xFF\xFE" + std::string{char(0), char(note.size() + 2)} + note);
     std::ofstream(input, std::ios::binary) << bytes;
 
@@ -191,5 +184,5 @@ TEST(RepaintTool, AnInputDeletedWhileItIsPaintedIsStillSavedWithItsMetadata) {
     RunResult run = Finish(pid, errorsPath);
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
-    EXPECT_NE(ReadFile(output).find(note), std::string::npos) << "the input's comment is carried over";
+    EXPECT_NE(ReadBytes(output).find(note), std::string::npos) << "the input's comment is carried over";
 }
