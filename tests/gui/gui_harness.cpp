@@ -27,12 +27,6 @@ size_t nextStep;
 bool stepRunning;
 UINT_PTR stepTimer;
 
-std::string WindowText(HWND window) {
-    WCHAR text[1024];
-    GetWindowTextW(window, text, 1024);
-    return Utf8(text);
-}
-
 BOOL CALLBACK CollectDialog(HWND window, LPARAM list) {
     WCHAR className[16];
     if (IsWindowVisible(window) && GetClassNameW(window, className, 16) && lstrcmpW(className, L"#32770") == 0)
@@ -127,6 +121,13 @@ std::string Utf8(const WCHAR* text) {
     std::string result(size - 1, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
     return result;
+}
+
+std::string WindowText(HWND window) {
+    WCHAR text[1024];
+    text[0] = 0;
+    GetWindowTextW(window, text, 1024);
+    return Utf8(text);
 }
 
 WideString Widen(const std::string& utf8) {
@@ -352,10 +353,22 @@ bool HasArgument(const WCHAR* argument) {
     return found;
 }
 
+HWND OpenMainWindow(std::vector<SeenDialog>* dialogs) {
+    HWND window = nullptr;
+    std::vector<SeenDialog> seen = WithDialogs([&] { window = CreateMainWindow(); });
+    if (dialogs) *dialogs = seen;
+    Check(window != nullptr, "the main window is created");
+    return window;
+}
+
+void CloseMainWindow(HWND window) {
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    PumpMessages(20);
+}
+
 HWND OpenEditorWindow(HINSTANCE instance, int clientWidth, int clientHeight) {
     if (!PrepareMainWindow(instance)) return nullptr;
-    HWND window = nullptr;
-    WithDialogs([&] { window = CreateMainWindow(); });
+    HWND window = OpenMainWindow();
     if (!window) return nullptr;
     SetClientSize(window, clientWidth, clientHeight);
     ShowWindow(window, SW_SHOWNORMAL);

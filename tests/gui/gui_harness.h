@@ -16,6 +16,8 @@ using WideString = std::basic_string<WCHAR, __gnu_cxx::char_traits<WCHAR>>;
 
 std::string Utf8(const WCHAR* text);
 WideString Widen(const std::string& utf8);
+// A window's title or a control's text.
+std::string WindowText(HWND window);
 
 // --- checks --------------------------------------------------------------
 
@@ -113,6 +115,11 @@ bool HasArgument(const WCHAR* argument);
 
 // --- the editor's main window --------------------------------------------
 
+// Creates the main window as start-up does (after PrepareMainWindow); any
+// dialog during creation is answered with OK and recorded in `dialogs`.
+HWND OpenMainWindow(std::vector<SeenDialog>* dialogs = nullptr);
+// Closes it as the close box does and handles what that leaves.
+void CloseMainWindow(HWND window);
 // Start-up as the editor does it, then the main window resized to the given
 // client size and shown (any dialog during creation is answered with OK).
 // Null when it cannot be created.

@@ -1,10 +1,14 @@
-// Window tests of the main window and its commands: the toolbar, zoom box
-// and container layout on resize, docking into the container, button and
-// popup menu states with and without a picture, tooltips, the status bar and
-// title, dropped files with the unsaved-result question, the repaint
-// commands' depth check, the repaint protocol's messages, the cursor
-// messages passed to a repaint dialog, Close and Exit.
+// Window tests of the main window and its image view: the layout on resize,
+// docking, button and popup menu states, tooltips, the status bar and title,
+// dropped files with the unsaved-result question, the repaint commands and
+// protocol messages, Close and Exit; then fit, typed zoom, the wheel and the
+// zoom buttons, panning, comparing with the right button, the preview frame
+// outline and a window larger than the back buffer. The window is driven
+// with messages and what it shows is read back from the screen.
+#include <math.h>
 #include <string.h>
+
+#include <algorithm>
 
 #include "app/app.h"
 #include "gui_harness.h"
@@ -13,19 +17,17 @@
 
 namespace {
 
+const COLORREF kRed = RGB(220, 30, 30);
+const COLORREF kBlue = RGB(30, 30, 220);
+const COLORREF kGreen = RGB(30, 200, 30);
+const COLORREF kBackground = RGB(48, 48, 48);
+
 HWND window;
-WideString firstPicture, secondPicture;
+WideString firstPicture, secondPicture, halvesPicture;
 
 std::string StatusText() {
-    WCHAR text[1024];
-    text[0] = 0;
+    WCHAR text[1024] = L"";
     SendMessageW(app.statusBar, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
-    return Utf8(text);
-}
-
-std::string Title() {
-    WCHAR text[1100];
-    GetWindowTextW(window, text, 1100);
     return Utf8(text);
 }
 
@@ -35,7 +37,25 @@ RECT ButtonRect(int command) {
     return rect;
 }
 
-INT_PTR CALLBACK PlainDialog(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+void Command(int id) { SendMessageW(window, WM_COMMAND, id, 0); }
+
+bool Near(double a, double b) { return fabs(a - b) < 1e-9; }
+
+// Whether a screen colour is close to the expected one (bilinear edges blend).
+bool Looks(COLORREF seen, COLORREF expected) {
+    return abs(GetRValue(seen) - GetRValue(expected)) <= 3 && abs(GetGValue(seen) - GetGValue(expected)) <= 3 &&
+           abs(GetBValue(seen) - GetBValue(expected)) <= 3;
+}
+
+bool LooksAt(int x, int y, COLORREF expected) { return Looks(ClientPixel(window, x, y), expected); }
+
+// Answers every message box with `answer`.
+DialogHandler Answer(const int& answer) {
+    return [&answer](HWND dialog, const SeenDialog&) {
+        PressButton(dialog, answer);
+        return true;
+    };
+}
 
 void CheckLayout(const char* when, bool roomy) {
     RECT client, toolbarClient, status;
@@ -44,71 +64,44 @@ void CheckLayout(const char* when, bool roomy) {
     GetWindowRect(app.statusBar, &status);
     RECT toolbar = ChildRect(app.toolbar), container = ChildRect(dockContainer.window);
     RECT menu = ButtonRect(IDM_MENU), place = ButtonRect(IDM_ZOOM_BOX), box = ChildRect(app.zoomBox);
+    RECT spacer = ButtonRect(IDM_SPACER);
     // The toolbar's border lies just outside the client area.
     Check(toolbar.left <= 0 && toolbar.top <= 0 && toolbar.right >= client.right, "%s: the toolbar spans the top", when);
-    RECT spacer = ButtonRect(IDM_SPACER);
-    if (roomy)
-        Check(menu.right == toolbarClient.right, "%s: the spacer puts the Menu button at the right edge (%ld of %ld)",
-              when, static_cast<long>(menu.right), static_cast<long>(toolbarClient.right));
-    else
-        Check(spacer.right - spacer.left == 1, "%s: the spacer shrinks to 1 pixel", when);
+    Check(roomy ? menu.right == toolbarClient.right : spacer.right - spacer.left == 1,
+          "%s: the spacer puts Menu at the right edge, or shrinks to 1 pixel", when);
     Check(box.left == place.left + 5 && box.top == place.top + 8 && box.right == place.right - 5,
           "%s: the zoom box lies over its button", when);
     Check(container.right == client.right && container.top == toolbar.bottom &&
-              container.bottom == client.bottom - (status.bottom - status.top),
-          "%s: the container is flush right between toolbar and status bar", when);
-    Check(IsWindowVisible(dockContainer.window), "%s: the container is shown, empty", when);
+              container.bottom == client.bottom - (status.bottom - status.top) && IsWindowVisible(dockContainer.window),
+          "%s: the container is shown flush right between toolbar and status bar", when);
 }
 
-void Layout(HINSTANCE instance) {
-    Section("layout");
-    Check(SendMessageW(app.toolbar, TB_BUTTONCOUNT, 0, 0) == 15, "the toolbar has 15 buttons");
-    WCHAR text[16] = L"";
-    SendMessageW(app.toolbar, TB_GETBUTTONTEXTW, IDM_MENU, reinterpret_cast<LPARAM>(text));
-    Check(Utf8(text) == "Menu", "the last one reads \"Menu\"");
-    RECT place = ButtonRect(IDM_ZOOM_BOX), zoomIn = ButtonRect(IDM_ZOOM_IN);
-    Check(place.right - place.left == 95, "the zoom box's place is 95 wide (got %ld)",
-          static_cast<long>(place.right - place.left));
-    Check(zoomIn.right - zoomIn.left == 24 + 9 && zoomIn.bottom - zoomIn.top == 24 + 9,
-          "buttons are their 24-pixel image + 9 (got %ld x %ld)", static_cast<long>(zoomIn.right - zoomIn.left),
-          static_cast<long>(zoomIn.bottom - zoomIn.top));
-    // Dialog 163's width in pixels, as the container was sized by it.
-    RECT units = {0, 0, 186, 10};
-    HWND measure = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_ORIGINAL), window, PlainDialog, 0);
-    MapDialogRect(measure, &units);
-    DestroyWindow(measure);
-    RECT container = ChildRect(dockContainer.window);
-    Check(container.right - container.left == units.right, "the container is as wide as dialog 163 (%ld, %ld)",
-          static_cast<long>(container.right - container.left), static_cast<long>(units.right));
+INT_PTR CALLBACK PlainDialog(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+void LayoutAndDocking(HINSTANCE instance) {
+    Section("layout and docking");
     CheckLayout("at 900 x 600", true);
     SetClientSize(window, 1200, 700);
     CheckLayout("at 1200 x 700", true);
     SetClientSize(window, 500, 400);
     CheckLayout("at 500 x 400", false);
     SetClientSize(window, 900, 600);
-}
 
-void Docking(HINSTANCE instance) {
-    Section("docking into the container");
     HWND container = dockContainer.window;
     HWND dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_REDRAW), container, PlainDialog, 0);
     HWND strip = CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 0, 120, 40, container, nullptr, instance, nullptr);
-    RECT dialogRect;
+    RECT dialogRect, client;
     GetWindowRect(dialog, &dialogRect);
-    const int width = dialogRect.right - dialogRect.left, height = dialogRect.bottom - dialogRect.top;
-    RECT client;
     GetClientRect(window, &client);
-
+    const int width = dialogRect.right - dialogRect.left, height = dialogRect.bottom - dialogRect.top;
     DockWindow(strip, 0);
     DockWindow(dialog, 0);
     LayoutDockContainer();
-    RECT rect = ChildRect(container);
+    RECT rect = ChildRect(container), first = ChildRect(dialog), second = ChildRect(strip);
     Check(rect.right - rect.left == width && rect.right == client.right,
           "docking a dialog makes the container its width, flush right");
-    RECT first = ChildRect(dialog), second = ChildRect(strip);
     Check(first.left == 1 && first.top == 0 && second.left == 1 && second.top == height,
           "docked windows stack from the top at x = 1 in list order");
-
     DockWindow(strip, 99);
     Check(dockContainer.docked.size() == 3 && dockContainer.docked[2] == strip,
           "a position past the end appends; the same window may be listed twice");
@@ -117,115 +110,66 @@ void Docking(HINSTANCE instance) {
           "undocking removes its first entry only");
     UndockWindow(strip);
     UndockWindow(strip);
-    Check(dockContainer.docked.size() == 1, "undocking a window not listed does nothing");
     UndockWindow(dialog);
-    Check(dockContainer.docked.empty(), "undocking the last leaves the list empty");
     rect = ChildRect(container);
-    Check(rect.right - rect.left == width, "and the container keeps its last width");
+    Check(dockContainer.docked.empty() && rect.right - rect.left == width,
+          "undocking windows not listed does nothing; the empty container keeps its last width");
     DestroyWindow(dialog);
     DestroyWindow(strip);
 }
 
-const int kPictureButtons[] = {IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW};
-const int kAlwaysButtons[] = {IDM_OPEN, IDM_ZOOM_IN, IDM_ZOOM_OUT, IDM_ZOOM_100, IDM_ZOOM_FIT, IDM_MENU};
-
 void CheckButtons(bool picture, const char* when) {
-    bool ok = true;
-    for (int command : kAlwaysButtons) ok = ok && ToolbarButtonEnabled(command);
-    Check(ok, "%s: Open, the zoom buttons and Menu are enabled", when);
-    ok = true;
-    for (int command : kPictureButtons) ok = ok && ToolbarButtonEnabled(command) == picture;
-    Check(ok, "%s: Save As and the repaint buttons are %s", when, picture ? "enabled" : "disabled");
-    Check(!ToolbarButtonEnabled(1) && !ToolbarButtonEnabled(IDM_SPACER) && !ToolbarButtonEnabled(IDM_ZOOM_BOX),
-          "%s: the spacers and the zoom box's place never are", when);
-    Check((IsWindowEnabled(app.zoomBox) != FALSE) == picture, "%s: the zoom box is %s", when,
+    bool ok = !ToolbarButtonEnabled(IDM_SPACER) && !ToolbarButtonEnabled(IDM_ZOOM_BOX);
+    for (int command : {IDM_OPEN, IDM_ZOOM_IN, IDM_ZOOM_OUT, IDM_ZOOM_100, IDM_ZOOM_FIT, IDM_MENU})
+        ok = ok && ToolbarButtonEnabled(command);
+    for (int command : {IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW})
+        ok = ok && ToolbarButtonEnabled(command) == picture;
+    Check(ok && (IsWindowEnabled(app.zoomBox) != FALSE) == picture,
+          "%s: Save As, the repaint buttons and the zoom box are %s, the others enabled", when,
           picture ? "enabled" : "disabled");
 }
 
-// What the popup menu showed: item texts and grayed states by command.
+// The commands the popup menu showed grayed; `shown` whether it appeared.
 struct MenuSeen {
     bool shown = false;
-    std::vector<std::string> submenus;
-    std::vector<std::pair<UINT, std::string>> items;
     std::vector<UINT> grayed;
 };
 MenuSeen menuSeen;
-bool menuBusy;
 
 void CALLBACK ReadMenu(HWND, UINT, UINT_PTR timer, DWORD) {
-    if (menuBusy) return;
     HWND popup = FindWindowW(L"#32768", nullptr);
     HMENU menu = popup ? reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0)) : nullptr;
-    if (!menu) return;
-    menuBusy = true;
+    if (!menu || menuSeen.shown) return;
     KillTimer(nullptr, timer);
     menuSeen.shown = true;
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-        WCHAR text[256];
-        GetMenuStringW(menu, i, text, 256, MF_BYPOSITION);
-        menuSeen.submenus.push_back(Utf8(text));
         HMENU sub = GetSubMenu(menu, i);
-        for (int j = 0; sub && j < GetMenuItemCount(sub); ++j) {
-            UINT id = GetMenuItemID(sub, j);
-            if (id == 0) continue;  // separator
-            GetMenuStringW(sub, j, text, 256, MF_BYPOSITION);
-            menuSeen.items.push_back({id, Utf8(text)});
-            if (GetMenuState(sub, j, MF_BYPOSITION) & MF_GRAYED) menuSeen.grayed.push_back(id);
-        }
+        for (int j = 0; sub && j < GetMenuItemCount(sub); ++j)
+            if (GetMenuItemID(sub, j) != 0 && (GetMenuState(sub, j, MF_BYPOSITION) & MF_GRAYED))
+                menuSeen.grayed.push_back(GetMenuItemID(sub, j));
     }
     EndMenu();
-    menuBusy = false;
 }
 
 // A menu that closes before the timer saw it (the window lost the
 // foreground to another test's leftovers) is shown again.
-MenuSeen ShowMenu() {
+void CheckMenu(bool picture, const char* when) {
+    menuSeen = MenuSeen();
     for (int attempt = 0; attempt < 3 && !menuSeen.shown; ++attempt) {
-        menuSeen = MenuSeen();
         UINT_PTR timer = SetTimer(nullptr, 0, 50, ReadMenu);
-        SendMessageW(window, WM_COMMAND, IDM_MENU, 0);
+        Command(IDM_MENU);
         KillTimer(nullptr, timer);
     }
-    MenuSeen seen = menuSeen;
-    menuSeen = MenuSeen();
-    return seen;
-}
-
-std::string ItemText(const MenuSeen& menu, UINT id) {
-    for (const auto& item : menu.items)
-        if (item.first == id) return item.second;
-    return "<missing>";
-}
-
-bool Grayed(const MenuSeen& menu, UINT id) {
-    for (UINT g : menu.grayed)
-        if (g == id) return true;
-    return false;
-}
-
-void CheckMenu(bool picture, const char* when) {
-    MenuSeen menu = ShowMenu();
-    if (!Check(menu.shown, "%s: the Menu button shows the popup menu", when)) return;
-    Check(menu.submenus == std::vector<std::string>{"File", "Repaint", "Help"}, "%s: File, Repaint, Help", when);
-    Check(ItemText(menu, IDM_OPEN) == "Open...\tCtrl+O" && ItemText(menu, IDM_SAVE_AS) == "Save As...\tCtrl+S" &&
-              ItemText(menu, IDM_CLOSE) == "Close" && ItemText(menu, IDM_OPTIONS) == "Options..." &&
-              ItemText(menu, IDM_EXIT) == "Exit",
-          "%s: the File items' texts", when);
-    Check(ItemText(menu, IDM_REPAINT_ORIGINAL) == "Repaint Original..." &&
-              ItemText(menu, IDM_REPAINT_SMUDGE) == "Repaint Smudge..." &&
-              ItemText(menu, IDM_REPAINT_REDRAW) == "Repaint Redraw..." &&
-              ItemText(menu, IDM_VISIT_WEB_SITE) == "Visit Web Site" && ItemText(menu, IDM_ABOUT) == "About...",
-          "%s: the Repaint and Help items' texts", when);
-    bool ok = true;
-    for (UINT id : {IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW, IDM_CLOSE})
-        ok = ok && Grayed(menu, id) == !picture;
-    for (UINT id : {IDM_OPEN, IDM_OPTIONS, IDM_EXIT, IDM_VISIT_WEB_SITE, IDM_ABOUT}) ok = ok && !Grayed(menu, id);
-    Check(ok, "%s: Save As, the repaint items and Close are %s", when, picture ? "enabled" : "grayed");
+    std::vector<UINT> expected;
+    if (!picture) expected = {IDM_SAVE_AS, IDM_CLOSE, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW};
+    std::sort(expected.begin(), expected.end());
+    std::sort(menuSeen.grayed.begin(), menuSeen.grayed.end());
+    Check(menuSeen.shown && menuSeen.grayed == expected, "%s: the popup menu grays %s", when,
+          picture ? "nothing" : "Save As, Close and the repaint items");
 }
 
 std::string Tooltip(int command) {
     NMTTDISPINFOW info = {};
-    info.hdr.hwndFrom = nullptr;
     info.hdr.idFrom = command;
     info.hdr.code = TTN_GETDISPINFOW;
     SendMessageW(window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
@@ -235,99 +179,82 @@ std::string Tooltip(int command) {
 void NoPicture() {
     Section("without a picture");
     CheckButtons(false, "at start");
-    Check(StatusText() == "Press Ctrl+O to open an image", "the status bar says entry 1 (got \"%s\")",
-          StatusText().c_str());
-    Check(Title() == "Ostrivel", "the title is the product's name");
     CheckMenu(false, "at start");
-    Check(Tooltip(IDM_OPEN) == "Open Image (Ctrl+O)" && Tooltip(IDM_SAVE_AS) == "Save Image As (Ctrl+S)" &&
-              Tooltip(IDM_ZOOM_IN) == "Zoom In (+)" && Tooltip(IDM_ZOOM_OUT) == "Zoom Out (-)" &&
-              Tooltip(IDM_ZOOM_FIT) == "Zoom Image to Fit the Window" && Tooltip(IDM_ZOOM_100) == "Set Zoom 100%" &&
-              Tooltip(IDM_ZOOM_BOX) == "Set Zoom",
-          "the buttons' tooltips are their language entries");
-    Check(Tooltip(IDM_REPAINT_ORIGINAL) == "Repaint Original..." && Tooltip(IDM_REPAINT_SMUDGE) == "Repaint Smudge..." &&
+    Check(StatusText() == "Press Ctrl+O to open an image" && WindowText(window) == "Ostrivel",
+          "the status bar says entry 1, the title is the product's name");
+    Check(Tooltip(IDM_OPEN) == "Open Image (Ctrl+O)" && Tooltip(IDM_ZOOM_BOX) == "Set Zoom" &&
               Tooltip(IDM_REPAINT_REDRAW) == "Repaint Redraw...",
-          "the repaint buttons' too");
+          "the buttons' tooltips are their language entries");
     Check(Tooltip(IDM_MENU) == "<none>" && Tooltip(1) == "<none>", "Menu and the spacers have none");
-    SendMessageW(window, WM_COMMAND, IDM_ZOOM_IN, 0);
-    SendMessageW(window, WM_COMMAND, IDM_ZOOM_FIT, 0);
+    Command(IDM_ZOOM_IN);
+    Command(IDM_ZOOM_FIT);
     Check(view.scale == 1.0, "zoom commands do nothing without a picture");
 }
 
 void Dropping() {
-    Section("a dropped file");
+    Section("a dropped file and the unsaved-result question");
     DropFile(window, firstPicture);
-    Check(document.original.width == 64 && document.result.width == 64, "the first picture is opened");
-    Check(Title() == "Ostrivel - " + Utf8(firstPicture.c_str()), "the title shows its path (\"%s\")", Title().c_str());
+    Check(document.original.width == 64 && document.result.width == 64 && app.unsavedResult == 0,
+          "the first picture is opened, nothing unsaved");
+    Check(WindowText(window) == "Ostrivel - " + Utf8(firstPicture.c_str()) && StatusText() == Utf8(DefaultLang(22)),
+          "the title shows its path, the status bar entry 22");
     Check(lstrcmpW(document.metadataSource, firstPicture.c_str()) == 0 &&
               lstrcmpW(document.currentPath, firstPicture.c_str()) == 0,
           "it is the current file and the metadata source");
-    Check(StatusText() == Utf8(DefaultLang(22)), "the status bar says entry 22");
     CheckButtons(true, "with a picture");
     CheckMenu(true, "with a picture");
-    Check(app.unsavedResult == 0, "nothing is unsaved");
 
-    Section("the unsaved-result question on a drop");
     SendMessageW(window, UM_RUN_DONE, 0, 0);
     Check(app.unsavedResult == 1, "UM_RUN_DONE marks the result unsaved");
     int answer = IDNO;
-    auto answerWith = [&answer](HWND dialog, const SeenDialog&) {
-        PressButton(dialog, answer);
-        return true;
-    };
-    std::vector<SeenDialog> asked = WithDialogs([] { DropFile(window, secondPicture); }, answerWith);
+    std::vector<SeenDialog> asked = WithDialogs([] { DropFile(window, secondPicture); }, Answer(answer));
     Check(asked.size() == 1 && asked[0].text == Utf8(DefaultLang(21)) && asked[0].title == "Warning",
           "dropping asks entry 21 with caption entry 3");
     Check(document.original.width == 64 && app.unsavedResult == 1, "No keeps the result and its mark");
     answer = IDYES;
-    asked = WithDialogs([] { DropFile(window, secondPicture); }, answerWith);
+    asked = WithDialogs([] { DropFile(window, secondPicture); }, Answer(answer));
     Check(asked.size() == 1 && document.original.width == 40 && app.unsavedResult == 0,
           "Yes opens the dropped picture and clears the mark");
-
     repaintDialogOpen = 1;
     app.unsavedResult = 1;
-    asked = WithDialogs([] { DropFile(window, firstPicture); }, answerWith);
+    asked = WithDialogs([] { DropFile(window, firstPicture); }, Answer(answer));
     Check(asked.empty() && document.original.width == 40, "a drop is ignored while a repaint dialog is open");
     repaintDialogOpen = 0;
     app.unsavedResult = 0;
 }
 
-void RepaintCommands() {
-    Section("repaint commands");
+// A stand-in repaint dialog that records the cursor messages it is sent.
+std::vector<LPARAM> cursorMessages;
+LRESULT CALLBACK RecordCursor(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_SETCURSOR) return DefWindowProcW(hwnd, message, wParam, lParam);
+    cursorMessages.push_back(lParam);
+    return TRUE;
+}
+
+void RepaintCommandsAndProtocol(HINSTANCE instance) {
+    Section("repaint commands and the protocol's messages");
     CBxPicBufAPI::ConvertBpcComp(document.original, 16, 3);
-    std::vector<SeenDialog> seen = WithDialogs([] { SendMessageW(window, WM_COMMAND, IDM_REPAINT_ORIGINAL, 0); });
+    std::vector<SeenDialog> seen = WithDialogs([] { Command(IDM_REPAINT_ORIGINAL); });
     Check(seen.size() == 1 && seen[0].text == "Image format not supported!" && seen[0].title.empty() &&
               activeRepaintDialog == nullptr,
           "Original refuses a 16-bit picture with entry 41 and no caption");
     for (int command : {IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW}) {
-        SendMessageW(window, WM_COMMAND, command, 0);
+        Command(command);
         HWND dialog = activeRepaintDialog;
         Check(dialog != nullptr, "command %d takes it and opens its dialog", command);
         if (dialog) SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     }
     CBxPicBufAPI::ConvertBpcComp(document.original, 8, 3);
-}
 
-// A stand-in repaint dialog that records the cursor messages it is sent.
-std::vector<std::pair<WPARAM, LPARAM>> cursorMessages;
-LRESULT CALLBACK RecordCursor(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SETCURSOR) {
-        cursorMessages.push_back({wParam, lParam});
-        return TRUE;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-void RepaintProtocol(HINSTANCE instance) {
-    Section("messages of the repaint protocol");
     // An aborted run shows the opened picture again (the work copy).
     CBxPicBufAPI::ReinitHeap(document.workCopy, document.original);
     CBxPicBufAPI::Copy(document.workCopy, document.original);
     memset(document.result.pixels, 200, static_cast<size_t>(document.result.size));
     app.unsavedResult = 1;
     SendMessageW(window, UM_RUN_ABORTED, 0, 0);
-    Check(memcmp(document.result.pixels, document.original.pixels, static_cast<size_t>(document.original.size)) == 0,
-          "UM_RUN_ABORTED puts the work copy back into the result");
-    Check(repaintDialogOpen == 1 && app.unsavedResult == 0, "and marks the dialog open and nothing unsaved");
+    Check(memcmp(document.result.pixels, document.original.pixels, static_cast<size_t>(document.original.size)) == 0 &&
+              repaintDialogOpen == 1 && app.unsavedResult == 0,
+          "UM_RUN_ABORTED puts the work copy back, marks the dialog open and nothing unsaved");
     repaintDialogOpen = 0;
 
     WNDCLASSW wc = {};
@@ -338,19 +265,18 @@ void RepaintProtocol(HINSTANCE instance) {
     HWND dialog = CreateWindowExW(0, L"CursorRecorder", L"", WS_CHILD, 0, 0, 10, 10, dockContainer.window, nullptr,
                                   instance, nullptr);
     activeRepaintDialog = dialog;
-    cursorMessages.clear();
     SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-    Check(cursorMessages.size() == 1 && cursorMessages[0].second == MAKELPARAM(HTCLIENT, WM_MOUSEMOVE),
+    Check(cursorMessages == std::vector<LPARAM>{MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)},
           "WM_SETCURSOR is passed to the repaint dialog unchanged");
     frameDragging = 1;
     cursorMessages.clear();
     double srcX = view.srcX;
     SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 300));
     SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(320, 300));
-    Check(cursorMessages.size() == 2 && cursorMessages[0].second == MAKELPARAM(HTNOWHERE, WM_LBUTTONDOWN) &&
-              cursorMessages[1].second == MAKELPARAM(HTNOWHERE, WM_MOUSEMOVE),
-          "while the frame is dragged, button and moves go to the dialog as WM_SETCURSOR");
-    Check(!view.dragging && view.srcX == srcX, "and do not pan the view");
+    Check(cursorMessages ==
+              std::vector<LPARAM>{MAKELPARAM(HTNOWHERE, WM_LBUTTONDOWN), MAKELPARAM(HTNOWHERE, WM_MOUSEMOVE)} &&
+              !view.dragging && view.srcX == srcX,
+          "while the frame is dragged, button and moves go to the dialog as WM_SETCURSOR and do not pan");
     SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(320, 300));
     frameDragging = 0;
     activeRepaintDialog = nullptr;
@@ -361,63 +287,286 @@ void Closing() {
     Section("Close");
     app.unsavedResult = 1;
     int answer = IDNO;
-    auto answerWith = [&answer](HWND dialog, const SeenDialog&) {
-        PressButton(dialog, answer);
-        return true;
-    };
-    std::vector<SeenDialog> asked =
-        WithDialogs([] { SendMessageW(window, WM_COMMAND, IDM_CLOSE, 0); }, answerWith);
+    std::vector<SeenDialog> asked = WithDialogs([] { Command(IDM_CLOSE); }, Answer(answer));
     Check(asked.size() == 1 && document.result.pixels != nullptr, "Close asks first; No keeps the picture");
     answer = IDYES;
-    std::string title = Title();
-    asked = WithDialogs([] { SendMessageW(window, WM_COMMAND, IDM_CLOSE, 0); }, answerWith);
-    Check(asked.size() == 1 && !document.original.pixels && !document.result.pixels, "Yes frees both pictures");
-    Check(!view.cache[ViewSlotOriginal].pixels && !view.cache[ViewSlotResult].pixels, "and both display caches");
-    Check(app.unsavedResult == 0, "nothing is unsaved any more");
+    std::string title = WindowText(window);
+    asked = WithDialogs([] { Command(IDM_CLOSE); }, Answer(answer));
+    Check(asked.size() == 1 && !document.original.pixels && !document.result.pixels &&
+              !view.cache[ViewSlotOriginal].pixels && !view.cache[ViewSlotResult].pixels && app.unsavedResult == 0,
+          "Yes frees both pictures and both display caches; nothing is unsaved");
     CheckButtons(false, "after Close");
-    Check(StatusText() == Utf8(DefaultLang(1)), "the status bar says entry 1 again");
-    Check(Title() == title, "the title keeps its last text");
-    RECT rect = ViewRect(ViewRectPaint);
-    Check(ClientPixel(window, (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2) == RGB(48, 48, 48),
-          "the view shows only its background");
     CheckMenu(false, "after Close");
+    Check(StatusText() == Utf8(DefaultLang(1)) && WindowText(window) == title,
+          "the status bar says entry 1 again, the title keeps its last text");
+    RECT rect = ViewRect(ViewRectPaint);
+    Check(LooksAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2, kBackground),
+          "the view shows only its background");
+}
+
+// --- the view ------------------------------------------------------------
+
+std::string ZoomBoxText() { return WindowText(app.zoomBox); }
+
+// Types a zoom into the box and presses Enter in its edit field.
+void TypeZoom(const WCHAR* text) {
+    COMBOBOXINFO info = {};
+    info.cbSize = sizeof(info);
+    GetComboBoxInfo(app.zoomBox, &info);
+    SetWindowTextW(app.zoomBox, text);
+    SetFocus(info.hwndItem);
+    SendMessageW(info.hwndItem, WM_KEYDOWN, VK_RETURN, 0);
+    SendMessageW(info.hwndItem, WM_KEYUP, VK_RETURN, 0);
+}
+
+void Wheel(int clientX, int clientY, int delta) {
+    POINT screen = {clientX, clientY};
+    ClientToScreen(window, &screen);
+    SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(screen.x, screen.y));
+}
+
+void Drag(POINT from, POINT to) {
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+    SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM((from.x + to.x) / 2, from.y));
+    SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
+}
+
+POINT Centre() {
+    RECT rect = ViewRect(ViewRectAnchor);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+void FitAndZoom() {
+    Section("fit of 200 x 100 into a 1000 x 800 view");
+    // The anchor view is the client area less the container, the toolbar
+    // (+2) and 20 pixels at the bottom.
+    RECT toolbar, container = ChildRect(dockContainer.window);
+    GetClientRect(app.toolbar, &toolbar);
+    SetClientSize(window, 1000 + container.right - container.left, 800 + toolbar.bottom + 2 + 20);
+    RECT anchor = ViewRect(ViewRectAnchor);
+    Check(anchor.right - anchor.left == 1000 && anchor.bottom - anchor.top == 800, "the view is 1000 x 800");
+    DropFile(window, halvesPicture);
+    POINT centre = Centre();
+    Check(Near(view.scale, 5.0) && Near(view.srcX, 100) && Near(view.srcY, 50) && Near(view.dstX, centre.x) &&
+              Near(view.dstY, centre.y),
+          "it fits with scale 5.0, its centre at the view's (scale %g)", view.scale);
+    Check(ZoomBoxText() == "500.0 %" && GetFocus() == window, "the zoom box says 500.0 %%, the focus is back");
+    Check(LooksAt(centre.x - 250, centre.y, kRed) && LooksAt(centre.x + 250, centre.y, kBlue) &&
+              LooksAt(centre.x, centre.y - 300, kBackground),
+          "the screen shows its red and blue halves on grey 48");
+    Check(LooksAt(2, centre.y, kRed) && LooksAt(997, centre.y, kBlue), "the picture spans the view's whole width");
+
+    Section("typed zoom and the zoom box");
+    const struct {
+        const WCHAR* text;
+        double scale;
+        const char* shown;
+    } typed[] = {{L"25", 0.25, "25.0 %"},     {L"12,5 %", 0.125, "12.5 %"}, {L"5", 0.10, "10.0 %"},
+                 {L"2000", 8.0, "800.0 %"},   {L"33.3", 0.333, "33.3 %"},   {L"abc", 0.333, "33.3 %"},
+                 {L"1a", 0.333, "33.3 %"}};
+    for (const auto& t : typed) {
+        TypeZoom(t.text);
+        Check(Near(view.scale, t.scale) && ZoomBoxText() == t.shown,
+              "\"%s\" gives scale %g, shown as \"%s\" (got %g, \"%s\")", Utf8(t.text).c_str(), t.scale, t.shown,
+              view.scale, ZoomBoxText().c_str());
+    }
+    Check(GetFocus() == window, "Enter gives the focus back to the main window");
+    SendMessageW(app.zoomBox, CB_SETCURSEL, 6, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_ZOOM_BOX, CBN_SELCHANGE), reinterpret_cast<LPARAM>(app.zoomBox));
+    Check(Near(view.scale, 4.0) && ZoomBoxText() == "400.0 %", "choosing 400.0 %% in the box zooms to 4.0");
+
+    Section("wheel limits and the unlimited buttons");
+    Command(IDM_ZOOM_FIT);
+    for (int i = 0; i < 4; ++i) Wheel(centre.x, centre.y, WHEEL_DELTA);
+    Check(Near(view.scale, 8.0) && Near(view.srcX, 100) && Near(view.srcY, 50),
+          "the wheel stops at 8.0, about the picture point under the mouse (got %g)", view.scale);
+    Command(IDM_ZOOM_IN);
+    Check(Near(view.scale, 9.6), "Zoom In goes beyond it (got %g)", view.scale);
+    for (int i = 0; i < 30; ++i) Wheel(centre.x, centre.y, -WHEEL_DELTA);
+    Check(Near(view.scale, 0.5), "the wheel stops at 100 / the longer side, 0.5 (got %g)", view.scale);
+    Command(IDM_ZOOM_OUT);
+    Check(Near(view.scale, 0.5 * 0.8333333333333334), "Zoom Out goes below it (got %g)", view.scale);
+
+    Command(IDM_ZOOM_FIT);
+    Command(IDM_ZOOM_100);
+    Check(Near(view.scale, 1.0) && ZoomBoxText() == "100.0 %" && Near(view.dstX, centre.x) && Near(view.srcX, 100),
+          "Zoom 100%% moves the picture point at the anchor to the centre");
+    // The picture spans centre.x - 100 to centre.x + 100; the mouse is left of it.
+    Wheel(centre.x - 300, centre.y + 10, WHEEL_DELTA);
+    Check(Near(view.dstX, centre.x - 100) && Near(view.srcX, 0.0) && Near(view.dstY, centre.y + 10) &&
+              Near(view.srcY, 60.0),
+          "the wheel beside the picture zooms about the nearest point of its edge at the mouse's height");
+    Check(LooksAt(centre.x - 98, centre.y, kRed) && LooksAt(centre.x - 103, centre.y, kBackground),
+          "the left edge stays where it was");
+}
+
+void Panning() {
+    Section("pan by drag and arrows");
+    Command(IDM_ZOOM_FIT);
+    Command(IDM_ZOOM_100);
+    const POINT centre = Centre();
+    double srcX = view.srcX, srcY = view.srcY;
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre.x, centre.y));
+    Check(view.dragging && GetCapture() == window, "a click in the view starts a drag with the mouse captured");
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(centre.x, centre.y));
+    Check(!view.dragging && GetCapture() == nullptr, "releasing the button ends it");
+    Drag(centre, POINT{centre.x - 40, centre.y - 20});
+    Check(Near(view.srcX, srcX + 40) && Near(view.srcY, srcY + 20),
+          "dragging 40 left and 20 up moves the source anchor by that (%g, %g)", view.srcX - srcX, view.srcY - srcY);
+    Check(LooksAt(centre.x - 138, centre.y, kRed) && LooksAt(centre.x - 143, centre.y, kBackground),
+          "the screen shows the picture moved");
+    Command(IDM_ZOOM_IN);  // 1.2
+    srcX = view.srcX;
+    Drag(centre, POINT{centre.x + 60, centre.y});
+    Check(Near(view.srcX, srcX - 50), "at zoom 1.2 a drag of 60 pixels moves 50 picture pixels (%g)", view.srcX - srcX);
+
+    RECT hit = ViewRect(ViewRectHitTest);
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre.x, hit.top - 1));
+    Check(!view.dragging, "a click above the view starts no drag");
+    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(hit.right, hit.top));
+    Check(view.dragging, "a click on the view's corner does (bounds included)");
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(hit.right, hit.top));
+
+    double dstX = view.dstX, dstY = view.dstY;
+    Command(IDM_PAN_RIGHT);
+    Command(IDM_PAN_UP);
+    Check(Near(view.dstX, dstX + 50) && Near(view.dstY, dstY - 50), "the right and up arrows move the picture 50 pixels");
+    Command(IDM_PAN_LEFT);
+    Command(IDM_PAN_DOWN);
+    Check(Near(view.dstX, dstX) && Near(view.dstY, dstY), "left and down move it back");
+    SendMessageW(window, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(centre.x, centre.y));
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(centre.x, centre.y));
+    Check(Near(view.scale, 5.0), "a double click fits the picture (got %g)", view.scale);
+
+    Section("the view rectangle");
+    RECT client, toolbar, status, container = ChildRect(dockContainer.window);
+    GetClientRect(window, &client);
+    GetClientRect(app.toolbar, &toolbar);
+    GetWindowRect(app.statusBar, &status);
+    RECT anchor = ViewRect(ViewRectAnchor), paint = ViewRect(ViewRectPaint);
+    Check(hit.left == 0 && hit.right == container.left && hit.top == toolbar.bottom + 2 &&
+              hit.bottom == client.bottom - (status.bottom - status.top),
+          "it lies between the toolbar, the container and the status bar");
+    Check(paint.top == toolbar.bottom + 3 && paint.bottom == hit.bottom && anchor.bottom == client.bottom - 20,
+          "painting starts a pixel lower; zoom anchors end 20 pixels above the bottom");
+}
+
+void ComparingAndFrame() {
+    Section("comparing with the right button");
+    Command(IDM_ZOOM_FIT);
+    const POINT centre = Centre();
+    // A finished run: the result differs from the opened picture.
+    for (int y = 0; y < document.result.height; ++y)
+        for (int x = 0; x < document.result.width; ++x)
+            memcpy(PicRow(document.result, y) + 3 * x, "\x1e\xc8\x1e", 3);  // kGreen as BGR
+    SendMessageW(window, UM_REDRAW, 0, 0);
+    Check(LooksAt(centre.x - 250, centre.y, kRed), "rendering from the cache does not read the changed result");
+    SendMessageW(window, UM_RESULT_CHANGED, 0, 0);
+    Check(LooksAt(centre.x - 250, centre.y, kGreen), "UM_RESULT_CHANGED shows the new result");
+    SendMessageW(window, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(centre.x, centre.y));
+    Check(LooksAt(centre.x - 250, centre.y, kRed), "holding the right button shows the opened picture");
+    SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(centre.x, centre.y));
+    Check(LooksAt(centre.x - 250, centre.y, kGreen) && GetCapture() == nullptr,
+          "releasing it shows the result again and releases the mouse");
+
+    Section("the preview frame outline");
+    CBxRect frame = {20, 20, 60, 60};
+    int x0, y0, x1, y1;
+    ViewMap().MapPointSrcToDst(x0, y0, frame.left, frame.top);
+    ViewMap().MapPointSrcToDst(x1, y1, frame.right, frame.bottom);
+    const int midX = (x0 + x1) / 2, midY = (y0 + y1) / 2;
+    const COLORREF inverted = RGB(255 - GetRValue(kGreen), 255 - GetGValue(kGreen), 255 - GetBValue(kGreen));
+    previewFrame = &frame;
+    SendMessageW(window, UM_REDRAW_FRAME, 0, 0);
+    Check(LooksAt(x0, midY, inverted) && LooksAt(x0 + 1, midY, inverted) && LooksAt(x1, midY, inverted) &&
+              LooksAt(x1 - 1, midY, inverted),
+          "the left and right sides are two inverted columns each");
+    Check(LooksAt(midX, y0, inverted) && LooksAt(midX, y1 - 1, inverted) && LooksAt(x0, y0, inverted),
+          "the top and bottom rows too, the corner inverted once, not twice");
+    Check(LooksAt(x0 + 2, midY, kGreen) && LooksAt(midX, midY, kGreen), "inside it the picture is untouched");
+    SendMessageW(window, UM_REDRAW, 0, 0);
+    Check(LooksAt(x0, midY, inverted), "every render draws it while it is set");
+    previewFrame = nullptr;
+    SendMessageW(window, UM_REDRAW, 0, 0);
+    Check(LooksAt(x0, midY, kGreen), "without it the outline is gone");
+}
+
+// Lets the main window grow beyond the screen.
+WNDPROC mainProc;
+LRESULT CALLBACK AllowHugeWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = CallWindowProcW(mainProc, hwnd, message, wParam, lParam);
+    if (message == WM_GETMINMAXINFO) {
+        MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMaxTrackSize.x = info->ptMaxTrackSize.y = 5000;
+    }
+    return result;
+}
+
+void LargerThanBackBuffer() {
+    Section("a window larger than the back buffer");
+    mainProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AllowHugeWindow)));
+    SetClientSize(window, 3400, 2300);
+    RECT client;
+    GetClientRect(window, &client);
+    Check(client.right == 3400 && client.bottom == 2300, "the client area is 3400 x 2300");
+    // A zoom that covers the whole window with the picture.
+    view.scale = 40.0;
+    view.srcX = view.srcY = 50;
+    view.dstX = 1500;
+    view.dstY = 1000;
+    SBxPicBuf& back = document.backBuffer;
+    memset(back.pixels, 7, static_cast<size_t>(back.size));
+    SendMessageW(window, UM_REDRAW, 0, 0);
+    const uint8_t* last = PicRow(back, back.height - 1) + 3 * (back.width - 1);
+    Check(last[1] == GetGValue(kGreen) && IsWindow(window),
+          "the render fills the back buffer up to its last pixel and nothing beyond (got %d)", last[1]);
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mainProc));
+    SetClientSize(window, 900, 600);
+    Command(IDM_ZOOM_FIT);
+    Check(LooksAt(Centre().x, Centre().y, kGreen), "back to a normal size, the picture shows again");
 }
 
 void ExitWithUnsavedResult() {
     Section("Exit with an unsaved result");
     DropFile(window, firstPicture);
     SendMessageW(window, UM_RUN_DONE, 0, 0);
-    std::vector<SeenDialog> asked = WithDialogs([] { SendMessageW(window, WM_COMMAND, IDM_EXIT, 0); });
+    std::vector<SeenDialog> asked = WithDialogs([] { Command(IDM_EXIT); });
     PumpMessages(20);
-    Check(asked.empty(), "Exit asks nothing");
-    Check(!IsWindow(window), "and ends the window at once");
-    Check(ReadSettingsKey("Crashed Last Time") == "0", "having written the settings");
-    Check(!document.original.pixels && !document.result.pixels && !document.backBuffer.pixels,
-          "and freed the pictures and the back buffer");
+    Check(asked.empty() && !IsWindow(window), "Exit asks nothing and ends the window at once");
+    Check(ReadSettingsKey("Crashed Last Time") == "0" && !document.original.pixels && !document.result.pixels &&
+              !document.backBuffer.pixels,
+          "having written the settings and freed the pictures and the back buffer");
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    StartWatchdog(120);
+    StartWatchdog(150);
     RemoveLanguageFile();
     RemoveSettingsFolder();
     firstPicture = TestFilesFolder() + L"first.png";
     secondPicture = TestFilesFolder() + L"second.bmp";
+    halvesPicture = TestFilesFolder() + L"halves.png";
     if (!Check(WriteTestPicture(firstPicture, 64, 48, SaveFormatPng) &&
-                   WriteTestPicture(secondPicture, 40, 30, SaveFormatBmp),
+                   WriteTestPicture(secondPicture, 40, 30, SaveFormatBmp) &&
+                   WriteTestPicture(halvesPicture, 200, 100, SaveFormatPng,
+                                    [](int x, int) { return x < 100 ? kRed : kBlue; }),
                "the test pictures are written"))
         return Summary();
     window = OpenEditorWindow(instance, 900, 600);
-    if (!Check(window != nullptr, "the main window is created")) return Summary();
+    if (!window) return Summary();
 
-    Layout(instance);
-    Docking(instance);
+    LayoutAndDocking(instance);
     NoPicture();
     Dropping();
-    RepaintCommands();
-    RepaintProtocol(instance);
+    RepaintCommandsAndProtocol(instance);
     Closing();
+    FitAndZoom();
+    Panning();
+    ComparingAndFrame();
+    LargerThanBackBuffer();
     ExitWithUnsavedResult();
     return Summary();
 }

@@ -1,25 +1,32 @@
-// Window tests of start-up, the message loop with its accelerators and the
-// shut-down order: the editor's own RunOstrivel runs here, driven by timer
-// steps from inside its message loop.
+// Window tests of start-up and shut-down: the editor's own RunOstrivel with
+// its message loop and accelerators, driven by timer steps; the settings
+// file across normal and killed runs; the language table with the Options
+// dialog; and the images and keys the resources supply.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+
 #include "app/app.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skin/skin.h"
 
 namespace {
 
 std::vector<SeenDialog> dialogs;  // every dialog seen while the editor ran
 
-// Runs the editor with the steps; cancels the open dialog and answers every
-// other dialog with OK.
-int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> steps) {
+// Runs the editor with the steps; every dialog is recorded and answered by
+// `answer` (the open dialog is cancelled).
+int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> steps, const int* answer = nullptr) {
     dialogs.clear();
     ScheduleSteps(std::move(steps), 150);
     int exitCode = -1;
     WithDialogs([&] { exitCode = RunOstrivel(instance, SW_SHOWNORMAL); },
-                [](HWND dialog, const SeenDialog& seen) {
+                [answer](HWND dialog, const SeenDialog& seen) {
                     dialogs.push_back(seen);
-                    PressButton(dialog, seen.title == "Open" ? IDCANCEL : IDOK);
+                    PressButton(dialog, seen.title == "Open" ? IDCANCEL : answer ? *answer : IDOK);
                     return true;
                 });
     return exitCode;
@@ -27,34 +34,8 @@ int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> st
 
 size_t AboutBoxes() {
     size_t count = 0;
-    for (const SeenDialog& d : dialogs)
-        if (d.title == "About") ++count;
+    for (const SeenDialog& d : dialogs) count += d.title == "About";
     return count;
-}
-
-void CheckMainWindow() {
-    HWND window = app.mainWindow;
-    Check(IsWindow(window) && IsWindowVisible(window), "the main window is created and shown");
-    WCHAR text[256];
-    GetWindowTextW(window, text, 256);
-    Check(Utf8(text) == "Ostrivel", "the title is string 103 (got \"%s\")", Utf8(text).c_str());
-    GetClassNameW(window, text, 256);
-    Check(Utf8(text) == "Ostrivel", "the class name is string 109 (got \"%s\")", Utf8(text).c_str());
-    Check(GetClassLongPtrW(window, GCLP_HICON) != 0, "the class has the large icon 148");
-    Check(GetClassLongPtrW(window, GCLP_HICONSM) != 0, "the class has the small icon 148");
-    DWORD classStyle = static_cast<DWORD>(GetClassLongPtrW(window, GCL_STYLE));
-    Check(classStyle == (CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS), "the class redraws on resize and takes double clicks");
-    DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
-    Check((style & WS_OVERLAPPEDWINDOW) == WS_OVERLAPPEDWINDOW, "the window is an overlapped window");
-    Check(GetMenu(window) == nullptr, "the window has no menu bar");
-    Check(app.accelerators != nullptr && CopyAcceleratorTableW(app.accelerators, nullptr, 0) == 11,
-          "accelerator table 109 is loaded with its 11 keys");
-
-    RECT client;
-    GetClientRect(window, &client);
-    COLORREF centre = ClientPixel(window, client.right / 2, client.bottom / 2);
-    Check(centre == RGB(48, 48, 48), "the client area is painted dark grey (got %06lx)",
-          static_cast<unsigned long>(centre));
 }
 
 // Types the keys on the (virtual) keyboard into the main window: all down in
@@ -64,19 +45,15 @@ void TypeKeys(std::initializer_list<WORD> keys) {
     SetForegroundWindow(app.mainWindow);
     SetFocus(app.mainWindow);
     std::vector<INPUT> inputs;
-    for (WORD key : keys) {
+    auto add = [&inputs](WORD key, DWORD flags) {
         INPUT input = {};
         input.type = INPUT_KEYBOARD;
         input.ki.wVk = key;
+        input.ki.dwFlags = flags;
         inputs.push_back(input);
-    }
-    for (auto it = keys.end(); it != keys.begin();) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = *--it;
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
-        inputs.push_back(input);
-    }
+    };
+    for (WORD key : keys) add(key, 0);
+    for (auto it = keys.end(); it != keys.begin();) add(*--it, KEYEVENTF_KEYUP);
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
@@ -84,16 +61,20 @@ void StartUpAndAccelerators(HINSTANCE instance) {
     Section("start-up, accelerators and a normal exit");
     RemoveSettingsFolder();
     int exitCode = RunEditorWithSteps(instance, {
-        [] { CheckMainWindow(); },
-        [] { TypeKeys({VK_MENU, VK_OEM_2}); },  // Alt+/
         [] {
-            Check(AboutBoxes() == 1, "Alt+/ shows the About box (%d seen)", static_cast<int>(AboutBoxes()));
-            if (!dialogs.empty()) {
-                const SeenDialog& box = dialogs.back();
-                Check(box.text.compare(0, 12, "Ostrivel 1.0") == 0, "it names the product and version (got \"%s\")",
-                      box.text.c_str());
-                Check(box.owner == app.mainWindow, "the main window owns it");
-            }
+            HWND window = app.mainWindow;
+            Check(IsWindowVisible(window) && GetClassLongPtrW(window, GCLP_HICONSM) != 0,
+                  "the main window is shown, with its icon");
+            RECT client;
+            GetClientRect(window, &client);
+            Check(ClientPixel(window, client.right / 2, client.bottom / 2) == RGB(48, 48, 48),
+                  "the client area is painted dark grey");
+            TypeKeys({VK_MENU, VK_OEM_2});  // Alt+/
+        },
+        [] {
+            Check(AboutBoxes() == 1 && dialogs.back().text.compare(0, 12, "Ostrivel 1.0") == 0 &&
+                      dialogs.back().owner == app.mainWindow,
+                  "Alt+/ shows the About box, naming the product, owned by the main window");
             TypeKeys({VK_MENU, VK_SHIFT, VK_OEM_2});  // Alt+?
         },
         [] {
@@ -106,68 +87,48 @@ void StartUpAndAccelerators(HINSTANCE instance) {
         },
         [] {},
         [] {
-            Check(dialogs.size() == 3, "F1, the arrows and / without Alt open nothing (%d dialogs)",
-                  static_cast<int>(dialogs.size()));
             Check(dialogs.size() == 3 && dialogs[2].title == "Open" && dialogs[2].owner == app.mainWindow,
-                  "Ctrl+O shows the open dialog titled \"Open\", owned by the main window");
-            Check(IsWindow(app.mainWindow), "the main window is still there");
+                  "F1, the arrows and / without Alt open nothing; Ctrl+O shows the open dialog (%d dialogs)",
+                  static_cast<int>(dialogs.size()));
             Check(ReadSettingsKey("Crashed Last Time") == "1", "the crash marker is 1 while running");
             PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
         },
     });
-    Check(exitCode == 0, "closing the window ends the program with exit code 0 (got %d)", exitCode);
-    Check(app.mainWindow == nullptr, "the main window is gone");
+    Check(exitCode == 0 && app.mainWindow == nullptr, "closing the window ends the program with exit code 0 (got %d)",
+          exitCode);
     Check(ReadSettingsKey("Crashed Last Time") == "0", "the settings were written while the window was destroyed");
-    Check(ReadSettingsKey("uiEdgeCut") == "50", "every parameter was written");
 }
 
-void ExitCommand(HINSTANCE instance) {
-    Section("the Exit command");
-    int exitCode = RunEditorWithSteps(instance, {
-        [] { PostMessageW(app.mainWindow, WM_COMMAND, IDM_EXIT, 0); },
-    });
-    Check(exitCode == 0, "Exit ends the program with exit code 0 (got %d)", exitCode);
-    Check(dialogs.empty(), "Exit asks nothing without an unsaved result");
-    Check(ReadSettingsKey("Crashed Last Time") == "0", "Exit writes the settings");
-}
+void ExitAndUnsavedResult(HINSTANCE instance) {
+    Section("Exit, and closing with an unsaved result");
+    int exitCode = RunEditorWithSteps(instance, {[] { PostMessageW(app.mainWindow, WM_COMMAND, IDM_EXIT, 0); }});
+    Check(exitCode == 0 && dialogs.empty(), "Exit asks nothing without an unsaved result and ends with 0");
 
-void UnsavedResultQuestion(HINSTANCE instance) {
-    Section("closing with an unsaved result");
-    // The question's answer: No keeps the window, Yes closes it.
+    // No keeps the window, Yes closes it.
     int answer = IDNO;
-    dialogs.clear();
-    ScheduleSteps({
-        [] { app.unsavedResult = 1; },
-        [] { PostMessageW(app.mainWindow, WM_CLOSE, 0, 0); },
-        [&answer] {
-            Check(IsWindow(app.mainWindow), "answering No keeps the main window");
-            answer = IDYES;
-            PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
-        },
-    }, 150);
-    int exitCode = -1;
-    WithDialogs([&] { exitCode = RunOstrivel(instance, SW_SHOWNORMAL); },
-                [&answer](HWND dialog, const SeenDialog& seen) {
-                    dialogs.push_back(seen);
-                    PressButton(dialog, answer);
-                    return true;
-                });
-    Check(dialogs.size() == 2, "each close asks the question (%d asked)", static_cast<int>(dialogs.size()));
-    if (!dialogs.empty()) {
-        Check(dialogs[0].text == Utf8(DefaultLang(21)), "the question is entry 21 (got \"%s\")", dialogs[0].text.c_str());
-        Check(dialogs[0].title == "Warning", "its caption is entry 3");
-    }
+    exitCode = RunEditorWithSteps(instance,
+                                  {
+                                      [] { app.unsavedResult = 1; },
+                                      [] { PostMessageW(app.mainWindow, WM_CLOSE, 0, 0); },
+                                      [&answer] {
+                                          Check(IsWindow(app.mainWindow), "answering No keeps the main window");
+                                          answer = IDYES;
+                                          PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+                                      },
+                                  },
+                                  &answer);
+    Check(dialogs.size() == 2 && dialogs[0].text == Utf8(DefaultLang(21)) && dialogs[0].title == "Warning",
+          "each close asks entry 21 with caption entry 3 (%d asked)", static_cast<int>(dialogs.size()));
     Check(exitCode == 0, "Yes ends the program with exit code 0 (got %d)", exitCode);
     app.unsavedResult = 0;
 }
 
 // Refuses the creation of the main window, as a failed CreateWindowExW would.
 LRESULT CALLBACK RefuseMainWindow(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_CREATEWND) {
-        WCHAR className[64];
-        GetClassNameW(reinterpret_cast<HWND>(wParam), className, 64);
-        if (lstrcmpW(className, L"Ostrivel") == 0) return 1;
-    }
+    WCHAR className[64];
+    if (code == HCBT_CREATEWND && GetClassNameW(reinterpret_cast<HWND>(wParam), className, 64) &&
+        lstrcmpW(className, L"Ostrivel") == 0)
+        return 1;
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
@@ -176,18 +137,317 @@ void FailedCreation(HINSTANCE instance) {
     HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseMainWindow, nullptr, GetCurrentThreadId());
     int exitCode = RunOstrivel(instance, SW_SHOWNORMAL);
     UnhookWindowsHookEx(hook);
-    Check(exitCode == 0, "the program ends with exit code 0 (got %d)", exitCode);
-    Check(app.mainWindow == nullptr, "no main window is left");
+    Check(exitCode == 0 && app.mainWindow == nullptr, "the program ends with exit code 0, no window left (got %d)",
+          exitCode);
+}
+
+// --- settings ------------------------------------------------------------
+
+int KeysInSettingsFile() {
+    WCHAR section[8192];
+    DWORD length = GetPrivateProfileSectionW(L"General", section, 8192, TestSettingsFile().c_str());
+    int keys = 0;
+    for (DWORD i = 0; i < length; ++i) keys += section[i] == 0;
+    return keys;
+}
+
+void SettingsFile() {
+    Section("settings: the first run, values kept across runs");
+    RemoveSettingsFolder();
+    std::vector<SeenDialog> seen;
+    HWND window = OpenMainWindow(&seen);
+    Check(seen.empty() && !crashedLastTime, "no crash message on the first run");
+    Check(FileExists(TestSettingsFolder()) && ReadSettingsKey("Crashed Last Time") == "1",
+          "the folder is created and the crash marker is 1 while running");
+    Check(KeysInSettingsFile() == 1 && uiEdgeCut == 50 && jpegSetting == 90,
+          "the parameters start at their defaults and are not written before the exit");
+    uiEdgeDetails = 77;
+    uiDoShock = 1;
+    CloseMainWindow(window);
+    Check(ReadSettingsKey("Crashed Last Time") == "0", "a normal exit clears the crash marker");
+    Check(KeysInSettingsFile() == 18 && ReadSettingsKey("jpeg") == "<missing>",
+          "it writes the marker and the 17 parameters, not jpeg (%d keys)", KeysInSettingsFile());
+    window = OpenMainWindow();
+    Check(uiEdgeDetails == 77 && uiDoShock == 1 && uiEdgeCut == 50, "the next start reads them back");
+    uiEdgeDetails = 10;
+    uiDoShock = 0;
+    CloseMainWindow(window);
+
+    Section("settings: the crash marker after a killed run");
+    Check(RunSelf(L"--killed-run", 60000) == 9 && ReadSettingsKey("Crashed Last Time") == "1",
+          "a killed run leaves the marker at 1");
+    window = OpenMainWindow(&seen);
+    Check(crashedLastTime && seen.size() == 1 && seen[0].text == Utf8(DefaultLang(2)) && seen[0].title == "Warning",
+          "the next start shows entry 2 with caption entry 3 (%d shown)", static_cast<int>(seen.size()));
+    Check(seen.size() == 1 && seen[0].owner == window && !seen[0].ownerVisible,
+          "owned by the main window, before it is shown");
+    CloseMainWindow(window);
+    window = OpenMainWindow(&seen);
+    Check(seen.empty(), "the crash message is shown only once");
+    CloseMainWindow(window);
+
+    Section("settings: values that are not numbers, and the JPEG quality floor");
+    const struct {
+        const WCHAR* text;
+        int32_t value;
+    } numbers[] = {{L"abc", 0},         {L"12abc", 12}, {L"-7", -7}, {L"", 0}, {L" 15", 15},
+                   {L"99999999999", INT32_MAX}, {L"-99999999999", INT32_MIN}, {L"+3", 3}, {L"-", 0}};
+    for (const auto& n : numbers)
+        Check(ParseSettingsInt(n.text) == n.value, "\"%s\" reads as %d (got %d)", Utf8(n.text).c_str(),
+              static_cast<int>(n.value), static_cast<int>(ParseSettingsInt(n.text)));
+    WriteSettingsKey("uiSigma", "12abc");
+    window = OpenMainWindow();
+    CloseMainWindow(window);
+    Check(ReadSettingsKey("uiSigma") == "12", "a value is read through that parse and written back as read");
+    const struct {
+        const char* stored;
+        int32_t loaded;
+    } qualities[] = {{"19", 90}, {"20", 20}, {"100", 100}, {"abc", 90}, {"-3", 90}};
+    for (const auto& q : qualities) {
+        WriteSettingsKey("jpeg", q.stored);
+        window = OpenMainWindow();
+        CloseMainWindow(window);
+        Check(jpegSetting == q.loaded && ReadSettingsKey("jpeg") == q.stored,
+              "jpeg \"%s\" loads as %d and is left alone (got %d)", q.stored, static_cast<int>(q.loaded),
+              static_cast<int>(jpegSetting));
+    }
+}
+
+// --- languages -----------------------------------------------------------
+
+// What the Options dialog showed.
+struct OptionsView {
+    bool shown = false;
+    std::string title, label;
+    std::vector<std::string> items;
+    int selected = -2;
+    bool centred = false;
+    std::vector<SeenDialog> messages;  // message boxes after it closed
+};
+
+// Runs the Options command; selects `choose` (or leaves the selection when it
+// is -2) and presses `button`.
+OptionsView RunOptions(HWND window, int choose, int button) {
+    OptionsView view;
+    WithDialogs([&] { SendMessageW(window, WM_COMMAND, IDM_OPTIONS, 0); },
+                [&](HWND dialog, const SeenDialog& seen) {
+                    HWND list = GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+                    if (!list) {  // a message box
+                        view.messages.push_back(seen);
+                        PressButton(dialog, IDOK);
+                        return true;
+                    }
+                    view.shown = true;
+                    view.title = seen.title;
+                    view.label = DialogItemText(dialog, IDC_LANGUAGE_LABEL);
+                    int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+                    for (int i = 0; i < count; ++i) {
+                        WCHAR text[1024] = L"";
+                        if (SendMessageW(list, CB_GETLBTEXTLEN, i, 0) < 1024)
+                            SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+                        view.items.push_back(Utf8(text));
+                    }
+                    view.selected = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
+                    RECT d, o;
+                    GetWindowRect(dialog, &d);
+                    GetWindowRect(window, &o);
+                    view.centred = abs((d.left + d.right) - (o.left + o.right)) <= 2 &&
+                                   abs((d.top + d.bottom) - (o.top + o.bottom)) <= 2;
+                    if (choose != -2) SendMessageW(list, CB_SETCURSEL, choose, 0);
+                    PressButton(dialog, button);
+                    return true;
+                });
+    return view;
+}
+
+std::string LanguageKey(const char* section, const char* key) {
+    WCHAR text[1024];
+    GetPrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), L"<missing>", text, 1024,
+                             TestLanguageFile().c_str());
+    return Utf8(text);
+}
+
+// Two translations with distinct texts for the entries the tests look at.
+std::string TwoLanguages(int current) {
+    return "[General]\r\nLanguages No=2\r\nLanguage Current=" + std::to_string(current) +
+           "\r\n"
+           "[0]\r\nLanguage=Alpha\r\nAcronym=AL\r\nstring1=alpha one\r\nstring38=alpha report\r\n"
+           "string47=alpha restart\r\n"
+           "[1]\r\nLanguage=Бета\r\nAcronym=BETAWITHAVERYLONGCODE\r\nstring1=бета один\r\nstring38=бета звіт\r\n"
+           "string47=бета перезапуск\r\nstring43=бета мова:\r\n";
+}
+
+void Languages() {
+    Section("languages: no language file");
+    RemoveLanguageFile();
+    HWND window = OpenMainWindow();
+    bool allDefault = true;
+    for (int entry = 1; entry <= LANGUAGE_ENTRIES; ++entry) allDefault = allDefault && !lstrcmpW(Lang(entry), DefaultLang(entry));
+    Check(allDefault && Utf8(Lang(1)) == "Press Ctrl+O to open an image", "every entry has its English default");
+    OptionsView view = RunOptions(window, -2, IDCANCEL);
+    Check(view.shown && view.items.empty() && view.title == "Options" && view.label == "Select Language:",
+          "Options opens with an empty list and English texts");
+    Check(view.centred, "centred over the main window");
+    Check(view.messages.empty() && !FileExists(TestLanguageFile()), "Cancel says and writes nothing");
+    CloseMainWindow(window);
+
+    Section("languages: a translation that lacks keys");
+    WriteLanguageFile(TwoLanguages(1));
+    window = OpenMainWindow();
+    Check(currentLanguage == 1 && languageCount == 2 && Utf8(Lang(1)) == "бета один",
+          "the count, the current index and its texts are read (\"%s\")", Utf8(Lang(1)).c_str());
+    Check(Utf8(Lang(3)) == "Warning", "a missing key gives the English default (got \"%s\")", Utf8(Lang(3)).c_str());
+    Check(Utf8(languageList[1].name) == "Бета" && Utf8(languageList[1].acronym) == "BETAWITHAVERYLO",
+          "names are read as Unicode; 15 characters of the acronym are kept (got %s)",
+          Utf8(languageList[1].acronym).c_str());
+    view = RunOptions(window, -2, IDCANCEL);
+    Check(view.title == "Options" && view.label == "бета мова:" && view.selected == 1,
+          "Options falls back to English where needed and selects the current translation");
+
+    Section("languages: choosing the same or another one");
+    view = RunOptions(window, 1, IDOK);
+    Check(view.messages.empty() && LanguageKey("General", "Language Current") == "1",
+          "choosing the current translation again changes and says nothing");
+    view = RunOptions(window, 0, IDCANCEL);
+    Check(view.messages.empty() && LanguageKey("General", "Language Current") == "1", "Cancel changes nothing");
+    view = RunOptions(window, 0, IDOK);
+    Check(LanguageKey("General", "Language Current") == "0", "OK stores the chosen index in the language file");
+    Check(view.messages.size() == 1 && view.messages[0].text == "alpha restart" &&
+              view.messages[0].title == "alpha report" && view.messages[0].owner == window,
+          "and says entry 47 with caption 38 of the new translation, owned by the main window");
+    Check(Utf8(Lang(1)) == "бета один", "the other texts wait for the next start");
+    CloseMainWindow(window);
+    window = OpenMainWindow();
+    Check(Utf8(Lang(1)) == "alpha one", "the next start uses the chosen translation (got \"%s\")", Utf8(Lang(1)).c_str());
+    CloseMainWindow(window);
+
+    Section("languages: counts out of range");
+    const struct {
+        const char* count;
+        size_t listed;
+    } counts[] = {{"250", 100}, {"-5", 0}};
+    for (const auto& c : counts) {
+        std::string text = std::string("[General]\r\nLanguages No=") + c.count + "\r\nLanguage Current=-1\r\n";
+        for (int i = 0; i < 120; ++i)
+            text += "[" + std::to_string(i) + "]\r\nLanguage=Language " + std::to_string(i) + "\r\nstring1=x\r\n";
+        WriteLanguageFile(text);
+        window = OpenMainWindow();
+        view = RunOptions(window, -2, IDCANCEL);
+        Check(view.items.size() == c.listed && (c.listed == 0 || view.items.back() == "Language 99"),
+              "\"Languages No=%s\" lists %d translations in index order (got %d)", c.count,
+              static_cast<int>(c.listed), static_cast<int>(view.items.size()));
+        Check(Utf8(Lang(1)) == "Press Ctrl+O to open an image", "index -1 selects no section: English texts");
+        CloseMainWindow(window);
+    }
+
+    Section("languages: the translation shipped with the editor");
+    if (!Check(CopyBesideToLanguageFile(L"shipped_loc.ini"), "the shipped language file is there")) return;
+    window = OpenMainWindow();
+    view = RunOptions(window, -2, IDCANCEL);
+    Check(view.items == std::vector<std::string>{"English", "Deutsch"}, "Options lists English and Deutsch");
+    int missing = 0;
+    for (int entry = 1; entry <= LANGUAGE_ENTRIES; ++entry) {
+        std::string key = "string" + std::to_string(entry);
+        if (*DefaultLang(entry) && LanguageKey("1", key.c_str()) == "<missing>") {
+            printf("   missing: %s\n", key.c_str());
+            ++missing;
+        }
+    }
+    Check(missing == 0, "the German translation has every entry that has an English text (%d missing)", missing);
+    view = RunOptions(window, 1, IDOK);
+    Check(view.messages.size() == 1 && view.messages[0].text == "Die neue Sprache gilt nach einem Neustart der Anwendung",
+          "choosing Deutsch answers in German");
+    CloseMainWindow(window);
+    Check(FileStart(TestLanguageFile(), 2) == "\xFF\xFE", "storing the choice keeps the file UTF-16");
+    window = OpenMainWindow();
+    Check(Utf8(Lang(44)) == "Optionen" && Utf8(Lang(9)) == "Schließen", "the next start is in German");
+    view = RunOptions(window, 0, IDOK);
+    Check(view.messages.size() == 1 && view.messages[0].title == "Report", "going back to English answers in English");
+    CloseMainWindow(window);
+    RemoveLanguageFile();
+}
+
+// --- resources -----------------------------------------------------------
+
+BOOL CALLBACK DecodeEach(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR counts) {
+    int* decoded = reinterpret_cast<int*>(counts);
+    HBITMAP image = LoadPngResource(module, name);
+    BITMAP info = {};
+    if (image && GetObjectW(image, sizeof(info), &info) && info.bmWidth > 0 && info.bmBitsPixel == 32) ++decoded[0];
+    ++decoded[1];
+    if (image) DeleteObject(image);
+    return TRUE;
+}
+
+WORD lastCommand;
+LRESULT CALLBACK RecordCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) lastCommand = LOWORD(wParam);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void Resources(HINSTANCE instance) {
+    Section("resources: images, icon and keys");
+    HWND window = OpenMainWindow();  // which starts GDI+
+    int decoded[2] = {0, 0};
+    EnumResourceNamesW(instance, L"PNG", DecodeEach, reinterpret_cast<LONG_PTR>(decoded));
+    Check(decoded[1] >= 20 && decoded[0] == decoded[1], "every PNG image decodes (%d of %d)", decoded[0], decoded[1]);
+    CloseMainWindow(window);
+    for (int size : {16, 32, 48, 256}) {
+        HICON icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_OSTRIVEL), IMAGE_ICON, size, size, 0));
+        Check(icon != nullptr, "the icon loads at %d pixels", size);
+        if (icon) DestroyIcon(icon);
+    }
+
+    // Key presses handed to the accelerator table as the message loop does.
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = RecordCommand;
+    wc.hInstance = instance;
+    wc.lpszClassName = L"CommandRecorder";
+    RegisterClassW(&wc);
+    HWND target = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
+    HACCEL table = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    const struct {
+        UINT message;
+        WPARAM key;
+        bool control;
+        WORD command;
+    } keys[] = {{WM_KEYDOWN, 'O', true, IDM_OPEN}, {WM_KEYDOWN, 'S', true, IDM_SAVE_AS},
+                {WM_KEYDOWN, 'O', false, 0},       {WM_CHAR, '+', false, IDM_ZOOM_IN},
+                {WM_CHAR, '-', false, IDM_ZOOM_OUT}, {WM_KEYDOWN, VK_LEFT, false, IDM_PAN_LEFT}};
+    for (const auto& k : keys) {
+        BYTE state[256] = {};
+        state[VK_CONTROL] = k.control ? 0x80 : 0;
+        SetKeyboardState(state);
+        lastCommand = 0;
+        MSG msg = {target, k.message, k.key, 0, 0, {0, 0}};
+        TranslateAcceleratorW(target, table, &msg);
+        Check(lastCommand == k.command, "key %d%s gives command %d (got %d)", static_cast<int>(k.key),
+              k.control ? " with Ctrl" : "", k.command, lastCommand);
+    }
+    BYTE state[256] = {};
+    SetKeyboardState(state);
+    DestroyAcceleratorTable(table);
+    DestroyWindow(target);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    StartWatchdog(120);
+    if (HasArgument(L"--killed-run")) {
+        // A run that never reaches the normal exit, as when the process is killed.
+        PrepareMainWindow(instance);
+        CreateMainWindow();
+        TerminateProcess(GetCurrentProcess(), 9);
+        return 1;
+    }
+    StartWatchdog(150);
     RemoveLanguageFile();
     StartUpAndAccelerators(instance);
-    ExitCommand(instance);
-    UnsavedResultQuestion(instance);
+    ExitAndUnsavedResult(instance);
     FailedCreation(instance);
+    if (!Check(PrepareMainWindow(instance), "start-up registers the main window class")) return Summary();
+    SettingsFile();
+    Languages();
+    Resources(instance);
     return Summary();
 }
