@@ -1,10 +1,10 @@
 // Window tests of the open and save dialogs as the user meets them: the open
-// dialog and its failure message keeping the shown picture, the Save As
-// default name and type from photo.JPG, the format from a typed name, a
-// second Save As, all four formats, the JPEG quality panel with its minimum
-// and its enabling, the type list of a 16-bit picture, and a failed save
-// keeping the document and its unsaved mark. The real common dialogs are
-// driven from a timer while they run.
+// dialog and its failure messages keeping the shown picture; Save As with
+// its default name and type, the JPEG quality panel, the format from a typed
+// name or the type entry, the type list of a 16-bit picture and a failed
+// save; and saving a result whose opened file has been moved away, with its
+// metadata kept or lost. The real common dialogs are driven from a timer
+// while they run.
 #include <string.h>
 
 #include "app/app.h"
@@ -16,206 +16,205 @@ namespace {
 
 HWND window;
 WideString folder;
+const std::string kNote = "Harbour at dusk";  // the photograph's JPEG comment
 
-std::string Title() {
-    WCHAR text[1100];
-    GetWindowTextW(window, text, 1100);
-    return Utf8(text);
-}
+std::string Title() { return WindowText(window); }
 
 BOOL CALLBACK FindSlider(HWND child, LPARAM found) {
-    if (GetDlgCtrlID(child) == IDC_JPEG_SLIDER) {
-        *reinterpret_cast<HWND*>(found) = GetParent(child);
-        return FALSE;
-    }
-    return TRUE;
+    if (GetDlgCtrlID(child) != IDC_JPEG_SLIDER) return TRUE;
+    *reinterpret_cast<HWND*>(found) = GetParent(child);
+    return FALSE;
 }
 
-// The quality panel hooked into a save dialog.
-HWND QualityPanel(HWND dialog) {
+// How many of the quality panel's controls are enabled (-1 without panel).
+int PanelEnabled(HWND dialog) {
     HWND panel = nullptr;
     EnumChildWindows(dialog, FindSlider, reinterpret_cast<LPARAM>(&panel));
-    return panel;
-}
-
-bool PanelEnabled(HWND panel) {
-    bool all = true;
+    if (!panel) return -1;
+    int enabled = 0;
     for (int id : {IDC_JPEG_SLIDER, IDC_JPEG_LABEL, IDC_JPEG_RANGE, IDC_JPEG_VALUE})
-        all = all && IsWindowEnabled(GetDlgItem(panel, id));
-    return all;
+        enabled += IsWindowEnabled(GetDlgItem(panel, id)) != FALSE;
+    return enabled;
 }
 
-bool PanelDisabled(HWND panel) {
-    bool none = true;
-    for (int id : {IDC_JPEG_SLIDER, IDC_JPEG_LABEL, IDC_JPEG_RANGE, IDC_JPEG_VALUE})
-        none = none && !IsWindowEnabled(GetDlgItem(panel, id));
-    return none;
+// Save As with the type entry and the name typed; a message box that
+// appears is answered with `answer`. `offered` gets the name and the type
+// entry the dialog opened with.
+FileCommandRun SaveAs(const WideString& name, int type, int answer = IDOK,
+                      std::pair<std::string, int>* offered = nullptr) {
+    return RunFileCommand(
+        window, IDM_SAVE_AS,
+        [&](HWND dialog) {
+            if (offered) *offered = {FileName(dialog), SelectedType(dialog)};
+            ChooseFile(name, type)(dialog);
+        },
+        answer);
 }
 
-FileCommandRun RunCommand(int command, const std::function<void(HWND)>& fileDialog) {
-    return RunFileCommand(window, command, fileDialog);
+bool Contains(const WideString& path, const std::string& text) {
+    return FileStart(path, 1 << 20).find(text) != std::string::npos;
 }
 
-void Cancel(HWND dialog) { PressButton(dialog, IDCANCEL); }
-
-void OpenDialog(const WideString& photo) {
-    Section("the open dialog");
-    FileCommandRun run = RunCommand(IDM_OPEN, Cancel);
+void Opening(const WideString& photo) {
+    Section("the open dialog and files that cannot be opened");
+    FileCommandRun run = RunFileCommand(window, IDM_OPEN, [](HWND dialog) { PressButton(dialog, IDCANCEL); });
     Check(run.fileDialogs.size() == 1 && run.messages.empty() && !document.original.pixels,
           "cancelling it opens nothing and says nothing");
-    run = RunCommand(IDM_OPEN, ChooseFile(photo));
-    if (!run.fileDialogs.empty()) {
-        Check(run.fileDialogs[0].title == "Open", "it is titled \"Open\" (got \"%s\")", run.fileDialogs[0].title.c_str());
-        Check(run.fileDialogs[0].owner == window, "the main window owns it");
-    }
-    Check(document.original.width == 120 && document.result.width == 120, "the chosen picture is opened");
-    Check(Title() == "Ostrivel - " + Utf8(photo.c_str()), "the title shows its path (\"%s\")", Title().c_str());
-}
+    run = RunFileCommand(window, IDM_OPEN, ChooseFile(photo));
+    Check(run.fileDialogs.size() == 1 && run.fileDialogs[0].title == "Open" && run.fileDialogs[0].owner == window,
+          "it is titled \"Open\", owned by the main window");
+    Check(document.original.width == 120 && Title() == "Ostrivel - " + Utf8(photo.c_str()),
+          "the chosen picture is opened, the title shows its path");
 
-void OpenFailure(const WideString& photo) {
-    Section("a file that cannot be opened");
-    WideString damaged = folder + L"damaged.png";
-    WriteTextFile(damaged, "\x89PNG\r\n\x1a\n but nothing after the signature");
-    uint8_t firstByte = document.original.pixels[0];
-    FileCommandRun run = RunCommand(IDM_OPEN, ChooseFile(damaged));
-    Check(run.messages.size() == 1 && run.messages[0].text == "Image format not supported!" &&
-              run.messages[0].title.empty() && run.messages[0].owner == window,
-          "says entry 41 without caption, owned by the main window");
-    Check(document.original.width == 120 && document.original.pixels[0] == firstByte &&
-              document.result.width == 120 && lstrcmpW(document.currentPath, photo.c_str()) == 0,
-          "and keeps the shown picture and its path");
-    Check(Title() == "Ostrivel - " + Utf8(photo.c_str()), "and the title");
-    std::vector<SeenDialog> seen = WithDialogs([&] { DropFile(window, folder + L"missing.jpg"); });
-    Check(seen.size() == 1 && seen[0].text == "Image format not supported!" && document.original.width == 120,
-          "a dropped file that does not exist fails the same way");
     // 58 bytes of a BMP that claims 20000 x 20000 pixels.
     std::string huge = "BM";
     for (uint32_t field : {58u, 0u, 54u, 40u, 20000u, 20000u, 0x180001u, 0u, 0u, 0u, 0u, 0u, 0u, 0u})
         huge.append(reinterpret_cast<const char*>(&field), 4);
     WriteTextFile(folder + L"huge.bmp", huge);
-    seen = WithDialogs([&] { DropFile(window, folder + L"huge.bmp"); });
-    Check(seen.size() == 1 && seen[0].text == Utf8(DefaultLang(kPictureTooLargeEntry)) && document.original.width == 120,
-          "a file that claims too many pixels says so and keeps the shown picture");
+    WriteTextFile(folder + L"damaged.png", "\x89PNG\r\n\x1a\n but nothing after the signature");
+    const struct {
+        const WCHAR* name;
+        std::string message;
+    } failures[] = {{L"damaged.png", "Image format not supported!"},
+                    {L"missing.jpg", "Image format not supported!"},
+                    {L"huge.bmp", Utf8(DefaultLang(kPictureTooLargeEntry))}};
+    const uint8_t firstByte = document.original.pixels[0];
+    for (const auto& f : failures) {
+        run = RunFileCommand(window, IDM_OPEN, ChooseFile(folder + f.name));
+        Check(run.messages.size() == 1 && run.messages[0].text == f.message && run.messages[0].title.empty() &&
+                  run.messages[0].owner == window,
+              "%s: says \"%s\" without caption, owned by the main window", Utf8(f.name).c_str(), f.message.c_str());
+        Check(document.original.width == 120 && document.original.pixels[0] == firstByte &&
+                  document.result.width == 120 && lstrcmpW(document.currentPath, photo.c_str()) == 0 &&
+                  Title() == "Ostrivel - " + Utf8(photo.c_str()),
+              "%s: the shown picture, its path and the title stay", Utf8(f.name).c_str());
+    }
+    std::vector<SeenDialog> seen = WithDialogs([&] { DropFile(window, folder + L"missing.jpg"); });
+    Check(seen.size() == 1 && document.original.width == 120, "a dropped file fails the same way");
 }
 
 void SaveAsDefaults() {
-    Section("Save As: default name, type and quality panel");
+    Section("Save As: default name, type and the quality panel");
     WriteSettingsKey("jpeg", "5");
     app.unsavedResult = 1;
-    std::string name, title;
-    int type = -1;
-    bool panelFound = false, labelOk = false, rangeOk = false, startEnabled = false, pngDisabled = false,
-         jpegEnabled = false, minimumShown = false, stepped = false;
-    FileCommandRun run = RunCommand(IDM_SAVE_AS, [&](HWND dialog) {
+    std::string name, shownQuality, stepped;
+    int type = -1, atStart = -1, withPng = -1, withJpeg = -1;
+    FileCommandRun run = RunFileCommand(window, IDM_SAVE_AS, [&](HWND dialog) {
         name = FileName(dialog);
         type = SelectedType(dialog);
-        HWND panel = QualityPanel(dialog);
-        panelFound = panel != nullptr;
+        atStart = PanelEnabled(dialog);
+        HWND panel = nullptr;
+        EnumChildWindows(dialog, FindSlider, reinterpret_cast<LPARAM>(&panel));
         if (panel) {
-            HWND slider = GetDlgItem(panel, IDC_JPEG_SLIDER);
-            labelOk = DialogItemText(panel, IDC_JPEG_LABEL) == "Jpeg Quality:";
-            rangeOk = SendMessageW(slider, TBM_GETRANGEMIN, 0, 0) == 10 &&
-                      SendMessageW(slider, TBM_GETRANGEMAX, 0, 0) == 100;
-            minimumShown = SendMessageW(slider, TBM_GETPOS, 0, 0) == 10 && DialogItemText(panel, IDC_JPEG_VALUE) == "10";
-            startEnabled = PanelEnabled(panel);
+            shownQuality = DialogItemText(panel, IDC_JPEG_VALUE);
             SelectType(dialog, 2);
-            pngDisabled = PanelDisabled(panel);
+            withPng = PanelEnabled(dialog);
             SelectType(dialog, 3);
-            jpegEnabled = PanelEnabled(panel);
-            SendMessageW(panel, WM_HSCROLL, TB_LINEDOWN, reinterpret_cast<LPARAM>(slider));
-            SendMessageW(panel, WM_HSCROLL, TB_PAGEDOWN, reinterpret_cast<LPARAM>(slider));
-            stepped = SendMessageW(slider, TBM_GETPOS, 0, 0) == 12 && DialogItemText(panel, IDC_JPEG_VALUE) == "12";
+            withJpeg = PanelEnabled(dialog);
+            HWND jpegSlider = GetDlgItem(panel, IDC_JPEG_SLIDER);
+            SendMessageW(panel, WM_HSCROLL, TB_LINEDOWN, reinterpret_cast<LPARAM>(jpegSlider));
+            SendMessageW(panel, WM_HSCROLL, TB_PAGEDOWN, reinterpret_cast<LPARAM>(jpegSlider));
+            stepped = DialogItemText(panel, IDC_JPEG_VALUE);
         }
         // The JPEG entry stays selected; the typed name asks for PNG.
-        SetFileName(dialog, folder + L"out.png");
-        PressButton(dialog, IDOK);
+        ChooseFile(folder + L"out.png")(dialog);
     });
     if (!Check(run.fileDialogs.size() == 1, "the save dialog opens")) return;
-    Check(run.fileDialogs[0].title == "Save As...", "it is titled \"Save As...\" (got \"%s\")",
-          run.fileDialogs[0].title.c_str());
-    Check(name == "photo-denoised", "photo.JPG offers the name photo-denoised (got \"%s\")", name.c_str());
-    Check(type == 3, "with the JPEG entry selected (got %d)", type);
-    if (Check(panelFound, "the quality panel is hooked in")) {
-        Check(labelOk && rangeOk, "it reads \"Jpeg Quality:\" and ranges from 10 to 100");
-        Check(minimumShown, "a stored quality of 5 is shown as 10");
-        Check(startEnabled, "its controls are enabled while JPEG is selected");
-        Check(pngDisabled, "disabled when PNG is selected");
-        Check(jpegEnabled, "and enabled again with JPEG");
-        Check(stepped, "a line and a page step each move it by one");
-    }
-    Check(run.messages.empty(), "saving says nothing");
+    Check(run.fileDialogs[0].title == "Save As..." && name == "photo-denoised" && type == 3,
+          "\"Save As...\" offers photo.JPG as photo-denoised with the JPEG entry (\"%s\", %d)", name.c_str(), type);
+    Check(atStart == 4 && withPng == 0 && withJpeg == 4,
+          "the quality panel is enabled with JPEG only (%d, %d, %d controls)", atStart, withPng, withJpeg);
+    Check(shownQuality == "10" && stepped == "12", "a stored quality of 5 shows as 10; a line and a page step add 1 each");
     WideString out = folder + L"out.png";
-    Check(FileStart(out, 8) == "\x89PNG\r\n\x1a\n", "out.png typed with JPEG selected is written as PNG");
-    Check(Title() == "Ostrivel - " + Utf8(out.c_str()), "the title shows the saved path (\"%s\")", Title().c_str());
-    Check(app.unsavedResult == 0, "the unsaved mark is cleared");
-    Check(ReadSettingsKey("jpeg") == "12", "the quality is written to the settings (got %s)",
-          ReadSettingsKey("jpeg").c_str());
+    Check(run.messages.empty() && FileStart(out, 8) == "\x89PNG\r\n\x1a\n",
+          "out.png typed with JPEG selected is written as PNG, without a word");
+    Check(Title() == "Ostrivel - " + Utf8(out.c_str()) && app.unsavedResult == 0 && ReadSettingsKey("jpeg") == "12",
+          "the title shows it, the unsaved mark is cleared, the quality is stored");
 }
 
-void SecondSaveAsAndFormats() {
-    Section("a second Save As, and the four formats");
-    struct Format {
+void Formats() {
+    Section("the format from the typed name or the type entry");
+    const struct {
         const WCHAR* name;
-        int type;
+        int type;  // the entry selected
         const WCHAR* written;
         std::string magic;
     } formats[] = {
-        {L"as-bmp", 0, L"as-bmp.bmp", "BM"},
-        {L"as-tif", 1, L"as-tif.tif", "II*"},
-        {L"as-png", 2, L"as-png.png", "\x89PNG"},
-        {L"as-jpg", 3, L"as-jpg.jpg", "\xFF\xD8\xFF"},
+        {L"as-bmp", 0, L"as-bmp.bmp", "BM"},           {L"as-tif", 1, L"as-tif.tif", "II*"},
+        {L"as-png", 2, L"as-png.png", "\x89PNG"},      {L"as-jpg", 3, L"as-jpg.jpg", "\xFF\xD8\xFF"},
+        {L"upper.TIF", 3, L"upper.TIF", "II*"},        {L"typed.jpeg", 0, L"typed.jpeg", "\xFF\xD8\xFF"},
+        {L"typed.TIFF", 2, L"typed.TIFF", "II*"},
     };
-    for (const Format& format : formats) {
-        std::string name;
-        FileCommandRun run = RunCommand(IDM_SAVE_AS, [&](HWND dialog) {
-            name = FileName(dialog);
-            ChooseFile(folder + format.name, format.type)(dialog);
-        });
-        Check(name == "photo-denoised", "Save As offers photo-denoised again (got \"%s\")", name.c_str());
-        WideString written = folder + format.written;
-        std::string start = FileStart(written, format.magic.size());
-        Check(run.messages.empty() && start == format.magic, "a name without extension and entry %d writes %s",
-              format.type, Utf8(format.written).c_str());
+    for (const auto& f : formats) {
+        std::pair<std::string, int> offered;
+        FileCommandRun run = SaveAs(folder + f.name, f.type, IDOK, &offered);
+        Check(run.messages.empty() && offered.first == "photo-denoised" &&
+                  FileStart(folder + f.written, f.magic.size()) == f.magic,
+              "%s with entry %d writes %s", Utf8(f.name).c_str(), f.type, Utf8(f.written).c_str());
     }
-    FileCommandRun run = RunCommand(IDM_SAVE_AS, ChooseFile(folder + L"upper.TIF", 3));
-    Check(FileStart(folder + L"upper.TIF", 3) == "II*", "the typed extension counts regardless of case");
-}
+    Check(!FileExists(folder + L"typed.jpeg.bmp") && !FileExists(folder + L"typed.TIFF.png"),
+          "names with a long extension are kept as typed");
+    DropFile(window, folder + L"typed.TIFF");
+    std::pair<std::string, int> offered;
+    SaveAs(folder + L"again.png", 2, IDOK, &offered);
+    Check(offered.second == 1, "an opened .TIFF file offers the *.tif entry (got %d)", offered.second);
 
-void SixteenBitTypes() {
     Section("the type list of a 16-bit picture");
+    DropFile(window, folder + L"photo.JPG");
     CBxPicBufAPI::ConvertBpcComp(document.result, 16, 3);
-    int count = 0, type = -1;
-    std::string first, second;
-    RunCommand(IDM_SAVE_AS, [&](HWND dialog) {
-        HWND types = GetDlgItem(dialog, IDC_SAVE_FILE_TYPE);
-        count = static_cast<int>(SendMessageW(types, CB_GETCOUNT, 0, 0));
-        WCHAR text[64] = L"";
-        SendMessageW(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
-        first = Utf8(text);
-        SendMessageW(types, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(text));
-        second = Utf8(text);
-        type = SelectedType(dialog);
+    std::string types;
+    RunFileCommand(window, IDM_SAVE_AS, [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, IDC_SAVE_FILE_TYPE);
+        for (int i = 0; i < SendMessageW(list, CB_GETCOUNT, 0, 0); ++i) {
+            WCHAR text[64] = L"";
+            SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            types += Utf8(text) + (i == SelectedType(dialog) ? "* " : " ");
+        }
         ChooseFile(folder + L"deep", 1)(dialog);
     });
-    Check(count == 2 && first == "*.tif" && second == "*.png", "it offers *.tif and *.png (%d entries)", count);
-    Check(type == 0, "the first is selected for a .JPG source (got %d)", type);
+    Check(types == "*.tif* *.png ", "it offers *.tif (selected for a .JPG source) and *.png (got \"%s\")",
+          types.c_str());
     Check(FileStart(folder + L"deep.png", 4) == "\x89PNG", "its second entry means PNG");
     CBxPicBufAPI::ConvertBpcComp(document.result, 8, 3);
-}
 
-void FailedSave() {
     Section("a save that fails");
     // A folder that takes no new files, not even from root.
     const WideString lost = L"Z:\\proc\\lost.png";
     app.unsavedResult = 1;
     std::string title = Title();
-    FileCommandRun run = RunCommand(IDM_SAVE_AS, ChooseFile(lost));
+    FileCommandRun run = SaveAs(lost, -1);
     Check(run.messages.size() == 1 && run.messages[0].text == "Image format not supported!" &&
-              run.messages[0].title.empty(),
-          "is reported with entry 41");
-    Check(!FileExists(lost), "writes nothing");
+              run.messages[0].title.empty() && !FileExists(lost),
+          "is reported with entry 41 and writes nothing");
     Check(app.unsavedResult == 1 && document.result.width == 120 && Title() == title,
           "and keeps the document, its unsaved mark and the title");
+}
+
+void MovedAway(const WideString& photo) {
+    Section("the opened file moved away");
+    app.unsavedResult = 0;
+    DropFile(window, photo);
+    MoveFileW(photo.c_str(), (folder + L"moved.jpg").c_str());
+    app.unsavedResult = 1;
+    FileCommandRun run = SaveAs(folder + L"kept.jpg", 3);
+    Check(run.messages.empty() && Contains(folder + L"kept.jpg", kNote) && app.unsavedResult == 0,
+          "with its metadata kept, it is saved with its comment without a word");
+
+    document.metadata.reset();  // as when keeping them failed
+    app.unsavedResult = 1;
+    const std::string title = Title();
+    run = SaveAs(folder + L"declined.jpg", 3, IDNO);
+    Check(run.messages.size() == 1 && run.messages[0].text == Utf8(DefaultLang(88)) &&
+              run.messages[0].title == "Warning" && run.messages[0].owner == window,
+          "without them the editor asks entry 88, caption Warning, owned by the main window");
+    Check(!FileExists(folder + L"declined.jpg") && app.unsavedResult == 1 && Title() == title,
+          "No writes nothing and keeps the unsaved mark and the title");
+    run = SaveAs(folder + L"bare.jpg", 3, IDYES);
+    Check(run.messages.size() == 1 && FileExists(folder + L"bare.jpg") && !Contains(folder + L"bare.jpg", kNote) &&
+              app.unsavedResult == 0 && Title() == "Ostrivel - " + Utf8((folder + L"bare.jpg").c_str()),
+          "Yes saves the picture without the metadata");
+    run = SaveAs(folder + L"after.png", 2);
+    Check(run.messages.empty() && FileExists(folder + L"after.png"), "the next save asks no more");
 }
 
 }  // namespace
@@ -224,21 +223,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     StartWatchdog(120);
     RemoveLanguageFile();
     RemoveSettingsFolder();
-    folder = TestFilesFolder();
+    folder = TestFilesFolder() + L"files";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    folder += L"\\";
     for (const WCHAR* name : {L"out.png", L"as-bmp.bmp", L"as-tif.tif", L"as-png.png", L"as-jpg.jpg", L"upper.TIF",
-                              L"deep.png", L"lost.png"})
+                              L"typed.jpeg", L"typed.TIFF", L"typed.jpeg.bmp", L"typed.TIFF.png", L"deep.png",
+                              L"moved.jpg", L"kept.jpg", L"declined.jpg", L"bare.jpg", L"again.png", L"after.png"})
         DeleteFileW((folder + name).c_str());
-    WideString photo = folder + L"photo.JPG";
-    if (!Check(WriteTestPicture(photo, 120, 80, SaveFormatJpeg), "the test photograph is written")) return Summary();
+    // A photograph with a comment segment right after the JPEG's start marker.
+    const WideString photo = folder + L"photo.JPG", commented = folder + L"commented.jpg";
+    std::string bytes;
+    if (WriteTestPicture(photo, 120, 80, SaveFormatJpeg)) bytes = FileStart(photo, 1 << 20);
+    if (bytes.size() > 100) bytes.insert(2, "\xFF\xFE" + std::string{char(0), char(kNote.size() + 2)} + kNote);
+    if (!Check(bytes.size() > 100 && WriteTextFile(commented, bytes), "the test photographs are written"))
+        return Summary();
     window = OpenEditorWindow(instance, 900, 600);
-    if (!Check(window != nullptr, "the main window is created")) return Summary();
+    if (!window) return Summary();
 
-    OpenDialog(photo);
-    OpenFailure(photo);
+    Opening(photo);
     SaveAsDefaults();
-    SecondSaveAsAndFormats();
-    SixteenBitTypes();
-    FailedSave();
+    Formats();
+    MovedAway(commented);
 
     SendMessageW(window, WM_COMMAND, IDM_EXIT, 0);
     PumpMessages(20);
