@@ -133,6 +133,22 @@ void CALLBACK CaptureMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     EndMenu();
 }
 
+// Runs the command and shoots the dialog it opens once it has been on
+// screen for a moment (after `prepare` on its second tick), then cancels it.
+bool ShootDialog(int command, const WCHAR* name, const std::function<void(HWND)>& prepare = {}) {
+    int ticks = 0;
+    bool saved = false;
+    WithDialogs([&] { SendMessageW(window, WM_COMMAND, command, 0); },
+                [&](HWND dialog, const SeenDialog&) {
+                    if (++ticks == 2 && prepare) prepare(dialog);
+                    if (ticks < 12) return false;
+                    saved = SaveWindowPng(dialog, Output(name).c_str());
+                    PressButton(dialog, IDCANCEL);
+                    return true;
+                });
+    return saved;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
@@ -191,40 +207,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     SendMessageW(window, WM_COMMAND, IDM_MENU, 0);
     Check(menuSaved, "popup_menu.png is written");
 
-    // The Save As dialog with the JPEG type chosen, once it has been on
-    // screen for a moment.
-    int ticks = 0;
-    bool saved = false;
-    WithDialogs([&] { SendMessageW(window, WM_COMMAND, IDM_SAVE_AS, 0); },
-                [&](HWND dialog, const SeenDialog&) {
-                    if (++ticks == 2) {
-                        HWND types = GetDlgItem(dialog, IDC_SAVE_FILE_TYPE);
-                        SendMessageW(types, CB_SETCURSEL, 3, 0);
-                        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, CBN_SELENDOK),
-                                     reinterpret_cast<LPARAM>(types));
-                    }
-                    if (ticks < 12) return false;
-                    saved = SaveWindowPng(dialog, Output(L"save_dialog.png").c_str());
-                    PressButton(dialog, IDCANCEL);
-                    return true;
-                });
-    Check(saved, "save_dialog.png is written");
-
-    // Options, with its list opened on the current translation.
-    ticks = 0;
-    saved = false;
-    WithDialogs([&] { SendMessageW(window, WM_COMMAND, IDM_OPTIONS, 0); },
-                [&](HWND dialog, const SeenDialog&) {
-                    if (GetDlgItem(dialog, IDC_LANGUAGE_LIST) == nullptr) {
-                        PressButton(dialog, IDOK);
-                        return true;
-                    }
-                    if (++ticks < 12) return false;
-                    saved = SaveWindowPng(dialog, Output(L"options_dialog.png").c_str());
-                    PressButton(dialog, IDCANCEL);
-                    return true;
-                });
-    Check(saved, "options_dialog.png is written");
+    // The Save As dialog with the JPEG type chosen, and Options with the
+    // shipped translations.
+    Check(ShootDialog(IDM_SAVE_AS, L"save_dialog.png", [](HWND dialog) {
+              HWND types = GetDlgItem(dialog, IDC_SAVE_FILE_TYPE);
+              SendMessageW(types, CB_SETCURSEL, 3, 0);
+              SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE_FILE_TYPE, CBN_SELENDOK),
+                           reinterpret_cast<LPARAM>(types));
+          }),
+          "save_dialog.png is written");
+    Check(ShootDialog(IDM_OPTIONS, L"options_dialog.png"), "options_dialog.png is written");
 
     // Each repaint dialog with Preview on; Redraw burns its strokes into the
     // colours.
