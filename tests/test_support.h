@@ -30,7 +30,6 @@ uint64_t PixelHash(const SBxPicBuf& buf);
 class ProgressCounter {
 public:
     explicit ProgressCounter(int abortAfter = 0);
-    void abortAfter(int steps) { abortAfter_ = steps; }
     ~ProgressCounter();
     int steps() const { return steps_.load(); }
     int alwaysSteps() const { return always_.load(); }
