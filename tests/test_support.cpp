@@ -137,6 +137,12 @@ ScratchFolder::ScratchFolder() {
     folder_ = made ? made : "";
 }
 
+std::set<std::string> ScratchFolder::files() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) names.insert(entry.path().filename().string());
+    return names;
+}
+
 ScratchFolder::~ScratchFolder() {
     std::error_code ignored;
     if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <set>
 #include <string>
 
 #include "picbuf/picbuf.h"
@@ -68,6 +69,7 @@ public:
     ScratchFolder();
     ~ScratchFolder();
     std::string path(const std::string& name) const { return folder_ + "/" + name; }
+    std::set<std::string> files() const;  // the names in the folder
     const std::string& folder() const { return folder_; }
 
 private:
