@@ -1,14 +1,16 @@
-// Runs the ostrivel-repaint program itself on small pictures made here.
+// Runs the ostrivel-repaint program itself in a scratch folder: its
+// arguments, batches, files that lie about their size or are no pictures,
+// outputs that would overwrite an input, and signals at any moment.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,35 +27,31 @@ struct RunResult {
     std::string errors;
 };
 
-pid_t Start(const std::vector<std::string>& args, const std::string& errorsPath) {
-    pid_t pid = fork();
+// Starts the tool in folder (so that arguments may be relative to it), its
+// error output going to folder/stderr.txt.
+pid_t Start(const ScratchFolder& folder, std::vector<std::string> args) {
+    const pid_t pid = fork();
     if (pid == 0) {
-        FILE* errors = std::fopen(errorsPath.c_str(), "w");
-        if (errors) dup2(fileno(errors), STDERR_FILENO);
+        if (chdir(folder.folder().c_str()) != 0) _exit(126);
+        if (FILE* errors = std::fopen("stderr.txt", "w")) dup2(fileno(errors), STDERR_FILENO);
+        args.insert(args.begin(), OSTRIVEL_REPAINT);
         std::vector<char*> argv;
-        std::string program = OSTRIVEL_REPAINT;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = args;
-        for (std::string& arg : copies) argv.push_back(arg.data());
+        for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     return pid;
 }
 
-RunResult Finish(pid_t pid, const std::string& errorsPath) {
-    RunResult result;
+RunResult Finish(const ScratchFolder& folder, pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.errors = ReadBytes(errorsPath);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadBytes(folder.path("stderr.txt"))};
 }
 
-RunResult RunTool(const ScratchFolder& scratch, const std::vector<std::string>& args) {
-    std::string errorsPath = scratch.path("stderr.txt");
-    return Finish(Start(args, errorsPath), errorsPath);
+RunResult RunTool(const ScratchFolder& folder, const std::vector<std::string>& args) {
+    return Finish(folder, Start(folder, args));
 }
 
 void WritePicture(const std::string& path, int width, int height, int components) {
@@ -62,127 +60,236 @@ void WritePicture(const std::string& path, int width, int height, int components
     ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), "", SaveFormatByName));
 }
 
+// An uncompressed grey TIFF of 186 bytes whose one strip claims 1 x height
+// pixels; without byte counts it holds 4 x 4 pixels (libtiff guesses the
+// counts, and FreeImage then reads past its buffers).
+std::string ClaimingTiffStrip(uint32_t height, bool byteCounts) {
+    const uint32_t width = byteCounts ? 1 : 4;
+    const uint32_t tags[][3] = {{256, 3, width}, {257, 4, height}, {258, 3, 8},      {259, 3, 1},         {262, 3, 1},
+                                {273, 4, 122},   {277, 3, 1},      {278, 4, height}, {279, 4, width * height}};
+    const int count = byteCounts ? 9 : 8;
+    std::string bytes = "II*" + std::string(1, '\0') + LittleEndian(8, 4) + LittleEndian(count, 2);
+    for (int i = 0; i < count; ++i)
+        bytes += LittleEndian(tags[i][0], 2) + LittleEndian(tags[i][1], 2) + LittleEndian(1, 4) +
+                 LittleEndian(tags[i][2], 4);
+    return bytes + LittleEndian(0, 4) + std::string(186 - 4 - bytes.size(), '\0');
+}
+
+// A tiny grey PNG that claims width x height: the header is what a decoder
+// reads first, and the pixels hold only their first (empty) piece.
+std::string ClaimingPng(uint32_t width, uint32_t height) {
+    return "\x89PNG\r\n\x1a\n" + PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + std::string{8, 0, 0, 0, 0}) +
+           PngChunk("IDAT", std::string("\x78\x9c\x03\0\0\0\0\x01", 8)) + PngChunk("IEND", "");
+}
+
 }  // namespace
 
-TEST(RepaintTool, RepaintsAPictureAndKeepsItsSize) {
-    ScratchFolder scratch;
-    WritePicture(scratch.path("in.png"), 120, 90, 3);
-    RunResult run = RunTool(scratch, {"smudge", scratch.path("in.png"), scratch.path("out.jpg"), "--details", "20"});
-    ASSERT_EQ(run.status, 0) << run.errors;
-    PicBufHolder input, output;
-    ASSERT_TRUE(LoadPicture(input.buf, scratch.path("in.png").c_str()));
-    ASSERT_TRUE(LoadPicture(output.buf, scratch.path("out.jpg").c_str()));
-    EXPECT_EQ(output->width, 120);
-    EXPECT_EQ(output->height, 90);
-    EXPECT_EQ(output->components, 3);
-}
-
-TEST(RepaintTool, RefusesBadFilesWithoutWritingOrTouchingAnything) {
-    ScratchFolder scratch;
-    std::ofstream(scratch.path("broken.jpg"), std::ios::binary) << "\xFF\xD8\xFF\xE0 not really a JPEG";
-    std::ofstream(scratch.path("kept.png"), std::ios::binary) << "an existing file";
-    WritePicture(scratch.path("good.png"), 40, 30, 1);
-
-    RunResult broken = RunTool(scratch, {"smudge", scratch.path("broken.jpg"), scratch.path("kept.png")});
-    EXPECT_EQ(broken.status, 1);
-    EXPECT_NE(broken.errors.find("Image format not supported!"), std::string::npos) << broken.errors;
-    EXPECT_EQ(std::count(broken.errors.begin(), broken.errors.end(), '\n'), 1) << "one line: " << broken.errors;
-    EXPECT_EQ(ReadBytes(scratch.path("kept.png")), "an existing file");
-
-    RunResult missing = RunTool(scratch, {"smudge", scratch.path("nothing-here.png"), scratch.path("out.png")});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.errors.find("no such file"), std::string::npos) << missing.errors;
-    EXPECT_FALSE(fs::exists(scratch.path("out.png")));
-
-    RunResult badExtension = RunTool(scratch, {"smudge", scratch.path("good.png"), scratch.path("out.gif")});
-    EXPECT_EQ(badExtension.status, 1);
-    EXPECT_FALSE(fs::exists(scratch.path("out.gif")));
-
-    std::string before = ReadBytes(scratch.path("good.png"));
-    RunResult ontoItself = RunTool(scratch, {"smudge", scratch.path("good.png"), scratch.path("good.png")});
-    EXPECT_EQ(ontoItself.status, 2);
-    EXPECT_EQ(ReadBytes(scratch.path("good.png")), before);
-
-    // Only the pictures and the one existing file remain: no temporary files.
-    int files = 0;
-    for (const auto& entry : fs::directory_iterator(scratch.folder()))
-        if (entry.path().filename() != "stderr.txt") ++files;
-    EXPECT_EQ(files, 3);
-}
-
-TEST(RepaintTool, ChecksItsArguments) {
+TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
     ScratchFolder scratch;
     WritePicture(scratch.path("in.png"), 40, 30, 3);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"smudge", scratch.path("in.png"), scratch.path("out.png"), "--details", "0"},
-             {"smudge", scratch.path("in.png"), scratch.path("out.png"), "--details", "abc"},
-             {"smudge", scratch.path("in.png"), scratch.path("out.png"), "--quality", "5"},
-             {"smudge", scratch.path("in.png"), scratch.path("out.png"), "--bogus", "1"},
-             {"smudge", scratch.path("in.png")},
-             {"paint", scratch.path("in.png"), scratch.path("out.png")},
-             {"smudge", scratch.path("in.png"), "-o", scratch.path("no-such-folder")},
+             {"smudge", "in.png", "out.png", "--details", "0"},
+             {"smudge", "in.png", "out.png", "--details", "abc"},
+             {"smudge", "in.png", "out.png", "--quality", "5"},
+             {"smudge", "in.png", "out.png", "--bogus", "1"},
+             {"smudge", "in.png"},
+             {"paint", "in.png", "out.png"},
+             {"smudge", "in.png", "-o", "no-such-folder"},
          }) {
         RunResult run = RunTool(scratch, args);
-        EXPECT_EQ(run.status, 2) << args[args.size() - 1] << ": " << run.errors;
+        EXPECT_EQ(run.status, 2) << args.back() << ": " << run.errors;
         EXPECT_FALSE(run.errors.empty());
     }
     EXPECT_FALSE(fs::exists(scratch.path("out.png")));
     EXPECT_EQ(RunTool(scratch, {"--help"}).status, 0);
     EXPECT_EQ(RunTool(scratch, {"smudge", "--help"}).status, 0);
+
+    RunResult run = RunTool(scratch, {"smudge", "in.png", "out.jpg", "--details", "20"});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    PicBufHolder output;
+    ASSERT_TRUE(LoadPicture(output.buf, scratch.path("out.jpg").c_str()));
+    EXPECT_EQ(std::vector<int>({output->width, output->height, output->components}), std::vector<int>({40, 30, 3}));
 }
 
+// Two failed pictures among good ones: status 1, every good one written.
 TEST(RepaintTool, BatchWritesEveryGoodPictureIntoTheFolder) {
     ScratchFolder scratch;
     fs::create_directory(scratch.path("out"));
     WritePicture(scratch.path("a.png"), 50, 40, 3);
     WritePicture(scratch.path("b.tif"), 40, 50, 1);
-    std::ofstream(scratch.path("c.png"), std::ios::binary) << "junk";
-    RunResult run =
-        RunTool(scratch, {"smudge", scratch.path("a.png"), scratch.path("c.png"), scratch.path("b.tif"), "-o",
-                      scratch.path("out"), "-q"});
-    EXPECT_EQ(run.status, 1) << "one picture failed";
-    EXPECT_TRUE(fs::exists(scratch.path("out/a.png")));
-    EXPECT_TRUE(fs::exists(scratch.path("out/b.tif")));
-    EXPECT_FALSE(fs::exists(scratch.path("out/c.png")));
-
-    // The inputs' own folder as the output folder would overwrite them.
-    std::string before = ReadBytes(scratch.path("a.png"));
-    RunResult ontoInputs = RunTool(scratch, {"smudge", scratch.path("a.png"), "-o", scratch.folder()});
-    EXPECT_EQ(ontoInputs.status, 2);
-    EXPECT_EQ(ReadBytes(scratch.path("a.png")), before);
+    WriteBytes(scratch.path("junk1.png"), "junk");
+    WriteBytes(scratch.path("junk2.png"), "more junk");
+    RunResult run = RunTool(scratch, {"smudge", "junk1.png", "a.png", "junk2.png", "b.tif", "-o", "out", "-q"});
+    EXPECT_EQ(run.status, 1) << run.errors;
+    PicBufHolder a, b;
+    ASSERT_TRUE(LoadPicture(a.buf, scratch.path("out/a.png").c_str()));
+    ASSERT_TRUE(LoadPicture(b.buf, scratch.path("out/b.tif").c_str()));
+    EXPECT_EQ(std::vector<int>({a->width, a->components, b->width, b->components}), std::vector<int>({50, 3, 40, 1}));
+    EXPECT_FALSE(fs::exists(scratch.path("out/junk1.png")));
 }
 
-TEST(RepaintTool, InterruptAbortsWithoutWritingTheOutput) {
+// Every refusal names its real reason in one line and leaves the existing
+// output alone. The editor's loader takes the same checks.
+TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     ScratchFolder scratch;
-    WritePicture(scratch.path("big.png"), 2000, 1500, 3);
-    std::string errorsPath = scratch.path("stderr.txt");
-    pid_t pid = Start({"smudge", scratch.path("big.png"), scratch.path("out.png")}, errorsPath);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    kill(pid, SIGINT);
-    RunResult run = Finish(pid, errorsPath);
-    EXPECT_EQ(run.status, 130) << run.errors;
-    EXPECT_NE(run.errors.find("aborted"), std::string::npos) << run.errors;
-    EXPECT_FALSE(fs::exists(scratch.path("out.png")));
+    WriteBytes(scratch.path("broken.jpg"), "\xFF\xD8\xFF\xE0 not really a JPEG");
+    WriteBytes(scratch.path("huge.bmp"), ClaimingBmp(20000, 20000));
+    WriteBytes(scratch.path("strip.tif"), ClaimingTiffStrip(100000000, true));
+    WriteBytes(scratch.path("counts.tif"), ClaimingTiffStrip(4, false));
+    WriteBytes(scratch.path("bomb.png"), ClaimingPng(40000, 40000));
+    WriteBytes(scratch.path("grey.png"), ClaimingPng(46000, 46000));
+    const bool roomy = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE)) > 50e9;
+    WriteBytes(scratch.path("picture.tga"), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\x74\x45\x58\x74\x18\0", 18) +
+                                                std::string(1500, '\0'));  // TGA, 17780 x 29784
+    WritePicture(scratch.path("wide.png"), 70000, 8, 1);
+    fs::create_directory(scratch.path("folder.png"));
+    ASSERT_EQ(mkfifo(scratch.path("fifo.png").c_str(), 0600), 0);
+    WriteBytes(scratch.path("locked.png"), ReadBytes(scratch.path("wide.png")));
+    chmod(scratch.path("locked.png").c_str(), 0);
+    const bool root = geteuid() == 0;  // root reads a file of mode 0 all the same
+    WriteBytes(scratch.path("kept.png"), "an existing file");
+    WriteBytes(scratch.path("kept.jpg"), "an existing file");
+    WriteBytes(scratch.path("stderr.txt"), "");
+    const std::set<std::string> before = scratch.files();
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;
+    } cases[] = {
+        {{"broken.jpg", "kept.png"}, "Image format not supported!"},
+        {{"nothing-here.png", "kept.png"}, "no such file"},
+        {{"wide.png", "out.gif"}, "Image format not supported!"},
+        {{"huge.bmp", "kept.png"}, "too large: 20000 x 20000 pixels (400 megapixels), 2.2 times the limit of 180"},
+        {{"strip.tif", "kept.png"}, "damaged"},
+        {{"counts.tif", "kept.png"}, "damaged"},
+        {{"bomb.png", "kept.png"}, "too large: 40000 x 40000 pixels (1600 megapixels), 8.9 times"},
+        {{"bomb.png", "kept.png", "--max-megapixels", "400"}, "4.0 times the limit of 400"},
+        // 2116 megapixels take about 51 GB to smudge; a machine with more says nothing.
+        {{"grey.png", "kept.png", "--max-megapixels", "1000000"}, roomy ? "" : "needs about 51 GB of memory"},
+        {{"picture.tga", "kept.png"}, "Image format not supported!"},
+        {{"wide.png", "kept.jpg"}, "65,500 pixels a side"},
+        {{"folder.png", "kept.png"}, "is a folder"},
+        {{"fifo.png", "kept.png"}, "FIFO"},
+        {{"locked.png", "kept.png"}, root ? "" : "Permission denied"},
+    };
+    for (Case& c : cases) {
+        if (c.expected.empty()) continue;
+        c.args.insert(c.args.begin(), {"smudge", "-q"});
+        RunResult run = RunTool(scratch, c.args);
+        EXPECT_EQ(run.status, 1) << c.args[2] << ": " << run.errors;
+        EXPECT_NE(run.errors.find(c.expected), std::string::npos) << c.args[2] << ": " << run.errors;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+        EXPECT_EQ(run.errors.find("Success"), std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(ReadBytes(scratch.path("kept.png")) + ReadBytes(scratch.path("kept.jpg")),
+              "an existing filean existing file");
+    EXPECT_EQ(scratch.files(), before) << "no output and no temporary file";
+
 }
 
-TEST(RepaintTool, AnInputDeletedWhileItIsPaintedIsStillSavedWithItsMetadata) {
+// An input under another name, or two inputs written to one output, stop
+// the whole request before any work.
+TEST(RepaintTool, NeverOverwritesAnInputUnderAnyNameNorOneOutputTwice) {
     ScratchFolder scratch;
-    const std::string input = scratch.path("victim.jpg"), output = scratch.path("painted.jpg");
-    WritePicture(input, 1200, 900, 3);
+    for (const char* folder : {"sub", "a1", "a2", "out"}) fs::create_directory(scratch.path(folder));
+    WritePicture(scratch.path("in.png"), 40, 30, 3);
+    WritePicture(scratch.path("sub/in.png"), 30, 40, 3);
+    WritePicture(scratch.path("a1/p.png"), 40, 30, 3);
+    WritePicture(scratch.path("a2/p.png"), 30, 40, 1);
+    fs::create_symlink("in.png", scratch.path("symbolic.png"));
+    fs::create_hard_link(scratch.path("in.png"), scratch.path("out/hard.png"));
+    const std::string before = ReadBytes(scratch.path("in.png"));
+
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> named;
+    } cases[] = {
+        {{"in.png", "in.png"}, {"in.png"}},
+        {{"in.png", "./in.png"}, {"./in.png"}},
+        {{"in.png", "sub/../in.png"}, {"sub/../in.png"}},
+        {{"in.png", "symbolic.png"}, {"symbolic.png"}},
+        {{"in.png", "out/hard.png"}, {"hard.png", "in.png"}},
+        {{"in.png", "-o", "."}, {"in.png"}},
+        {{"sub/in.png", "in.png", "-o", "."}, {"in.png"}},
+        {{"a1/p.png", "a2/p.png", "-o", "out"}, {"a1/p.png", "a2/p.png"}},
+        {{"a1/p.png", "a1/../a1/p.png", "-o", "out"}, {"a1/p.png"}},
+    };
+    for (Case& c : cases) {
+        c.args.insert(c.args.begin(), {"smudge", "-q"});
+        RunResult run = RunTool(scratch, c.args);
+        EXPECT_EQ(run.status, 2) << c.args[3] << ": " << run.errors;
+        for (const std::string& name : c.named) EXPECT_NE(run.errors.find(name), std::string::npos) << run.errors;
+        EXPECT_EQ(ReadBytes(scratch.path("in.png")), before) << c.args[3];
+        EXPECT_FALSE(fs::exists(scratch.path("out/p.png"))) << "nothing is written";
+    }
+}
+
+// A run interrupted once stops without writing; a run whose input is
+// deleted while it paints still saves, with the metadata kept at opening.
+TEST(RepaintTool, InterruptAbortsWithoutWritingAndADeletedInputIsStillSaved) {
+    ScratchFolder interrupted, deleted;
+    WritePicture(interrupted.path("in.jpg"), 1000, 750, 3);
     // A comment segment right after the JPEG's start marker.
     const std::string note = "Harbour at dusk";
-    std::string bytes = ReadBytes(input);
+    std::string bytes = ReadBytes(interrupted.path("in.jpg"));
     bytes.insert(2, "\xFF\xFE" + std::string{char(0), char(note.size() + 2)} + note);
-    std::ofstream(input, std::ios::binary) << bytes;
+    WriteBytes(interrupted.path("in.jpg"), bytes);
+    WriteBytes(deleted.path("in.jpg"), bytes);
 
-    const std::string errorsPath = scratch.path("stderr.txt");
-    pid_t pid = Start({"smudge", input, output}, errorsPath);
+    const pid_t toInterrupt = Start(interrupted, {"smudge", "in.jpg", "out.png"});
+    const pid_t toDelete = Start(deleted, {"smudge", "in.jpg", "out.jpg"});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the run ended before its input was deleted";
-    fs::remove(input);
-    RunResult run = Finish(pid, errorsPath);
+    ASSERT_EQ(waitpid(toDelete, &status, WNOHANG), 0) << "the run ended before its input was deleted";
+    fs::remove(deleted.path("in.jpg"));
+    kill(toInterrupt, SIGINT);
+
+    RunResult run = Finish(interrupted, toInterrupt);
+    EXPECT_EQ(run.status, 130) << run.errors;
+    EXPECT_NE(run.errors.find("aborted"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(interrupted.path("out.png")));
+    run = Finish(deleted, toDelete);
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
-    EXPECT_NE(ReadBytes(output).find(note), std::string::npos) << "the input's comment is carried over";
+    EXPECT_NE(ReadBytes(deleted.path("out.jpg")).find(note), std::string::npos) << "the input's comment is carried over";
+}
+
+// Two signals, during the save or at any other moment: no temporary file is
+// left, and the output is the user's older file or a complete new one.
+TEST(RepaintTool, TwoSignalsAtAnyMomentLeaveNoTemporaryFileAndTheOldOutputOrANewOne) {
+    ScratchFolder scratch;
+    const std::string output = scratch.path("out.png");
+    WritePicture(scratch.path("in.png"), 700, 500, 3);
+    std::mt19937 random(std::random_device{}());
+    auto temporaryFiles = [&] {
+        const std::set<std::string> files = scratch.files();
+        return std::count_if(files.begin(), files.end(),
+                             [](const std::string& name) { return name.rfind(".ostrivel-save-", 0) == 0; });
+    };
+    for (int run = 0; run < 6; ++run) {
+        WriteBytes(output, "the user's older file");
+        const pid_t pid = Start(scratch, {"redraw", "in.png", "out.png", "-q"});
+        if (run % 2 == 0) {
+            // During the save: as soon as its temporary file appears.
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (temporaryFiles() == 0 && ReadBytes(output) == "the user's older file" &&
+                   std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(random() % 800));
+        }
+        kill(pid, SIGINT);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        kill(pid, run % 4 < 2 ? SIGTERM : SIGINT);
+        const RunResult result = Finish(scratch, pid);
+        EXPECT_TRUE(result.status == 130 || result.status == 0) << result.status << ": " << result.errors;
+        EXPECT_EQ(temporaryFiles(), 0) << "run " << run << ": " << result.errors;
+        PicBufHolder written;
+        if (ReadBytes(output) != "the user's older file") {
+            ASSERT_TRUE(LoadPicture(written.buf, output.c_str())) << "a complete new output, run " << run;
+            EXPECT_EQ(written->width, 700);
+        }
+        for (const std::string& name : scratch.files())
+            if (name.rfind(".ostrivel-save-", 0) == 0) fs::remove(scratch.path(name));
+    }
 }

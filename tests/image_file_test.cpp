@@ -1,13 +1,12 @@
 // Loading and saving pictures through FreeImage: what is accepted and
-// refused, round trips, metadata carried over, and failed saves that must
-// leave the target alone. Every fixture file is made here with FreeImage.
+// refused, round trips, metadata carried over (also when the opened file has
+// gone), and failed saves that must leave the target alone. Every fixture
+// file is made here with FreeImage.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,12 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::set<std::string> FolderEntries(const ScratchFolder& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder.folder())) names.insert(entry.path().filename().string());
-    return names;
-}
-
 // A bitmap of any FreeImage type with a deterministic byte pattern.
 BitmapHolder PatternBitmap(FREE_IMAGE_TYPE type, int width, int height, int bitsPerPixel) {
     EnsureFreeImage();
@@ -36,10 +29,6 @@ BitmapHolder PatternBitmap(FREE_IMAGE_TYPE type, int width, int height, int bits
         for (unsigned i = 0; i < FreeImage_GetLine(bitmap.get()); ++i) line[i] = static_cast<BYTE>(i * 7 + y * 13);
     }
     return bitmap;
-}
-
-void SaveFixture(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const std::string& path, int flags = 0) {
-    ASSERT_TRUE(FreeImage_Save(format, bitmap, path.c_str(), flags)) << path;
 }
 
 void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type, const void* value,
@@ -61,9 +50,22 @@ std::string TagText(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key)
     return std::string(text, strnlen(text, FreeImage_GetTagLength(tag)));
 }
 
-std::string IccBytes(FIBITMAP* bitmap) {
-    const FIICCPROFILE* profile = FreeImage_GetICCProfile(bitmap);
-    return profile->data ? std::string(static_cast<const char*>(profile->data), profile->size) : "";
+FREE_IMAGE_FORMAT FileFormat(const std::string& path) { return FreeImage_GetFileType(path.c_str(), 0); }
+
+BitmapHolder LoadBitmap(const std::string& path) { return BitmapHolder(FreeImage_Load(FileFormat(path), path.c_str())); }
+
+std::string PngProfile(const std::string& path) {
+    const std::vector<uint8_t> profile = ReadPngIccProfile(path.c_str());
+    return std::string(profile.begin(), profile.end());
+}
+
+// The ICC profile a file carries; FreeImage reads none back from PNG, so
+// there the iCCP chunk is read directly.
+std::string Profile(const std::string& path) {
+    if (FileFormat(path) == FIF_PNG) return PngProfile(path);
+    BitmapHolder bitmap = LoadBitmap(path);
+    const FIICCPROFILE* profile = bitmap ? FreeImage_GetICCProfile(bitmap.get()) : nullptr;
+    return profile && profile->data ? std::string(static_cast<const char*>(profile->data), profile->size) : "";
 }
 
 // A picture that must come out of a failed load exactly as it went in.
@@ -83,37 +85,6 @@ struct JpegQualityScope {
     ~JpegQualityScope() { jpegQuality = saved; }
     int saved;
 };
-
-double MeanAbsoluteDifference(const SBxPicBuf& a, const SBxPicBuf& b) {
-    double sum = 0;
-    for (int y = 0; y < a.height; ++y)
-        for (int x = 0; x < a.width; ++x)
-            for (int c = 0; c < a.components; ++c) sum += std::fabs(SampleAt(a, x, y, c) - SampleAt(b, x, y, c));
-    return sum / (static_cast<double>(a.width) * a.height * a.components);
-}
-
-std::string PngProfile(const std::string& path) {
-    const std::vector<uint8_t> profile = ReadPngIccProfile(path.c_str());
-    return std::string(profile.begin(), profile.end());
-}
-
-std::string BigEndian32(uint32_t value) {
-    return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-}
-
-uint32_t Crc32(const std::string& bytes) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
-// A well-formed PNG chunk (length, type, data, CRC), whatever its data holds.
-std::string PngChunk(const std::string& type, const std::string& data) {
-    return BigEndian32(uint32_t(data.size())) + type + data + BigEndian32(Crc32(type + data));
-}
 
 // png with chunk placed right after its header chunk (signature and IHDR take 33 bytes).
 std::string WithChunkAfterHeader(const std::string& png, const std::string& chunk) {
@@ -140,34 +111,25 @@ std::string WithClaimedSize(std::string icc, uint32_t size) { return icc.replace
 std::string MinimalIccProfile(uint32_t bytes = 132) {
     std::string icc(bytes, '\0');
     for (uint32_t i = 132; i < bytes; ++i) icc[i] = char((i * 2654435761u) >> 13);
-    auto put = [&](size_t at, const char* text) { std::memcpy(&icc[at], text, 4); };
-    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) icc[at + i] = char(v >> (24 - 8 * i)); };
-    put32(0, bytes);
-    put32(8, 0x02100000);  // version 2.1
-    put(12, "mntr");
-    put(16, "RGB ");
-    put(20, "XYZ ");
+    auto put = [&](size_t at, const std::string& text) { icc.replace(at, text.size(), text); };
+    put(0, BigEndian32(bytes));
+    put(8, BigEndian32(0x02100000));  // version 2.1
+    put(12, "mntrRGB XYZ ");
     put(36, "acsp");
-    put32(68, 0x0000F6D6);  // D50 white point
-    put32(72, 0x00010000);
-    put32(76, 0x0000D32D);
+    put(68, BigEndian32(0x0000F6D6) + BigEndian32(0x00010000) + BigEndian32(0x0000D32D));  // D50 white point
     put(80, "ostr");  // creator; the tag count at 128 stays 0
     return icc;
 }
 
-FREE_IMAGE_FORMAT FileFormat(const std::string& path) { return FreeImage_GetFileType(path.c_str(), 0); }
-
 }  // namespace
 
-TEST(ImageFileRoundTrip, LosslessFormatsKeepEveryPixelAndWriteTheirFormat) {
+TEST(ImageFileRoundTrip, LosslessFormatsKeepEveryPixelAndTheContentDecidesTheFormat) {
     ScratchFolder folder;
     struct Case { int index; const char* name; FREE_IMAGE_FORMAT format; };
-    // The names do not tell the format: the index alone must decide it.
-    const Case cases[] = {{SaveFormatBmp, "out.dat", FIF_BMP},
-                          {SaveFormatTiff, "out.dat", FIF_TIFF},
-                          {SaveFormatPng, "out.dat", FIF_PNG},
-                          {SaveFormatByName, "by_name.tif", FIF_TIFF},
-                          {SaveFormatByName, "by_name.PNG", FIF_PNG}};
+    // The index alone decides the format written, the content the format read.
+    const Case cases[] = {{SaveFormatBmp, "picture.jpg", FIF_BMP},        {SaveFormatTiff, "picture.jpg", FIF_TIFF},
+                          {SaveFormatPng, "picture.jpg", FIF_PNG},        {SaveFormatPng, "picture", FIF_PNG},
+                          {SaveFormatByName, "by_name.tif", FIF_TIFF}, {SaveFormatByName, "by_name.PNG", FIF_PNG}};
     for (const Case& c : cases) {
         for (int components : {1, 3}) {
             SCOPED_TRACE(std::string(c.name) + " format " + std::to_string(c.format) + " components " +
@@ -177,16 +139,16 @@ TEST(ImageFileRoundTrip, LosslessFormatsKeepEveryPixelAndWriteTheirFormat) {
             const std::string path = folder.path(c.name);
             ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), nullptr, c.index));
             EXPECT_EQ(FileFormat(path), c.format);
+            if (c.format == FIF_PNG) {
+                EXPECT_EQ(FreeImage_GetBPP(LoadBitmap(path).get()), 8u * components);
+            }
             ASSERT_TRUE(LoadPicture(loaded.buf, path.c_str()));
             EXPECT_TRUE(SamePixels(picture.buf, loaded.buf));
         }
     }
     // Replacing existing files left nothing else behind.
-    EXPECT_EQ(FolderEntries(folder), (std::set<std::string>{"out.dat", "by_name.tif", "by_name.PNG"}));
-}
+    EXPECT_EQ(folder.files(), (std::set<std::string>{"picture.jpg", "picture", "by_name.tif", "by_name.PNG"}));
 
-TEST(ImageFileRoundTrip, JpegStaysCloseAndGreyStaysGrey) {
-    ScratchFolder folder;
     JpegQualityScope quality(95);
     for (int components : {1, 3}) {
         PicBufHolder picture, loaded;
@@ -194,27 +156,15 @@ TEST(ImageFileRoundTrip, JpegStaysCloseAndGreyStaysGrey) {
         const std::string path = folder.path("photo.jpg");
         ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), nullptr, SaveFormatJpeg));
         ASSERT_TRUE(LoadPicture(loaded.buf, path.c_str()));
-        ASSERT_EQ(loaded->components, components);
-        ASSERT_EQ(loaded->width, 64);
-        EXPECT_LT(MeanAbsoluteDifference(picture.buf, loaded.buf), 5.0);  // a shifted or swapped picture is far off
+        ASSERT_EQ(loaded->size, picture->size);
+        double difference = 0;  // a shifted or swapped picture is far off
+        for (int i = 0; i < picture->size; ++i) difference += std::abs(picture->pixels[i] - loaded->pixels[i]);
+        EXPECT_LT(difference / picture->size, 5.0);
     }
 }
 
-TEST(ImageFileRoundTrip, GreyPictureBecomesAnEightBitGreyPng) {
-    ScratchFolder folder;
-    PicBufHolder picture, loaded;
-    MakeTestPicture(picture, 20, 10, 1, 8);
-    const std::string path = folder.path("grey.png");
-    ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), nullptr, SaveFormatPng));
-    BitmapHolder file(FreeImage_Load(FIF_PNG, path.c_str()));
-    ASSERT_TRUE(file);
-    EXPECT_EQ(FreeImage_GetBPP(file.get()), 8u);
-    EXPECT_EQ(FreeImage_GetColorType(file.get()), FIC_MINISBLACK);
-    ASSERT_TRUE(LoadPicture(loaded.buf, path.c_str()));
-    EXPECT_EQ(loaded->components, 1);
-    EXPECT_TRUE(SamePixels(picture.buf, loaded.buf));
-}
-
+// 16-bit pictures keep their samples through FreeImage, are written at 16
+// bits as TIFF and PNG and at 8 as BMP and JPEG, and are not opened again.
 TEST(ImageFileBridge, SixteenBitPicturesKeepTheirOrderAndAreSavedButNotOpened) {
     ScratchFolder folder;
     for (int components : {1, 3}) {
@@ -234,28 +184,36 @@ TEST(ImageFileBridge, SixteenBitPicturesKeepTheirOrderAndAreSavedButNotOpened) {
         ASSERT_TRUE(Import(bitmap.get(), imported.buf));
         EXPECT_TRUE(SamePixels(picture.buf, imported.buf));
 
-        for (int index : {SaveFormatPng, SaveFormatTiff}) {
-            const std::string path = folder.path(index == SaveFormatPng ? "deep.png" : "deep.tif");
+        for (int index : {SaveFormatPng, SaveFormatTiff, SaveFormatBmp, SaveFormatJpeg}) {
+            const std::string path = folder.path("deep" + std::to_string(index));
             ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), nullptr, index));
-            BitmapHolder file(FreeImage_Load(FileFormat(path), path.c_str()));
-            PicBufHolder reread;
-            ASSERT_TRUE(Import(file.get(), reread.buf));
-            EXPECT_TRUE(SamePixels(picture.buf, reread.buf));
+            BitmapHolder file = LoadBitmap(path);
+            const bool deep = index == SaveFormatPng || index == SaveFormatTiff;
+            EXPECT_EQ(FreeImage_GetBPP(file.get()), (deep ? 16u : 8u) * components) << index;
             UntouchedPicture target;
-            EXPECT_FALSE(LoadPicture(target.held.buf, path.c_str()));
-            EXPECT_TRUE(target.Intact());
+            if (deep) {
+                PicBufHolder reread;
+                ASSERT_TRUE(Import(file.get(), reread.buf));
+                EXPECT_TRUE(SamePixels(picture.buf, reread.buf));
+                EXPECT_FALSE(LoadPicture(target.held.buf, path.c_str()));
+                EXPECT_TRUE(target.Intact());
+            } else if (index == SaveFormatBmp) {
+                // BMP is lossless: each sample is the 16-bit one rounded to 8 bits.
+                ASSERT_TRUE(LoadPicture(target.held.buf, path.c_str()));
+                for (int x = 0; x < 9; ++x)
+                    EXPECT_EQ(SampleAt(target.held.buf, x, 5, 0), std::round(SampleAt(picture.buf, x, 5, 0) / 257)) << x;
+            }
         }
     }
-}
 
-TEST(ImageFileBridge, GreyStoredWhiteFirstReadsAsGrey) {
-    BitmapHolder bitmap = PatternBitmap(FIT_BITMAP, 6, 3, 8);
-    RGBQUAD* palette = FreeImage_GetPalette(bitmap.get());
+    // Grey stored white first reads as grey.
+    BitmapHolder inverted = PatternBitmap(FIT_BITMAP, 6, 3, 8);
+    RGBQUAD* palette = FreeImage_GetPalette(inverted.get());
     for (int i = 0; i < 256; ++i) palette[i].rgbRed = palette[i].rgbGreen = palette[i].rgbBlue = BYTE(255 - i);
-    ASSERT_EQ(FreeImage_GetColorType(bitmap.get()), FIC_MINISWHITE);
+    ASSERT_EQ(FreeImage_GetColorType(inverted.get()), FIC_MINISWHITE);
     PicBufHolder picture;
-    ASSERT_TRUE(Import(bitmap.get(), picture.buf));
-    const BYTE index = FreeImage_GetScanLine(bitmap.get(), 2)[4];  // top row
+    ASSERT_TRUE(Import(inverted.get(), picture.buf));
+    const BYTE index = FreeImage_GetScanLine(inverted.get(), 2)[4];  // top row
     EXPECT_EQ(SampleAt(picture.buf, 4, 0, 0), palette[index].rgbRed);
 }
 
@@ -263,8 +221,7 @@ TEST(ImageFileLoad, RefusesPicturesTheEditorCannotTake) {
     ScratchFolder folder;
     struct Case { const char* name; FREE_IMAGE_TYPE type; int bpp; FREE_IMAGE_FORMAT format; int flags; };
     const Case cases[] = {
-        {"grey16.png", FIT_UINT16, 16, FIF_PNG, 0},  {"colour16.png", FIT_RGB16, 48, FIF_PNG, 0},
-        {"grey16.tif", FIT_UINT16, 16, FIF_TIFF, 0}, {"colour16.tif", FIT_RGB16, 48, FIF_TIFF, 0},
+        {"grey16.png", FIT_UINT16, 16, FIF_PNG, 0},  {"colour16.tif", FIT_RGB16, 48, FIF_TIFF, 0},
         {"rgba.png", FIT_BITMAP, 32, FIF_PNG, 0},    {"cmyk.tif", FIT_BITMAP, 32, FIF_TIFF, TIFF_CMYK},
         {"palette.png", FIT_BITMAP, 8, FIF_PNG, 0},  {"float.tif", FIT_FLOAT, 32, FIF_TIFF, 0},
     };
@@ -273,24 +230,21 @@ TEST(ImageFileLoad, RefusesPicturesTheEditorCannotTake) {
         BitmapHolder bitmap = PatternBitmap(c.type, 8, 6, c.bpp);
         if (c.type == FIT_BITMAP && c.bpp == 8) FreeImage_GetPalette(bitmap.get())[3].rgbRed = 200;  // not a grey ramp
         const std::string path = folder.path(c.name);
-        SaveFixture(bitmap.get(), c.format, path, c.flags);
+        ASSERT_TRUE(FreeImage_Save(c.format, bitmap.get(), path.c_str(), c.flags));
         UntouchedPicture picture;
         EXPECT_FALSE(LoadPicture(picture.held.buf, path.c_str()));
         EXPECT_TRUE(picture.Intact());
     }
-}
 
-TEST(ImageFileLoad, ContentDecidesOverTheName) {
-    ScratchFolder folder;
-    PicBufHolder picture;
-    MakeTestPicture(picture, 16, 12, 3, 8);
-    for (const char* name : {"really_png.jpg", "really_png.bmp", "really_png"}) {
-        const std::string path = folder.path(name);
-        ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), nullptr, SaveFormatPng));
-        PicBufHolder loaded;
-        ASSERT_TRUE(LoadPicture(loaded.buf, path.c_str())) << name;
-        EXPECT_TRUE(SamePixels(picture.buf, loaded.buf)) << name;  // lossless, so read as PNG
-    }
+    // 30000 x 30000 colour is 2.7 GB, past the 32-bit byte count of a buffer:
+    // the bridge refuses it from the header alone.
+    WriteBytes(folder.path("huge.bmp"), ClaimingBmp(30000, 30000));
+    BitmapHolder claimed(FreeImage_Load(FIF_BMP, folder.path("huge.bmp").c_str(), FIF_LOAD_NOPIXELS));
+    ASSERT_TRUE(claimed);
+    EXPECT_FALSE(GeometryFitsPictureBuffer(claimed.get()));
+    PicBufHolder imported;
+    EXPECT_FALSE(Import(claimed.get(), imported.buf));
+    EXPECT_EQ(imported->pixels, nullptr);
 }
 
 TEST(ImageFileLoad, DamagedMissingAndEmptyFilesFailCleanly) {
@@ -330,48 +284,6 @@ TEST(ImageFileLoad, DamagedMissingAndEmptyFilesFailCleanly) {
     }
 }
 
-TEST(ImageFileLoad, PicturesTooLargeForABufferAreRefusedFromTheHeader) {
-    ScratchFolder folder;
-    // 30000 x 30000 colour is 2.7 GB, past the 32-bit byte count of a buffer.
-    // Both files claim that size in their headers and hold almost nothing.
-    PicBufHolder small;
-    MakeTestPicture(small, 16, 16, 3, 8);
-    const std::string jpeg = folder.path("huge.jpg");
-    ASSERT_TRUE(SavePicture(small.buf, jpeg.c_str(), nullptr, SaveFormatJpeg));
-    std::string bytes = ReadBytes(jpeg);
-    const size_t frame = bytes.find("\xFF\xC0");
-    ASSERT_NE(frame, std::string::npos);
-    bytes[frame + 5] = bytes[frame + 7] = char(30000 >> 8);  // height, width (big-endian)
-    bytes[frame + 6] = bytes[frame + 8] = char(30000 & 0xFF);
-    WriteBytes(jpeg, bytes);
-
-    unsigned char header[54] = {'B', 'M'};
-    auto put32 = [&](int at, uint32_t v) { for (int i = 0; i < 4; ++i) header[at + i] = (v >> (8 * i)) & 0xFF; };
-    put32(2, 54 + 30000u * 30000u * 3u);  // claimed file size (wraps; FreeImage ignores it)
-    put32(10, 54);                         // pixel offset
-    put32(14, 40);                         // info header size
-    put32(18, 30000);
-    put32(22, 30000);
-    header[26] = 1;   // planes
-    header[28] = 24;  // bits per pixel
-    const std::string bmp = folder.path("huge.bmp");
-    WriteBytes(bmp, std::string(reinterpret_cast<char*>(header), sizeof header) + std::string(64, '\0'));
-
-    for (const std::string& path : {jpeg, bmp}) {
-        BitmapHolder claimed(FreeImage_Load(FileFormat(path), path.c_str(), FIF_LOAD_NOPIXELS));
-        ASSERT_TRUE(claimed) << path;
-        ASSERT_EQ(FreeImage_GetWidth(claimed.get()), 30000u) << path;
-        EXPECT_FALSE(GeometryFitsPictureBuffer(claimed.get()));
-        PicBufHolder imported;
-        EXPECT_FALSE(Import(claimed.get(), imported.buf));
-        EXPECT_EQ(imported->pixels, nullptr);
-        UntouchedPicture picture;
-        EXPECT_FALSE(LoadPicture(picture.held.buf, path.c_str())) << path;
-        EXPECT_TRUE(picture.Intact()) << path;
-    }
-
-}
-
 TEST(ImageFileSave, JpegQualityZeroMeansNinetyFive) {
     ScratchFolder folder;
     PicBufHolder picture;
@@ -390,52 +302,89 @@ TEST(ImageFileSave, JpegQualityZeroMeansNinetyFive) {
     EXPECT_EQ(saveAt(300), saveAt(100));
 }
 
-TEST(ImageFileSave, CarriesMetadataAndProfileOfTheSource) {
-    ScratchFolder folder;
-    const std::string comment = "Harbour at dusk";
-    const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>";
+// A JPEG with a comment, XMP, EXIF, a profile and 300 dpi; replaced, it has
+// someone else's XMP and is wider.
+void WriteSource(const std::string& path, bool replaced = false) {
+    const std::string comment = "Harbour at dusk", icc = MinimalIccProfile();
+    const std::string xmp = replaced ? "<someone else's/>" : "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>";
     // A minimal EXIF block: TIFF header and one IFD entry, Make = "Ostrivel".
-    const unsigned char exif[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,  1,   0,   0x0F, 0x01,
-                                  2,   0,   9,   0,   0, 0, 26,  0,   0,  0, 0, 0, 0, 0, 'O', 's', 't',  'r',
-                                  'i', 'v', 'e', 'l', 0};
-    const std::string icc = MinimalIccProfile();
-
-    BitmapHolder source = PatternBitmap(FIT_BITMAP, 24, 16, 24);
+    const std::string exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x0F\x01\x02\0\x09\0\0\0\x1A\0\0\0\0\0\0\0Ostrivel", 41);
+    BitmapHolder source = PatternBitmap(FIT_BITMAP, replaced ? 40 : 24, 16, 24);
     SetTag(source.get(), FIMD_COMMENTS, "Comment", FIDT_ASCII, comment.c_str(), unsigned(comment.size() + 1));
     SetTag(source.get(), FIMD_XMP, "XMLPacket", FIDT_ASCII, xmp.c_str(), unsigned(xmp.size() + 1));
-    SetTag(source.get(), FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, exif, sizeof exif);
+    SetTag(source.get(), FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, exif.data(), unsigned(exif.size()));
     FreeImage_CreateICCProfile(source.get(), const_cast<char*>(icc.data()), long(icc.size()));
-    const std::string sourcePath = folder.path("source.jpg");
-    SaveFixture(source.get(), FIF_JPEG, sourcePath);
+    FreeImage_SetDotsPerMeterX(source.get(), 11811);
+    FreeImage_SetDotsPerMeterY(source.get(), 11811);
+    ASSERT_TRUE(FreeImage_Save(FIF_JPEG, source.get(), path.c_str(), 0));
+}
 
+// From a source file, and from the record kept at opening whatever became of
+// the file since, every format carries the metadata, profile and resolution.
+TEST(ImageFileSave, CarriesMetadataProfileAndResolutionOfTheOpenedFile) {
+    ScratchFolder folder;
+    const std::string source = folder.path("photo.jpg");
     PicBufHolder picture;
     MakeTestPicture(picture, 32, 20, 3, 8);
-    const std::string jpeg = folder.path("painted.jpg");
-    ASSERT_TRUE(SavePicture(picture.buf, jpeg.c_str(), sourcePath.c_str(), SaveFormatJpeg));
-    BitmapHolder saved(FreeImage_Load(FIF_JPEG, jpeg.c_str()));
-    ASSERT_TRUE(saved);
-    EXPECT_EQ(FreeImage_GetWidth(saved.get()), 32u);  // the picture's pixels, the source's metadata
-    EXPECT_EQ(TagText(saved.get(), FIMD_COMMENTS, "Comment"), comment);
-    EXPECT_EQ(TagText(saved.get(), FIMD_XMP, "XMLPacket"), xmp);
-    EXPECT_EQ(TagText(saved.get(), FIMD_EXIF_MAIN, "Make"), "Ostrivel");
-    EXPECT_EQ(IccBytes(saved.get()), icc);
+    auto expectCarried = [&](const std::string& path) {
+        BitmapHolder saved = LoadBitmap(path);
+        ASSERT_TRUE(saved) << path;
+        EXPECT_EQ(FreeImage_GetWidth(saved.get()), 32u);  // the picture's pixels, the source's metadata
+        EXPECT_EQ(TagText(saved.get(), FIMD_XMP, "XMLPacket"), "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>");
+        EXPECT_EQ(Profile(path), MinimalIccProfile()) << path;
+        EXPECT_EQ(FreeImage_GetDotsPerMeterX(saved.get()), 11811u) << path;
+        if (FileFormat(path) != FIF_JPEG) return;
+        EXPECT_EQ(TagText(saved.get(), FIMD_COMMENTS, "Comment"), "Harbour at dusk");
+        EXPECT_EQ(TagText(saved.get(), FIMD_EXIF_MAIN, "Make"), "Ostrivel");
+    };
+    WriteSource(source);
+    ASSERT_TRUE(SavePicture(picture.buf, folder.path("painted.jpg").c_str(), source.c_str(), SaveFormatJpeg));
+    expectCarried(folder.path("painted.jpg"));
 
-    // PNG and TIFF carry the profile and XMP too. FreeImage reads no profile
-    // back from PNG, so the PNG's iCCP chunk is read directly.
-    for (int index : {SaveFormatPng, SaveFormatTiff}) {
-        const std::string path = folder.path(index == SaveFormatPng ? "painted.png" : "painted.tif");
-        ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), sourcePath.c_str(), index));
-        BitmapHolder file(FreeImage_Load(FileFormat(path), path.c_str()));
-        ASSERT_TRUE(file) << path;
-        EXPECT_EQ(index == SaveFormatPng ? PngProfile(path) : IccBytes(file.get()), icc) << path;
-        EXPECT_EQ(TagText(file.get(), FIMD_XMP, "XMLPacket"), xmp) << path;
+    for (bool replaced : {false, true}) {
+        WriteSource(source);
+        PicBufHolder opened;
+        PictureMetadataHolder metadata;
+        ASSERT_TRUE(LoadPicture(opened.buf, source.c_str(), &metadata));
+        if (replaced) WriteSource(source, true);
+        else fs::remove(source);
+        for (const char* name : {"kept.jpg", "kept.tif", "kept.png"}) {
+            SCOPED_TRACE(std::string(name) + (replaced ? " replaced" : " deleted"));
+            ASSERT_TRUE(SavePicture(picture.buf, folder.path(name).c_str(), *metadata, SaveFormatByName));
+            expectCarried(folder.path(name));
+        }
     }
 }
 
-TEST(ImageFileSave, UnknownFormatsThrowAndWriteNothing) {
+// When not kept, the metadata are read again only from the unchanged file:
+// someone else's are never carried, and the caller decides.
+TEST(ImageFileSave, MetadataNotKeptAreReadAgainOnlyFromTheUnchangedFile) {
     ScratchFolder folder;
-    PicBufHolder picture;
-    MakeTestPicture(picture, 8, 8, 3, 8);
+    const std::string source = folder.path("photo.jpg"), target = folder.path("painted.png");
+    for (int fate : {0, 1, 2}) {  // unchanged, deleted, replaced
+        fs::remove(target);
+        WriteSource(source);
+        PicBufHolder picture;
+        PictureMetadataHolder metadata;
+        ASSERT_TRUE(LoadPicture(picture.buf, source.c_str(), &metadata));
+        metadata->kept.reset();
+        if (fate == 1) fs::remove(source);
+        if (fate == 2) WriteSource(source, true);
+        if (fate == 0) {
+            ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), *metadata, SaveFormatPng));
+            EXPECT_EQ(Profile(target), MinimalIccProfile());
+        } else {
+            EXPECT_THROW(SavePicture(picture.buf, target.c_str(), *metadata, SaveFormatPng), ImageReadError) << fate;
+            EXPECT_FALSE(fs::exists(target)) << fate;
+        }
+    }
+}
+
+TEST(ImageFileSave, FailedSavesThrowOrFailAndLeaveTheTargetAloneAndNoTemporaryFile) {
+    ScratchFolder folder;
+    PicBufHolder picture, floats, empty;
+    MakeTestPicture(picture, 12, 10, 3, 8);
+    MakeTestPicture(floats, 12, 10, 1, 32);
     const std::string target = folder.path("kept.png");
     ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
     const std::string kept = ReadBytes(target);
@@ -452,11 +401,9 @@ TEST(ImageFileSave, UnknownFormatsThrowAndWriteNothing) {
     EXPECT_THROW(SavePicture(picture.buf, target.c_str(), nullptr, -1), UnsupportedImageFormat);
 
     // Metadata sources: missing, unknown content, GIF.
-    const std::string notes = folder.path("notes.xyz");
+    const std::string notes = folder.path("notes.xyz"), gif = folder.path("anim.gif");
     WriteBytes(notes, "not a picture");
-    BitmapHolder palette = PatternBitmap(FIT_BITMAP, 8, 8, 8);
-    const std::string gif = folder.path("anim.gif");
-    SaveFixture(palette.get(), FIF_GIF, gif);
+    ASSERT_TRUE(FreeImage_Save(FIF_GIF, PatternBitmap(FIT_BITMAP, 8, 8, 8).get(), gif.c_str(), 0));
     const std::string missing = folder.path("moved_away.jpg");
     EXPECT_THROW(SavePicture(picture.buf, target.c_str(), missing.c_str(), SaveFormatPng), ImageReadError);
     try {
@@ -467,19 +414,6 @@ TEST(ImageFileSave, UnknownFormatsThrowAndWriteNothing) {
     }
     EXPECT_THROW(SavePicture(picture.buf, target.c_str(), gif.c_str(), SaveFormatPng), UnsupportedImageFormat);
 
-    EXPECT_EQ(ReadBytes(target), kept);
-    EXPECT_EQ(FolderEntries(folder), (std::set<std::string>{"kept.png", "notes.xyz", "anim.gif"}));
-}
-
-TEST(ImageFileSave, FailedSavesLeaveTheTargetAloneAndNoTemporaryFile) {
-    ScratchFolder folder;
-    PicBufHolder picture, floats, empty;
-    MakeTestPicture(picture, 12, 10, 3, 8);
-    MakeTestPicture(floats, 12, 10, 1, 32);
-    const std::string target = folder.path("kept.jpg");
-    ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatJpeg));
-    const std::string kept = ReadBytes(target);
-
     EXPECT_FALSE(SavePicture(floats.buf, target.c_str(), nullptr, SaveFormatPng));  // cannot be exported
     EXPECT_FALSE(SavePicture(empty.buf, target.c_str(), nullptr, SaveFormatPng));
     EXPECT_FALSE(SavePicture(picture.buf, folder.path("no/such/folder/out.png").c_str(), nullptr, SaveFormatPng));
@@ -489,42 +423,18 @@ TEST(ImageFileSave, FailedSavesLeaveTheTargetAloneAndNoTemporaryFile) {
     EXPECT_TRUE(fs::is_directory(folder.path("a_folder.png")));
 
     EXPECT_EQ(ReadBytes(target), kept);
-    EXPECT_EQ(FolderEntries(folder), (std::set<std::string>{"kept.jpg", "a_folder.png"}));
+    EXPECT_EQ(folder.files(), (std::set<std::string>{"kept.png", "notes.xyz", "anim.gif", "a_folder.png"}));
 }
 
-
-TEST(ImageFileSave, CarriesTheProfileOfAPngSource) {
-    ScratchFolder folder;
-    PicBufHolder picture;
-    MakeTestPicture(picture, 20, 12, 3, 8);
-    // 96 KiB does not fit the first buffer the profile is inflated into.
-    for (uint32_t profileBytes : {132u, 96u << 10}) {
-        SCOPED_TRACE(profileBytes);
-        const std::string icc = MinimalIccProfile(profileBytes);
-        BitmapHolder source = PatternBitmap(FIT_BITMAP, 24, 16, 24);
-        FreeImage_CreateICCProfile(source.get(), const_cast<char*>(icc.data()), long(icc.size()));
-        const std::string sourcePath = folder.path("source.png");
-        SaveFixture(source.get(), FIF_PNG, sourcePath);
-        ASSERT_NE(ReadBytes(sourcePath).find("iCCP"), std::string::npos);
-
-        for (int index : {SaveFormatJpeg, SaveFormatTiff, SaveFormatPng}) {
-            const std::string path = folder.path("painted" + std::to_string(index));
-            ASSERT_TRUE(SavePicture(picture.buf, path.c_str(), sourcePath.c_str(), index)) << path;
-            BitmapHolder saved(FreeImage_Load(FileFormat(path), path.c_str()));
-            ASSERT_TRUE(saved) << path;
-            EXPECT_EQ(index == SaveFormatPng ? PngProfile(path) : IccBytes(saved.get()), icc) << path;
-        }
-    }
-}
-
+// A PNG source's profile is read from its iCCP chunk; a damaged one is left
+// out and the save goes on.
 TEST(ImageFileSave, DamagedPngProfileIsLeftOutAndTheSaveGoesOn) {
     ScratchFolder folder;
-    BitmapHolder plain = PatternBitmap(FIT_BITMAP, 24, 16, 24);
     const std::string plainPath = folder.path("plain.png");
-    SaveFixture(plain.get(), FIF_PNG, plainPath);
+    ASSERT_TRUE(FreeImage_Save(FIF_PNG, PatternBitmap(FIT_BITMAP, 24, 16, 24).get(), plainPath.c_str(), 0));
     const std::string png = ReadBytes(plainPath);
     const std::string icc = MinimalIccProfile(), deflated = Deflate(icc);
-    const std::string large = MinimalIccProfile(96u << 10);
+    const std::string large = MinimalIccProfile(96u << 10);  // past the first buffer it is inflated into
     std::string tiny = MinimalIccProfile();
     tiny = WithClaimedSize(tiny.substr(0, 100), 100);
 
@@ -534,11 +444,11 @@ TEST(ImageFileSave, DamagedPngProfileIsLeftOutAndTheSaveGoesOn) {
     auto savedProfile = [&](const std::string& iccpData) {
         WriteBytes(source, WithChunkAfterHeader(png, PngChunk("iCCP", iccpData)));
         EXPECT_TRUE(SavePicture(picture.buf, target.c_str(), source.c_str(), SaveFormatJpeg));
-        BitmapHolder saved(FreeImage_Load(FIF_JPEG, target.c_str()));
-        return saved ? IccBytes(saved.get()) : "no file";
+        return Profile(target);
     };
-    // The sound chunk is carried, so each case below fails by what it breaks.
+    // Sound chunks are carried, so each case below fails by what it breaks.
     ASSERT_EQ(savedProfile(IccpData("icc", 0, deflated)), icc);
+    ASSERT_EQ(savedProfile(IccpData("icc", 0, Deflate(large))), large);
 
     struct Case { const char* what; std::string data; };
     const Case cases[] = {
@@ -558,41 +468,19 @@ TEST(ImageFileSave, DamagedPngProfileIsLeftOutAndTheSaveGoesOn) {
         {"empty chunk", ""},
     };
     for (const Case& c : cases) EXPECT_EQ(savedProfile(c.data), "") << c.what;
-}
 
-TEST(PngProfileReader, CutFilesAndLyingLengthsGiveNoProfile) {
-    ScratchFolder folder;
-    BitmapHolder plain = PatternBitmap(FIT_BITMAP, 12, 8, 24);
-    const std::string plainPath = folder.path("plain.png");
-    SaveFixture(plain.get(), FIF_PNG, plainPath);
-    const std::string png = ReadBytes(plainPath);
-    const std::string icc = MinimalIccProfile();
-    const std::string chunk = PngChunk("iCCP", IccpData("icc", 0, Deflate(icc)));
+    // Cut anywhere before the end of the profile's data, or after the pixel
+    // data: no profile.
+    const std::string chunk = PngChunk("iCCP", IccpData("icc", 0, deflated));
     const std::string withProfile = WithChunkAfterHeader(png, chunk);
-    const std::string path = folder.path("test.png");
-    WriteBytes(path, withProfile);
-    ASSERT_EQ(PngProfile(path), icc);
-
-    // Cut anywhere before the end of the profile's data.
-    for (size_t cut = 0; cut < 33 + chunk.size() - 4; ++cut) {
-        WriteBytes(path, withProfile.substr(0, cut));
-        EXPECT_EQ(PngProfile(path), "") << "cut at " << cut;
-    }
-    // Lengths running past the end of the file, on the header chunk and the profile's.
-    for (size_t at : {size_t(8), size_t(33)}) {
-        for (uint32_t length : {0xFFFFFFFFu, 0x7FFFFFFFu, uint32_t(withProfile.size())}) {
-            std::string bytes = withProfile;
-            bytes.replace(at, 4, BigEndian32(length));
-            WriteBytes(path, bytes);
-            EXPECT_EQ(PngProfile(path), "") << "length " << length << " at " << at;
-        }
-    }
-    // A profile after the pixel data does not count.
-    WriteBytes(path, png.substr(0, png.size() - 12) + chunk + png.substr(png.size() - 12));
-    EXPECT_EQ(PngProfile(path), "");
-
-    WriteBytes(path, "not a picture");
-    EXPECT_EQ(PngProfile(path), "");
+    auto profileOf = [&](const std::string& bytes) {
+        WriteBytes(source, bytes);
+        return PngProfile(source);
+    };
+    ASSERT_EQ(profileOf(withProfile), icc);
+    for (size_t cut = 0; cut < 33 + chunk.size() - 4; ++cut) EXPECT_EQ(profileOf(withProfile.substr(0, cut)), "") << cut;
+    EXPECT_EQ(profileOf(png.substr(0, png.size() - 12) + chunk + png.substr(png.size() - 12)), "");
+    EXPECT_EQ(profileOf("not a picture"), "");
     EXPECT_EQ(PngProfile(folder.path("missing.png")), "");
     EXPECT_TRUE(ReadPngIccProfile("").empty());
     EXPECT_TRUE(ReadPngIccProfile(nullptr).empty());

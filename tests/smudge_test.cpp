@@ -45,11 +45,9 @@ int Unwritten(const SBxPicBuf& buf, const CBxRect& rect, int c) {
 TEST(Smudge, SlidersMapToTheEngineArguments) {
     for (auto [got, expected] : {std::pair{kDefaults, SmudgeArguments{0.25f, 0.4f, 4.0f}},
                                  {SmudgeArgumentsFromSliders(1, 1, 0), {0.495f, 0.04f, 1.0f}},
-                                 {SmudgeArgumentsFromSliders(100, 100, 100), {0.0f, 4.0f, 11.0f}}}) {
-        EXPECT_FLOAT_EQ(got.sharpness, expected.sharpness);
-        EXPECT_FLOAT_EQ(got.alpha, expected.alpha);
-        EXPECT_FLOAT_EQ(got.sigma, expected.sigma);
-    }
+                                 {SmudgeArgumentsFromSliders(100, 100, 100), {0.0f, 4.0f, 11.0f}}})
+        EXPECT_EQ(std::vector<float>({got.sharpness, got.alpha, got.sigma}),
+                  std::vector<float>({expected.sharpness, expected.alpha, expected.sigma}));
 }
 
 TEST(Smudge, TilesCoverThePictureOnceWithClippedMargins) {
@@ -82,7 +80,7 @@ TEST(Smudge, WholePicturesSmoothAlongTheFieldOfTheGreyPictureOrGuide) {
             SCOPED_TRACE(std::to_string(depth) + " bits, " + std::to_string(components) + " components");
             PicBufHolder source, result, expected, oneByOne, guide, plane;
             // Grey is wide enough for tiles but too low: processed whole.
-            MakeSourceAndResult(source, result, components == 1 ? 520 : 90, 60, components, depth);
+            MakeSourceAndResult(source, result, components == 1 ? 510 : 48, 30, components, depth);
             {
                 ProgressCounter counter;
                 Repaint(result.buf, source.buf);
@@ -120,14 +118,15 @@ TEST(Smudge, WholePicturesSmoothAlongTheFieldOfTheGreyPictureOrGuide) {
 // context, further than any streamline reaches, so the tiled result matches
 // the whole-picture one up to rare float rounding of streamline positions.
 // Neither the number of threads nor repainting in place changes a byte.
+// A grey picture stands for all: the components share the field and the tiles.
 TEST(Smudge, TilesMatchTheWholePictureInAnyThreadCountAndInPlace) {
     PicBufHolder source, tiled, inPlace, whole;
-    MakeSourceAndResult(source, tiled, 1000, 500, 3);
+    MakeSourceAndResult(source, tiled, 1000, 500, 1);
     {
         OmpThreads two(2);
         ProgressCounter counter;
         Repaint(tiled.buf, source.buf);
-        EXPECT_EQ(counter.steps(), 3 + 2 * 3);
+        EXPECT_EQ(counter.steps(), 3 + 2);
         EXPECT_EQ(counter.steps(), SmudgeProgressTotal(source.buf));
         EXPECT_EQ(counter.alwaysSteps(), 0);
     }
@@ -139,15 +138,14 @@ TEST(Smudge, TilesMatchTheWholePictureInAnyThreadCountAndInPlace) {
     EXPECT_TRUE(SamePixels(inPlace.buf, tiled.buf));
     CopyOf(whole, source.buf);
     SmudgeWhole(whole.buf, source.buf, kDefaults.sharpness, kDefaults.alpha, kDefaults.sigma);
-    int differ = 0;
-    double largest = 0;
-    for (int i = 0; i < 1000 * 500 * 3; ++i) {
-        const double d = std::abs(tiled->pixels[i] - whole->pixels[i]);
+    int differ = 0, largest = 0;
+    for (int i = 0; i < 1000 * 500; ++i) {
+        const int d = std::abs(tiled->pixels[i] - whole->pixels[i]);
         differ += d != 0;
         largest = std::max(largest, d);
     }
-    EXPECT_EQ(Unwritten(tiled.buf, CBxRect{0, 0, 1000, 500}, 2), 0);
-    EXPECT_LT(differ, 1500) << "of 1500000 samples";
+    EXPECT_EQ(Unwritten(tiled.buf, CBxRect{0, 0, 1000, 500}, 0), 0);
+    EXPECT_LT(differ, 500) << "of 500000 samples";
     EXPECT_LE(largest, 8);
 }
 

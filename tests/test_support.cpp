@@ -105,10 +105,42 @@ std::string ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
+std::string LittleEndian(uint64_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += char((value >> (8 * i)) & 0xFF);
+    return out;
+}
+
+std::string BigEndian32(uint32_t value) { return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)}; }
+
+std::string PngChunk(const std::string& type, const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : type + data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return BigEndian32(uint32_t(data.size())) + type + data + BigEndian32(~crc);
+}
+
+std::string ClaimingBmp(uint32_t width, uint32_t height) {
+    const uint32_t row = (width * 24 + 31) / 32 * 4;
+    auto le = LittleEndian;
+    const std::string bytes = "BM" + le(54 + row * height, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(width, 4) +
+                              le(height, 4) + le(1, 2) + le(24, 2) + le(0, 4) + le(row * height, 4) + le(2835, 4) +
+                              le(2835, 4) + le(0, 8);
+    return bytes + std::string(118 - bytes.size(), '\0');
+}
+
 ScratchFolder::ScratchFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "ostrivel-test-XXXXXX").string();
     const char* made = mkdtemp(pattern.data());
     folder_ = made ? made : "";
+}
+
+std::set<std::string> ScratchFolder::files() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) names.insert(entry.path().filename().string());
+    return names;
 }
 
 ScratchFolder::~ScratchFolder() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <set>
 #include <string>
 
 #include "picbuf/picbuf.h"
@@ -30,7 +31,6 @@ uint64_t PixelHash(const SBxPicBuf& buf);
 class ProgressCounter {
 public:
     explicit ProgressCounter(int abortAfter = 0);
-    void abortAfter(int steps) { abortAfter_ = steps; }
     ~ProgressCounter();
     int steps() const { return steps_.load(); }
     int alwaysSteps() const { return always_.load(); }
@@ -54,12 +54,22 @@ private:
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 
+// Bytes of value, least significant first, as BMP and TIFF headers hold them;
+// and big-endian, as PNG and ICC profiles do.
+std::string LittleEndian(uint64_t value, int bytes);
+std::string BigEndian32(uint32_t value);
+// A PNG chunk with a correct CRC, whatever its data hold.
+std::string PngChunk(const std::string& type, const std::string& data);
+// A 118-byte uncompressed 24-bit BMP that claims width x height pixels.
+std::string ClaimingBmp(uint32_t width, uint32_t height);
+
 // A fresh folder under the system's temporary folder, removed with its contents.
 class ScratchFolder {
 public:
     ScratchFolder();
     ~ScratchFolder();
     std::string path(const std::string& name) const { return folder_ + "/" + name; }
+    std::set<std::string> files() const;  // the names in the folder
     const std::string& folder() const { return folder_; }
 
 private:
