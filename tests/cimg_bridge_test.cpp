@@ -134,14 +134,6 @@ TEST(CImgBridge, SmoothingInsideARectangleGivesCImgsSamplesThere) {
         }
         EXPECT_EQ(wrong, 0) << c.channels << " channels, " << c.depth << " bits, sharpness " << c.sharpness;
     }
-
-    const CImgF field = ComputeDiffusionTensors(TestImage(80, 60, 1, 8), 0.25f, 0.4f, 4.0f);
-    const CImgF crop = CropTensorField(field, 10, 20, 49, 59);  // inclusive corners
-    ASSERT_EQ(crop.width(), 40);
-    ASSERT_EQ(crop.height(), 40);
-    ASSERT_EQ(crop.spectrum(), 3);
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(crop(39, 39, 0, c), field(49, 59, 0, c));
-    EXPECT_EQ(crop(0, 0, 0, 2), field(10, 20, 0, 2));
 }
 
 TEST(CImgBridge, AbortStopsCImgsLoopsAndTheBridgesOperations) {
