@@ -142,7 +142,7 @@ TEST(PicBuf, LumaChromaRoundTripRestoresEveryColour) {
     EXPECT_EQ(std::memcmp(small->pixels + 3, copy->pixels + 3, small->size - 3), 0);
 }
 
-TEST(PicBuf, MapGoesBothWaysAroundTheAnchors) {
+TEST(PicBuf, MapGoesBothWaysAroundTheAnchorsAndTransformsFollowIt) {
     CBxPicMap map(100.0, 50.0, 10.0, 20.0, 0.0, 4.0);
     int dx, dy;
     double sx, sy;
@@ -153,9 +153,8 @@ TEST(PicBuf, MapGoesBothWaysAroundTheAnchors) {
     map.MapPointSrcToDst(dx, dy, 301.0, -301.0);  // rounds to nearest
     EXPECT_EQ(dx, 151);
     EXPECT_EQ(dy, -150);
-}
 
-TEST(PicBuf, TransformsCopyShiftedPicturesAndZoomToTheNearestPixel) {
+    // Transforms: a shifted copy, and a zoom to the nearest pixel.
     PicBufHolder src, dst;
     MakeTestPicture(src, 30, 20, 3, 8);
     for (auto transform : {&CBxPicBufAPI::TransformConstantFast, &CBxPicBufAPI::TransformBilinearFast,
