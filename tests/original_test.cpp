@@ -147,7 +147,7 @@ TEST(Original, FlatPicturesComeBackAndOtherDepthsAreRefused) {
 // that follows the step. Passes switched off still poll.
 TEST(Original, AbortAtEveryPollOfATile) {
     ThreadCount one(1);
-    PicBufHolder source, result, full, afterFirstPass, switchedOff, small, three;
+    PicBufHolder source, result, full, afterFirstPass, switchedOff;
     MakeTestPicture(source, 40, 32, 3, 8);
     Repaint(full, source.buf, Params(true, true));
     for (int n = 1; n <= kOriginalStepsPerTile; ++n) {
@@ -162,13 +162,6 @@ TEST(Original, AbortAtEveryPollOfATile) {
     Repaint(result, source.buf, Params(false, false), 8);  // after the first smoothing pass
     EXPECT_EQ(Repaint(switchedOff, source.buf, Params(false, false), 10).first, 10);  // after the first sharpening
     EXPECT_TRUE(SamePixels(result.buf, switchedOff.buf));
-
-    // A colour picture processed whole, split over three threads, with long traces.
-    MakeTestPicture(small, 130, 90, 3, 8, 7);
-    Repaint(result, small.buf, Params(true, true, 14));
-    ThreadCount threads(3);
-    Repaint(three, small.buf, Params(true, true, 14));
-    EXPECT_TRUE(SamePixels(result.buf, three.buf));
 }
 
 // A 1000 x 500 picture is two tiles: x 0..569 and 430..999.
