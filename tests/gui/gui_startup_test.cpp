@@ -1,7 +1,7 @@
 // Window tests of start-up and shut-down: the editor's own RunOstrivel with
 // its message loop and accelerators, driven by timer steps; the settings
 // file across normal and killed runs; the language table with the Options
-// dialog; and the images and keys the resources supply.
+// dialog; and the images the resources supply.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -379,55 +379,13 @@ BOOL CALLBACK DecodeEach(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR counts) 
     return TRUE;
 }
 
-WORD lastCommand;
-LRESULT CALLBACK RecordCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND) lastCommand = LOWORD(wParam);
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 void Resources(HINSTANCE instance) {
-    Section("resources: images, icon and keys");
+    Section("resources: images");
     HWND window = OpenMainWindow();  // which starts GDI+
     int decoded[2] = {0, 0};
     EnumResourceNamesW(instance, L"PNG", DecodeEach, reinterpret_cast<LONG_PTR>(decoded));
     Check(decoded[1] >= 20 && decoded[0] == decoded[1], "every PNG image decodes (%d of %d)", decoded[0], decoded[1]);
     CloseMainWindow(window);
-    for (int size : {16, 32, 48, 256}) {
-        HICON icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_OSTRIVEL), IMAGE_ICON, size, size, 0));
-        Check(icon != nullptr, "the icon loads at %d pixels", size);
-        if (icon) DestroyIcon(icon);
-    }
-
-    // Key presses handed to the accelerator table as the message loop does.
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = RecordCommand;
-    wc.hInstance = instance;
-    wc.lpszClassName = L"CommandRecorder";
-    RegisterClassW(&wc);
-    HWND target = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
-    HACCEL table = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
-    const struct {
-        UINT message;
-        WPARAM key;
-        bool control;
-        WORD command;
-    } keys[] = {{WM_KEYDOWN, 'O', true, IDM_OPEN}, {WM_KEYDOWN, 'S', true, IDM_SAVE_AS},
-                {WM_KEYDOWN, 'O', false, 0},       {WM_CHAR, '+', false, IDM_ZOOM_IN},
-                {WM_CHAR, '-', false, IDM_ZOOM_OUT}, {WM_KEYDOWN, VK_LEFT, false, IDM_PAN_LEFT}};
-    for (const auto& k : keys) {
-        BYTE state[256] = {};
-        state[VK_CONTROL] = k.control ? 0x80 : 0;
-        SetKeyboardState(state);
-        lastCommand = 0;
-        MSG msg = {target, k.message, k.key, 0, 0, {0, 0}};
-        TranslateAcceleratorW(target, table, &msg);
-        Check(lastCommand == k.command, "key %d%s gives command %d (got %d)", static_cast<int>(k.key),
-              k.control ? " with Ctrl" : "", k.command, lastCommand);
-    }
-    BYTE state[256] = {};
-    SetKeyboardState(state);
-    DestroyAcceleratorTable(table);
-    DestroyWindow(target);
 }
 
 }  // namespace
