@@ -36,7 +36,10 @@ set_tests_properties(gui_wine_prefix PROPERTIES
   FIXTURES_SETUP gui_wine RESOURCE_LOCK gui_wine TIMEOUT 300 LABELS gui)
 
 # One test per window test program; they share the prefix (and its settings
-# file), so they run one at a time.
+# file), so they run one at a time. On their way they leave screenshots of
+# what they drive in build/screenshots, for a look by eye.
+set(GUI_SCREENSHOTS ${CMAKE_BINARY_DIR}/screenshots)
+file(MAKE_DIRECTORY ${GUI_SCREENSHOTS})
 file(GLOB GUI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/gui/*_test.cpp)
 # A program with a script of its own beside it (<name>.sh) is run by that
 # script, which also gets the command-line tool to compare with.
@@ -52,24 +55,7 @@ foreach(source ${GUI_TEST_SOURCES})
     COMMAND sh ${runner} ${GUI_PREFIX} 150 ${OSTRIVEL_WIN32_DIR}/tests/gui/${name}/${name}.exe ${extra})
   set_tests_properties(${name} PROPERTIES
     FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 180 LABELS gui
+    ENVIRONMENT OSTRIVEL_SHOTS=${GUI_SCREENSHOTS}
     FAIL_REGULAR_EXPRESSION "FAIL:")
 endforeach()
 
-# Screenshots of the main window and the Options dialog, written as PNGs.
-set(GUI_SCREENSHOTS ${CMAKE_BINARY_DIR}/screenshots)
-file(MAKE_DIRECTORY ${GUI_SCREENSHOTS})
-add_test(NAME gui_screenshots
-  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/run-in-wine.sh ${GUI_PREFIX} 120
-          ${OSTRIVEL_WIN32_DIR}/tests/gui/gui_screenshots/gui_screenshots.exe)
-set_tests_properties(gui_screenshots PROPERTIES
-  WORKING_DIRECTORY ${GUI_SCREENSHOTS}
-  FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 150 LABELS gui
-  FAIL_REGULAR_EXPRESSION "FAIL:")
-# The same shots without the dark look (plain_*.png), to compare with.
-add_test(NAME gui_screenshots_plain
-  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/run-in-wine.sh ${GUI_PREFIX} 120
-          ${OSTRIVEL_WIN32_DIR}/tests/gui/gui_screenshots/gui_screenshots.exe --no-skin)
-set_tests_properties(gui_screenshots_plain PROPERTIES
-  WORKING_DIRECTORY ${GUI_SCREENSHOTS}
-  FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 150 LABELS gui
-  FAIL_REGULAR_EXPRESSION "FAIL:")

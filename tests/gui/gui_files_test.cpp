@@ -111,6 +111,7 @@ void SaveAsDefaults() {
             withPng = PanelEnabled(dialog);
             SelectType(dialog, 3);
             withJpeg = PanelEnabled(dialog);
+            Check(Shot(dialog, L"save_dialog"), "save_dialog.png is written");
             HWND jpegSlider = GetDlgItem(panel, IDC_JPEG_SLIDER);
             SendMessageW(panel, WM_HSCROLL, TB_LINEDOWN, reinterpret_cast<LPARAM>(jpegSlider));
             SendMessageW(panel, WM_HSCROLL, TB_PAGEDOWN, reinterpret_cast<LPARAM>(jpegSlider));

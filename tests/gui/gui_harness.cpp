@@ -462,10 +462,7 @@ std::string DialogItemText(HWND dialog, int id) {
     return Utf8(text);
 }
 
-bool SaveWindowPng(HWND window, const WCHAR* path) {
-    RECT rect;
-    return GetWindowRect(window, &rect) && SaveScreenPng(rect, path);
-}
+namespace {
 
 bool SaveScreenPng(const RECT& rect, const WCHAR* path) {
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -495,6 +492,21 @@ bool SaveScreenPng(const RECT& rect, const WCHAR* path) {
     }
     DeleteObject(bitmap);
     return saved;
+}
+
+}  // namespace
+
+bool Shot(HWND window, const WCHAR* name, const RECT* area) {
+    WCHAR folder[1024];
+    DWORD length = GetEnvironmentVariableW(L"OSTRIVEL_SHOTS", folder, 1024);
+    if (length == 0 || length >= 1024) return true;
+    const WideString path = WindowsPath(Utf8(folder)) + L"\\" + name + L".png";
+    if (area) return SaveScreenPng(*area, path.c_str());  // a menu's area: pumping would close it
+    RECT rect;
+    GetWindowRect(window, &rect);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PumpMessages(150);  // the window's own paint messages, and a moment for the screen
+    return SaveScreenPng(rect, path.c_str());
 }
 
 COLORREF ClientPixel(HWND window, int x, int y) {

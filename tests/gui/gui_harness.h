@@ -148,9 +148,10 @@ void DropFile(HWND window, const WideString& path);
 // The text of a dialog's control.
 std::string DialogItemText(HWND dialog, int id);
 
-// Writes what the screen shows of the window (frame included) as PNG.
-bool SaveWindowPng(HWND window, const WCHAR* path);
-// Writes a rectangle of the screen as PNG.
-bool SaveScreenPng(const RECT& rect, const WCHAR* path);
+// For a look by eye: when OSTRIVEL_SHOTS names a folder (a Unix path), writes
+// what the screen shows of `area` as it stands, or of the window with its
+// frame once it has painted, there as <name>.png. False only when a shot was
+// asked for and not written.
+bool Shot(HWND window, const WCHAR* name, const RECT* area = nullptr);
 // The colour of a client pixel as the screen shows it.
 COLORREF ClientPixel(HWND window, int x, int y);

@@ -79,7 +79,12 @@ void CheckLayout(const char* when, bool roomy) {
 INT_PTR CALLBACK PlainDialog(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
 void LayoutAndDocking(HINSTANCE instance) {
-    Section("layout and docking");
+    Section("layout, the dark look, docking");
+    Check(Shot(window, L"main_window"), "main_window.png is written");
+    RECT bar = ChildRect(app.toolbar), status = ChildRect(app.statusBar);
+    Check(Looks(ClientPixel(window, bar.left + 2, bar.bottom - 3), RGB(70, 70, 70)) &&
+              Looks(ClientPixel(window, status.left + 1, status.bottom - 2), RGB(70, 70, 70)),
+          "the toolbar and the status bar are RGB(70, 70, 70)");
     CheckLayout("at 900 x 600", true);
     SetClientSize(window, 1200, 700);
     CheckLayout("at 1200 x 700", true);
@@ -142,6 +147,11 @@ void CALLBACK ReadMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     if (!menu || menuSeen.shown) return;
     KillTimer(nullptr, timer);
     menuSeen.shown = true;
+    RECT area, menuArea;
+    GetWindowRect(window, &area);
+    GetWindowRect(popup, &menuArea);
+    UnionRect(&area, &area, &menuArea);
+    if (HasPicture()) Check(Shot(window, L"popup_menu", &area), "popup_menu.png is written");
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
         HMENU sub = GetSubMenu(menu, i);
         for (int j = 0; sub && j < GetMenuItemCount(sub); ++j)
@@ -369,6 +379,7 @@ void FitAndZoom() {
               LooksAt(centre.x, centre.y - 300, kBackground),
           "the screen shows its red and blue halves on grey 48");
     Check(LooksAt(2, centre.y, kRed) && LooksAt(997, centre.y, kBlue), "the picture spans the view's whole width");
+    Check(Shot(window, L"view_fit"), "view_fit.png is written");
 
     Section("typed zoom and the zoom box");
     const struct {

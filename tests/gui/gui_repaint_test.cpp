@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "app/app.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/repaint_frame.h"
@@ -81,6 +83,51 @@ POINT OnScreen(double x, double y) {
     int sx, sy;
     ViewMap().MapPointSrcToDst(sx, sy, x, y);
     return POINT{sx, sy};
+}
+
+int Lightness(COLORREF c) { return (GetRValue(c) + GetGValue(c) + GetBValue(c)) / 3; }
+
+// The lightest and darkest grey of a control's client area, as shown.
+void LightAndDark(HWND control, int& lightest, int& darkest) {
+    RECT client;
+    GetClientRect(control, &client);
+    lightest = 0, darkest = 255;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < client.right; x += 2) {
+            lightest = std::max(lightest, Lightness(ClientPixel(control, x, y)));
+            darkest = std::min(darkest, Lightness(ClientPixel(control, x, y)));
+        }
+}
+
+// A digest of the check box glyph at the left of a check box, as shown.
+unsigned GlyphSum(HWND box) {
+    RECT client;
+    GetClientRect(box, &client);
+    unsigned sum = 0;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < 13; ++x) sum = sum * 31 + ClientPixel(box, x, y);
+    return sum;
+}
+
+// The dark look of a docked dialog: button face, light text on the dark
+// face, and a check box image that follows its state.
+void CheckDarkLook(HWND dialog) {
+    HWND ok = GetDlgItem(dialog, IDOK), preview = GetDlgItem(dialog, IDC_PREVIEW);
+    const COLORREF face = ClientPixel(ok, 5, 4);
+    int light, dark, previewLight, previewDark;
+    LightAndDark(ok, light, dark);
+    LightAndDark(preview, previewLight, previewDark);
+    Check(abs(Lightness(face) - 70) <= 2 && light >= 200, "the OK button is light on RGB(70, 70, 70) (%d on %d)",
+          light, Lightness(face));
+    Check(previewLight >= 200 && previewDark <= 75, "Preview reads light on dark (%d on %d)", previewLight,
+          previewDark);
+    const unsigned checked = GlyphSum(preview);
+    CheckDlgButton(dialog, IDC_PREVIEW, BST_UNCHECKED);
+    PumpMessages(50);
+    const unsigned unchecked = GlyphSum(preview);
+    CheckDlgButton(dialog, IDC_PREVIEW, BST_CHECKED);
+    PumpMessages(50);
+    Check(unchecked != checked && GlyphSum(preview) == checked, "the check box image follows its state");
 }
 
 // OK, then messages until the dialog has closed or `stopEarly` says so.
@@ -231,12 +278,14 @@ void FinishedRuns(const WideString& picture) {
     struct Method {
         int command;
         const WCHAR* saved;
+        const WCHAR* shot;
         std::function<void()> settings;
     } methods[] = {
-        {IDM_REPAINT_ORIGINAL, L"editor-original.png",
+        {IDM_REPAINT_ORIGINAL, L"editor-original.png", L"repaint_original",
          [] { uiSmoothAlpha = 8, uiRelaxation = 10, uiDoShock = 1, uiFlatten = 6, uiDoLoG = 1, uiLoGPower = 12; }},
-        {IDM_REPAINT_SMUDGE, L"editor-smudge.png", [] { uiDetails = 30, uiProlongation = 70, uiSigma = 20; }},
-        {IDM_REPAINT_REDRAW, L"editor-redraw.png",
+        {IDM_REPAINT_SMUDGE, L"editor-smudge.png", L"repaint_smudge",
+         [] { uiDetails = 30, uiProlongation = 70, uiSigma = 20; }},
+        {IDM_REPAINT_REDRAW, L"editor-redraw.png", L"repaint_redraw",
          [] { uiEdgeDetails = 20, uiEdgeCut = 40, uiFuseToImage = 1, uiQuantization = 0; }},
     };
     for (const Method& method : methods) {
@@ -244,6 +293,8 @@ void FinishedRuns(const WideString& picture) {
         HWND dialog = OpenDialog(method.command);
         if (!Check(dialog != nullptr, "command %d opens its dialog", method.command)) continue;
         SetChecked(dialog, IDC_PREVIEW, true);
+        Check(Shot(window, method.shot), "%s.png is written", Utf8(method.shot).c_str());
+        if (method.command == IDM_REPAINT_ORIGINAL) CheckDarkLook(dialog);
         // Controls that stay enabled during the run may not touch the
         // picture the worker writes, tile after tile.
         RunUntil(dialog, [&] {

@@ -226,8 +226,8 @@ struct OptionsView {
 };
 
 // Runs the Options command; selects `choose` (or leaves the selection when it
-// is -2) and presses `button`.
-OptionsView RunOptions(HWND window, int choose, int button) {
+// is -2) and presses `button`; a shot of it when named.
+OptionsView RunOptions(HWND window, int choose, int button, const WCHAR* shot = nullptr) {
     OptionsView view;
     WithDialogs([&] { SendMessageW(window, WM_COMMAND, IDM_OPTIONS, 0); },
                 [&](HWND dialog, const SeenDialog& seen) {
@@ -253,6 +253,7 @@ OptionsView RunOptions(HWND window, int choose, int button) {
                     GetWindowRect(window, &o);
                     view.centred = abs((d.left + d.right) - (o.left + o.right)) <= 2 &&
                                    abs((d.top + d.bottom) - (o.top + o.bottom)) <= 2;
+                    if (shot) Check(Shot(dialog, shot), "%s.png is written", Utf8(shot).c_str());
                     if (choose != -2) SendMessageW(list, CB_SETCURSEL, choose, 0);
                     PressButton(dialog, button);
                     return true;
@@ -343,7 +344,7 @@ void Languages() {
     Section("languages: the translation shipped with the editor");
     if (!Check(CopyBesideToLanguageFile(L"shipped_loc.ini"), "the shipped language file is there")) return;
     window = OpenMainWindow();
-    view = RunOptions(window, -2, IDCANCEL);
+    view = RunOptions(window, -2, IDCANCEL, L"options_dialog");
     Check(view.items == std::vector<std::string>{"English", "Deutsch"}, "Options lists English and Deutsch");
     int missing = 0;
     for (int entry = 1; entry <= LANGUAGE_ENTRIES; ++entry) {
