@@ -94,8 +94,9 @@ void LightAndDark(HWND control, int& lightest, int& darkest) {
     lightest = 0, darkest = 255;
     for (int y = 0; y < client.bottom; ++y)
         for (int x = 0; x < client.right; x += 2) {
-            lightest = std::max(lightest, Lightness(ClientPixel(control, x, y)));
-            darkest = std::min(darkest, Lightness(ClientPixel(control, x, y)));
+            const int value = Lightness(ClientPixel(control, x, y));
+            lightest = std::max(lightest, value);
+            darkest = std::min(darkest, value);
         }
 }
 
