@@ -184,7 +184,6 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     EXPECT_EQ(ReadBytes(scratch.path("kept.png")) + ReadBytes(scratch.path("kept.jpg")),
               "an existing filean existing file");
     EXPECT_EQ(scratch.files(), before) << "no output and no temporary file";
-
 }
 
 // An input under another name, or two inputs written to one output, stop
