@@ -31,18 +31,6 @@ BitmapHolder PatternBitmap(FREE_IMAGE_TYPE type, int width, int height, int bits
     return bitmap;
 }
 
-void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type, const void* value,
-            unsigned length) {
-    FITAG* tag = FreeImage_CreateTag();
-    FreeImage_SetTagKey(tag, key);
-    FreeImage_SetTagType(tag, type);
-    FreeImage_SetTagCount(tag, length);
-    FreeImage_SetTagLength(tag, length);
-    FreeImage_SetTagValue(tag, value);
-    FreeImage_SetMetadata(model, bitmap, key, tag);
-    FreeImage_DeleteTag(tag);
-}
-
 std::string TagText(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key) {
     FITAG* tag = nullptr;
     if (!FreeImage_GetMetadata(model, bitmap, key, &tag) || !tag) return "";
@@ -291,9 +279,16 @@ void WriteSource(const std::string& path, bool replaced = false) {
     // A minimal EXIF block: TIFF header and one IFD entry, Make = "Ostrivel".
     const std::string exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x0F\x01\x02\0\x09\0\0\0\x1A\0\0\0\0\0\0\0Ostrivel", 41);
     BitmapHolder source = PatternBitmap(FIT_BITMAP, replaced ? 40 : 24, 16, 24);
-    SetTag(source.get(), FIMD_COMMENTS, "Comment", FIDT_ASCII, comment.c_str(), unsigned(comment.size() + 1));
-    SetTag(source.get(), FIMD_XMP, "XMLPacket", FIDT_ASCII, xmp.c_str(), unsigned(xmp.size() + 1));
-    SetTag(source.get(), FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, exif.data(), unsigned(exif.size()));
+    FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, source.get(), "Comment", comment.c_str());
+    FreeImage_SetMetadataKeyValue(FIMD_XMP, source.get(), "XMLPacket", xmp.c_str());
+    FITAG* exifTag = FreeImage_CreateTag();
+    FreeImage_SetTagKey(exifTag, "ExifRaw");
+    FreeImage_SetTagType(exifTag, FIDT_BYTE);
+    FreeImage_SetTagCount(exifTag, DWORD(exif.size()));
+    FreeImage_SetTagLength(exifTag, DWORD(exif.size()));
+    FreeImage_SetTagValue(exifTag, exif.data());
+    FreeImage_SetMetadata(FIMD_EXIF_RAW, source.get(), "ExifRaw", exifTag);
+    FreeImage_DeleteTag(exifTag);
     FreeImage_CreateICCProfile(source.get(), const_cast<char*>(icc.data()), long(icc.size()));
     FreeImage_SetDotsPerMeterX(source.get(), 11811);
     FreeImage_SetDotsPerMeterY(source.get(), 11811);
