@@ -1,19 +1,15 @@
 // Runs the ostrivel-repaint program itself in a scratch folder: its
 // arguments, batches, files that lie about their size or are no pictures,
 // outputs that would overwrite an input, and signals at any moment.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "picbuf/image_file.h"
 #include "test_support.h"

@@ -2,14 +2,7 @@
 // refused, round trips, metadata carried over (also when the opened file has
 // gone), and failed saves that must leave the target alone. Every fixture
 // file is made here with FreeImage.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"

@@ -1,8 +1,5 @@
 // The Original repaint: its look, slider mapping, tiles, traces, progress,
 // abort polls, threads and running out of memory.
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <cstdlib>
 #include <new>
 

@@ -1,13 +1,7 @@
 // The Redraw repaint: edges, the contrast stretch, strokes, colour
 // quantization, the non-local means filter, the whole run with its settings,
 // progress and abort, and the editor's preview.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <memory>
-#include <vector>
 
 #include "engines/redraw/redraw.h"
 #include "test_support.h"

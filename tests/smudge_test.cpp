@@ -1,10 +1,5 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <thread>
-#include <vector>
 
 #include "engines/smudge/smudge.h"
 #include "picbuf/cimg_bridge.h"
