@@ -1,8 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <vector>
-
 #include "picbuf/cimg_bridge.h"
 #include "test_support.h"
 

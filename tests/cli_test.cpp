@@ -1,19 +1,15 @@
 // Runs the ostrivel-repaint program itself in a scratch folder: its
 // arguments, batches, files that lie about their size or are no pictures,
 // outputs that would overwrite an input, and signals at any moment.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "picbuf/image_file.h"
 #include "test_support.h"
@@ -147,8 +143,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     WriteBytes(scratch.path("locked.png"), ReadBytes(scratch.path("wide.png")));
     chmod(scratch.path("locked.png").c_str(), 0);
     const bool root = geteuid() == 0;  // root reads a file of mode 0 all the same
-    WriteBytes(scratch.path("kept.png"), "an existing file");
-    WriteBytes(scratch.path("kept.jpg"), "an existing file");
+    for (const char* kept : {"kept.png", "kept.jpg"}) WriteBytes(scratch.path(kept), "an existing file");
     WriteBytes(scratch.path("stderr.txt"), "");
     const std::set<std::string> before = scratch.files();
 
@@ -181,10 +176,8 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
         EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
         EXPECT_EQ(run.errors.find("Success"), std::string::npos) << run.errors;
     }
-    EXPECT_EQ(ReadBytes(scratch.path("kept.png")) + ReadBytes(scratch.path("kept.jpg")),
-              "an existing filean existing file");
+    for (const char* kept : {"kept.png", "kept.jpg"}) EXPECT_EQ(ReadBytes(scratch.path(kept)), "an existing file") << kept;
     EXPECT_EQ(scratch.files(), before) << "no output and no temporary file";
-
 }
 
 // An input under another name, or two inputs written to one output, stop

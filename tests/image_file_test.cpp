@@ -2,14 +2,7 @@
 // refused, round trips, metadata carried over (also when the opened file has
 // gone), and failed saves that must leave the target alone. Every fixture
 // file is made here with FreeImage.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"
@@ -29,18 +22,6 @@ BitmapHolder PatternBitmap(FREE_IMAGE_TYPE type, int width, int height, int bits
         for (unsigned i = 0; i < FreeImage_GetLine(bitmap.get()); ++i) line[i] = static_cast<BYTE>(i * 7 + y * 13);
     }
     return bitmap;
-}
-
-void SetTag(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key, FREE_IMAGE_MDTYPE type, const void* value,
-            unsigned length) {
-    FITAG* tag = FreeImage_CreateTag();
-    FreeImage_SetTagKey(tag, key);
-    FreeImage_SetTagType(tag, type);
-    FreeImage_SetTagCount(tag, length);
-    FreeImage_SetTagLength(tag, length);
-    FreeImage_SetTagValue(tag, value);
-    FreeImage_SetMetadata(model, bitmap, key, tag);
-    FreeImage_DeleteTag(tag);
 }
 
 std::string TagText(FIBITMAP* bitmap, FREE_IMAGE_MDMODEL model, const char* key) {
@@ -291,9 +272,16 @@ void WriteSource(const std::string& path, bool replaced = false) {
     // A minimal EXIF block: TIFF header and one IFD entry, Make = "Ostrivel".
     const std::string exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x0F\x01\x02\0\x09\0\0\0\x1A\0\0\0\0\0\0\0Ostrivel", 41);
     BitmapHolder source = PatternBitmap(FIT_BITMAP, replaced ? 40 : 24, 16, 24);
-    SetTag(source.get(), FIMD_COMMENTS, "Comment", FIDT_ASCII, comment.c_str(), unsigned(comment.size() + 1));
-    SetTag(source.get(), FIMD_XMP, "XMLPacket", FIDT_ASCII, xmp.c_str(), unsigned(xmp.size() + 1));
-    SetTag(source.get(), FIMD_EXIF_RAW, "ExifRaw", FIDT_BYTE, exif.data(), unsigned(exif.size()));
+    FreeImage_SetMetadataKeyValue(FIMD_COMMENTS, source.get(), "Comment", comment.c_str());
+    FreeImage_SetMetadataKeyValue(FIMD_XMP, source.get(), "XMLPacket", xmp.c_str());
+    FITAG* exifTag = FreeImage_CreateTag();
+    FreeImage_SetTagKey(exifTag, "ExifRaw");
+    FreeImage_SetTagType(exifTag, FIDT_BYTE);
+    FreeImage_SetTagCount(exifTag, DWORD(exif.size()));
+    FreeImage_SetTagLength(exifTag, DWORD(exif.size()));
+    FreeImage_SetTagValue(exifTag, exif.data());
+    FreeImage_SetMetadata(FIMD_EXIF_RAW, source.get(), "ExifRaw", exifTag);
+    FreeImage_DeleteTag(exifTag);
     FreeImage_CreateICCProfile(source.get(), const_cast<char*>(icc.data()), long(icc.size()));
     FreeImage_SetDotsPerMeterX(source.get(), 11811);
     FreeImage_SetDotsPerMeterY(source.get(), 11811);
@@ -373,13 +361,11 @@ TEST(ImageFileSave, FailedSavesThrowOrFailAndLeaveTheTargetAloneAndNoTemporaryFi
     const std::pair<const char*, int> unwritable[] = {{"picture.xyz", SaveFormatByName}, {"picture.gif", SaveFormatByName},
                                                       {"picture", SaveFormatByName}, {"kept.png", 9}, {"kept.png", -1}};
     for (auto [name, index] : unwritable) EXPECT_EQ(thrown(folder.path(name), "", index), "unsupported ") << name << index;
-    const std::string notes = folder.path("notes.xyz"), gif = folder.path("anim.gif");
-    const std::string missing = folder.path("moved_away.jpg");
-    WriteBytes(notes, "not a picture");
-    ASSERT_TRUE(FreeImage_Save(FIF_GIF, PatternBitmap(FIT_BITMAP, 8, 8, 8).get(), gif.c_str(), 0));
-    EXPECT_EQ(thrown(target, missing, SaveFormatPng), "unreadable " + missing);
-    EXPECT_EQ(thrown(target, notes, SaveFormatPng), "unsupported " + notes);
-    EXPECT_EQ(thrown(target, gif, SaveFormatPng), "unsupported " + gif);
+    WriteBytes(folder.path("notes.xyz"), "not a picture");
+    ASSERT_TRUE(FreeImage_Save(FIF_GIF, PatternBitmap(FIT_BITMAP, 8, 8, 8).get(), folder.path("anim.gif").c_str(), 0));
+    const std::pair<const char*, const char*> sources[] = {
+        {"moved_away.jpg", "unreadable "}, {"notes.xyz", "unsupported "}, {"anim.gif", "unsupported "}};
+    for (auto [name, kind] : sources) EXPECT_EQ(thrown(target, folder.path(name), SaveFormatPng), kind + folder.path(name));
 
     EXPECT_FALSE(SavePicture(floats.buf, target.c_str(), nullptr, SaveFormatPng));  // cannot be exported
     EXPECT_FALSE(SavePicture(empty.buf, target.c_str(), nullptr, SaveFormatPng));

@@ -1,9 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <vector>
-
 #include "picbuf/picbuf.h"
 #include "test_support.h"
 

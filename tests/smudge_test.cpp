@@ -1,10 +1,5 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <thread>
-#include <vector>
 
 #include "engines/smudge/smudge.h"
 #include "picbuf/cimg_bridge.h"
@@ -164,9 +159,8 @@ TEST(Smudge, AbortStopsBetweenAndInsideTheSteps) {
     EXPECT_EQ(run(together, SmudgeComponents::Together, 4), 4);
     // One by one, after two components of the first tile: the third keeps the source's values.
     EXPECT_EQ(run(result, SmudgeComponents::OneByOne, 5), 5);
-    EXPECT_EQ(DifferentSamples(result.buf, together.buf, kLeft, 0) + DifferentSamples(result.buf, together.buf, kLeft, 1) +
-                  DifferentSamples(result.buf, source.buf, kLeft, 2), 0);
     for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(DifferentSamples(result.buf, c < 2 ? together.buf : source.buf, kLeft, c), 0) << c;
         EXPECT_GT(DifferentSamples(together.buf, source.buf, kLeft, c), 100000);
         EXPECT_EQ(Unwritten(together.buf, kRight, c) + Unwritten(result.buf, kRight, c), 2 * 500 * 500);
     }

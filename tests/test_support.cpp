@@ -2,9 +2,7 @@
 
 #include <omp.h>
 
-#include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>

@@ -1,9 +1,16 @@
-// Helpers shared by the core's tests: pictures, samples, progress, threads, files.
+// Helpers shared by the core's tests: pictures, samples, progress, threads,
+// files; and the headers every test takes.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "picbuf/picbuf.h"
 #include "picbuf/run_control.h"
