@@ -316,43 +316,6 @@ bool CopyBesideToLanguageFile(const WCHAR* name) {
     return CopyFileW(source.c_str(), TestLanguageFile().c_str(), FALSE) != 0;
 }
 
-long RunSelf(const WCHAR* arguments, DWORD timeoutMs) {
-    WCHAR program[1024];
-    DWORD length = GetModuleFileNameW(nullptr, program, 1000);
-    program[length < 1000 ? length : 0] = 0;
-#ifdef __WINE__
-    // A Winelib program's .exe is a launcher script; the program proper is the .so beside it.
-    lstrcatW(program, L".so");
-#endif
-    WideString commandLine = WideString(L"\"") + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    CloseHandle(process.hThread);
-    long result = -1;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        result = static_cast<long>(code);
-    } else {
-        TerminateProcess(process.hProcess, 99);
-    }
-    CloseHandle(process.hProcess);
-    return result;
-}
-
-bool HasArgument(const WCHAR* argument) {
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    bool found = false;
-    for (int i = 1; arguments && i < count; ++i)
-        if (lstrcmpW(arguments[i], argument) == 0) found = true;
-    LocalFree(arguments);
-    return found;
-}
-
 HWND OpenMainWindow(std::vector<SeenDialog>* dialogs) {
     HWND window = nullptr;
     std::vector<SeenDialog> seen = WithDialogs([&] { window = CreateMainWindow(); });

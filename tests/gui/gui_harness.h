@@ -1,7 +1,7 @@
 // A small harness for the window tests: checks with a plain summary line,
 // a driver for the modal dialogs and message boxes that open while a test
 // step runs, timer-driven steps inside a message loop, the settings and
-// language files of the test, child processes and screenshots.
+// language files of the test, pictures and screenshots.
 #pragma once
 
 #include <windows.h>
@@ -102,17 +102,6 @@ FileCommandRun RunFileCommand(HWND window, int command, const std::function<void
 // A file dialog handler: the type entry (unless -1), the name, then OK.
 std::function<void(HWND)> ChooseFile(const WideString& name, int type = -1);
 
-// --- processes and pictures ----------------------------------------------
-
-// The Windows path of a Unix path; empty when there is none.
-WideString WindowsPath(const std::string& unixPath);
-
-// Starts this program again with the arguments; returns its exit code, or
-// -1 when it could not start or did not end within timeoutMs.
-long RunSelf(const WCHAR* arguments, DWORD timeoutMs);
-// True when the program was started with this exact argument.
-bool HasArgument(const WCHAR* argument);
-
 // --- the editor's main window --------------------------------------------
 
 // Creates the main window as start-up does (after PrepareMainWindow); any
@@ -131,6 +120,8 @@ RECT ChildRect(HWND child);
 
 // --- pictures and files made by the test --------------------------------
 
+// The Windows path of a Unix path; empty when there is none.
+WideString WindowsPath(const std::string& unixPath);
 // A folder for the test's own files in the prefix's temporary folder,
 // created when missing; ends with a backslash.
 WideString TestFilesFolder();
