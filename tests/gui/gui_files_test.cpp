@@ -106,7 +106,7 @@ void SaveAsDefaults() {
         HWND panel = nullptr;
         EnumChildWindows(dialog, FindSlider, reinterpret_cast<LPARAM>(&panel));
         if (panel) {
-            shownQuality = DialogItemText(panel, IDC_JPEG_VALUE);
+            shownQuality = WindowText(GetDlgItem(panel, IDC_JPEG_VALUE));
             SelectType(dialog, 2);
             withPng = PanelEnabled(dialog);
             SelectType(dialog, 3);
@@ -115,7 +115,7 @@ void SaveAsDefaults() {
             HWND jpegSlider = GetDlgItem(panel, IDC_JPEG_SLIDER);
             SendMessageW(panel, WM_HSCROLL, TB_LINEDOWN, reinterpret_cast<LPARAM>(jpegSlider));
             SendMessageW(panel, WM_HSCROLL, TB_PAGEDOWN, reinterpret_cast<LPARAM>(jpegSlider));
-            stepped = DialogItemText(panel, IDC_JPEG_VALUE);
+            stepped = WindowText(GetDlgItem(panel, IDC_JPEG_VALUE));
         }
         // The JPEG entry stays selected; the typed name asks for PNG.
         ChooseFile(folder + L"out.png")(dialog);
@@ -125,7 +125,8 @@ void SaveAsDefaults() {
           "\"Save As...\" offers photo.JPG as photo-denoised with the JPEG entry (\"%s\", %d)", name.c_str(), type);
     Check(atStart == 4 && withPng == 0 && withJpeg == 4,
           "the quality panel is enabled with JPEG only (%d, %d, %d controls)", atStart, withPng, withJpeg);
-    Check(shownQuality == "10" && stepped == "12", "a stored quality of 5 shows as 10; a line and a page step add 1 each");
+    Check(shownQuality == "10" && stepped == "12",
+          "a stored quality of 5 shows as 10; a line and a page step add 1 each");
     WideString out = folder + L"out.png";
     Check(run.messages.empty() && FileStart(out, 8) == "\x89PNG\r\n\x1a\n",
           "out.png typed with JPEG selected is written as PNG, without a word");
@@ -221,9 +222,7 @@ void MovedAway(const WideString& photo) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    StartWatchdog(120);
-    RemoveLanguageFile();
-    RemoveSettingsFolder();
+    StartTest(120);
     folder = TestFilesFolder() + L"files";
     CreateDirectoryW(folder.c_str(), nullptr);
     folder += L"\\";

@@ -1,6 +1,5 @@
 #include "gui_harness.h"
 
-#include <gdiplus.h>
 #include <shlobj.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -165,7 +164,9 @@ int Summary() {
     return failed == 0 && passed > 0 ? 0 : 1;
 }
 
-void StartWatchdog(int seconds) {
+void StartTest(int seconds) {
+    RemoveSettingsFolder();
+    RemoveLanguageFile();
     HANDLE thread = CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(static_cast<INT_PTR>(seconds)), 0,
                                  nullptr);
     if (thread) CloseHandle(thread);
@@ -225,7 +226,7 @@ void SetFileName(HWND dialog, const WideString& name) {
 
 std::string FileName(HWND dialog) {
     for (int id : {kFileNameCombo, kFileNameEdit})
-        if (GetDlgItem(dialog, id)) return DialogItemText(dialog, id);
+        if (GetDlgItem(dialog, id)) return WindowText(GetDlgItem(dialog, id));
     return "<no file name box>";
 }
 
@@ -418,43 +419,36 @@ void DropFile(HWND window, const WideString& path) {
     SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
 }
 
-std::string DialogItemText(HWND dialog, int id) {
-    WCHAR text[1024];
-    text[0] = 0;
-    GetDlgItemTextW(dialog, id, text, 1024);
-    return Utf8(text);
-}
-
 namespace {
 
 bool SaveScreenPng(const RECT& rect, const WCHAR* path) {
-    int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) return false;
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    PicBufHolder picture;
+    CorePath target;
+    if (width <= 0 || height <= 0 || !ToCorePath(path, target) ||
+        !CBxPicBufAPI::ReinitHeap(picture.buf, width, height, 3, 8))
+        return false;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     SelectObject(memory, old);
+    // Top-down rows of blue, green, red, as the picture holds them.
+    const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t(3);
+    std::vector<BYTE> bits(stride * height);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    const bool read = GetDIBits(memory, bitmap, 0, height, bits.data(), &info, DIB_RGB_COLORS) == height;
+    DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-
-    using namespace Gdiplus;
-    GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    bool saved = false;
-    if (GdiplusStartup(&token, &input, nullptr) == Ok) {
-        GpBitmap* image = nullptr;
-        if (DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Ok) {
-            // The PNG encoder of GDI+.
-            const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-            saved = DllExports::GdipSaveImageToFile(image, path, &png, nullptr) == Ok;
-            DllExports::GdipDisposeImage(image);
-        }
-        GdiplusShutdown(token);
+    for (int y = 0; read && y < height; ++y) memcpy(PicRow(picture.buf, y), &bits[stride * y], width * 3);
+    try {
+        return read && SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng);
+    } catch (...) {
+        return false;
     }
-    DeleteObject(bitmap);
-    return saved;
 }
 
 }  // namespace

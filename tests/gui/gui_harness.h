@@ -27,8 +27,9 @@ bool Check(bool ok, const char* format, ...) __attribute__((format(printf, 2, 3)
 void Section(const char* name);
 // Prints "gui: N passed, M failed"; returns the process exit code.
 int Summary();
-// Ends the process with a failure when it has not finished after `seconds`.
-void StartWatchdog(int seconds);
+// Starts a test program: no settings and no language file (English texts),
+// and a failure when it has not finished after `seconds`.
+void StartTest(int seconds);
 
 // --- dialogs -------------------------------------------------------------
 
@@ -136,8 +137,6 @@ bool FileExists(const WideString& path);
 std::string FileStart(const WideString& path, size_t count);
 // Hands the window a WM_DROPFILES with one file, as the shell does.
 void DropFile(HWND window, const WideString& path);
-// The text of a dialog's control.
-std::string DialogItemText(HWND dialog, int id);
 
 // For a look by eye: when OSTRIVEL_SHOTS names a folder (a Unix path), writes
 // what the screen shows of `area` as it stands, or of the window with its

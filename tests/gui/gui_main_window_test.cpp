@@ -580,9 +580,7 @@ void ExitWithUnsavedResult() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    StartWatchdog(150);
-    RemoveLanguageFile();
-    RemoveSettingsFolder();
+    StartTest(150);
     firstPicture = TestFilesFolder() + L"first.png";
     secondPicture = TestFilesFolder() + L"second.bmp";
     halvesPicture = TestFilesFolder() + L"halves.png";

@@ -203,13 +203,13 @@ void Frame(const WideString& picture) {
     HWND slider = GetDlgItem(dialog, IDC_SMUDGE_DETAILS);
     SetFocus(slider);
     SendMessageW(slider, WM_KEYDOWN, VK_RIGHT, 0);
-    Check(uiDetails == 11 && DialogItemText(dialog, IDC_SMUDGE_DETAILS_VALUE) == "11",
+    Check(uiDetails == 11 && WindowText(GetDlgItem(dialog, IDC_SMUDGE_DETAILS_VALUE)) == "11",
           "an arrow key moves one step (got %d)", static_cast<int>(uiDetails));
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_PAGEDOWN);
     Check(uiDetails == 12, "so does a click on the channel (got %d)", static_cast<int>(uiDetails));
     const uint64_t previewed = Hash(document.result);
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBTRACK, 60);
-    Check(uiDetails == 60 && DialogItemText(dialog, IDC_SMUDGE_DETAILS_VALUE) == "60" &&
+    Check(uiDetails == 60 && WindowText(GetDlgItem(dialog, IDC_SMUDGE_DETAILS_VALUE)) == "60" &&
               Hash(document.result) == previewed,
           "dragging the thumb shows the value and computes nothing");
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBPOSITION, 60);
@@ -248,10 +248,10 @@ void AbortAndFailure(const WideString& picture) {
     Check(uiDoShock == 0 && !Enabled(dialog, IDC_ORIG_FLATTEN) && !Enabled(dialog, IDC_ORIG_FLATTEN_VALUE),
           "an unchecked step disables its slider and value");
     Click(dialog, IDC_ORIG_DEFAULT);
-    Check(DialogItemText(dialog, IDC_ORIG_SMOOTHNESS_VALUE) == "3.50" &&
-              DialogItemText(dialog, IDC_ORIG_WEAK_EDGES_VALUE) == "20" &&
-              DialogItemText(dialog, IDC_ORIG_FLATTEN_VALUE) == "0.15" &&
-              DialogItemText(dialog, IDC_ORIG_SHARPEN_VALUE) == "10" && Enabled(dialog, IDC_ORIG_FLATTEN) &&
+    Check(WindowText(GetDlgItem(dialog, IDC_ORIG_SMOOTHNESS_VALUE)) == "3.50" &&
+              WindowText(GetDlgItem(dialog, IDC_ORIG_WEAK_EDGES_VALUE)) == "20" &&
+              WindowText(GetDlgItem(dialog, IDC_ORIG_FLATTEN_VALUE)) == "0.15" &&
+              WindowText(GetDlgItem(dialog, IDC_ORIG_SHARPEN_VALUE)) == "10" && Enabled(dialog, IDC_ORIG_FLATTEN) &&
               Position(dialog, IDC_ORIG_SMOOTHNESS) == 14,
           "Default sets both steps on and the sliders, showing the engine's values");
     Click(dialog, IDCANCEL);
@@ -341,9 +341,7 @@ COLORREF Scene(int x, int y) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    StartWatchdog(170);
-    RemoveLanguageFile();
-    RemoveSettingsFolder();
+    StartTest(170);
     char* e2e = getenv("OSTRIVEL_E2E_DIR");
     folder = e2e ? WindowsPath(e2e) + L"\\" : TestFilesFolder();
     const WideString smallPicture = folder + L"input.png", largePicture = folder + L"large.png";

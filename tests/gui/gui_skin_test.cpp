@@ -195,7 +195,7 @@ void RadioAndKeyChecks() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    StartWatchdog(60);
+    StartTest(60);
     WNDCLASSW wc = {};
     wc.lpfnWndProc = ParentProc;
     wc.hInstance = instance;

@@ -241,7 +241,7 @@ OptionsView RunOptions(HWND window, int choose, int button, const WCHAR* shot = 
                     }
                     view.shown = true;
                     view.title = seen.title;
-                    view.label = DialogItemText(dialog, IDC_LANGUAGE_LABEL);
+                    view.label = WindowText(GetDlgItem(dialog, IDC_LANGUAGE_LABEL));
                     int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
                     for (int i = 0; i < count; ++i) {
                         WCHAR text[1024] = L"";
@@ -285,7 +285,8 @@ void Languages() {
     RemoveLanguageFile();
     HWND window = OpenMainWindow();
     bool allDefault = true;
-    for (int entry = 1; entry <= LANGUAGE_ENTRIES; ++entry) allDefault = allDefault && !lstrcmpW(Lang(entry), DefaultLang(entry));
+    for (int entry = 1; entry <= LANGUAGE_ENTRIES; ++entry)
+        allDefault = allDefault && !lstrcmpW(Lang(entry), DefaultLang(entry));
     Check(allDefault && Utf8(Lang(1)) == "Press Ctrl+O to open an image", "every entry has its English default");
     OptionsView view = RunOptions(window, -2, IDCANCEL);
     Check(view.shown && view.items.empty() && view.title == "Options" && view.label == "Select Language:",
@@ -390,8 +391,7 @@ void Resources(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-    StartWatchdog(150);
-    RemoveLanguageFile();
+    StartTest(150);
     StartUpAndAccelerators(instance);
     ExitAndUnsavedResult(instance);
     FailedCreation(instance);
