@@ -344,8 +344,10 @@ HWND OpenEditorWindow(HINSTANCE instance, int clientWidth, int clientHeight) {
 void SetClientSize(HWND window, int clientWidth, int clientHeight) {
     RECT rect = {0, 0, clientWidth, clientHeight};
     AdjustWindowRect(&rect, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE);
-    // At the screen's top-left corner, so the whole window is on screen.
-    SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // At the screen's top-left corner, so the whole window is on screen; a
+    // size beyond the screen's is taken as asked (no WM_GETMINMAXINFO limit).
+    SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSENDCHANGING);
     PumpMessages(20);
 }
 
