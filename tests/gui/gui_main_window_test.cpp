@@ -1,10 +1,11 @@
-// Window tests of the main window and its image view: the layout on resize,
-// docking, button and popup menu states, tooltips, the status bar and title,
-// dropped files with the unsaved-result question, the repaint commands and
-// protocol messages, Close and Exit; then fit, typed zoom, the wheel and the
-// zoom buttons, panning, comparing with the right button, the preview frame
-// outline and a window larger than the back buffer. The window is driven
-// with messages and what it shows is read back from the screen.
+// Window tests of the main window and its image view: its images and dark
+// look, the layout on resize, docking, button and popup menu states,
+// tooltips, the status bar and title, dropped files with the unsaved-result
+// question, the repaint commands and protocol messages, Close and Exit; then
+// fit, typed zoom, the wheel and the zoom buttons, panning, comparing with
+// the right button, the preview frame outline and a window larger than the
+// back buffer. The window is driven with messages and what it shows is read
+// back from the screen.
 #include <math.h>
 #include <string.h>
 
@@ -14,6 +15,7 @@
 #include "gui_harness.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skin/skin.h"
 
 namespace {
 
@@ -78,6 +80,16 @@ void CheckLayout(const char* when, bool roomy) {
 
 INT_PTR CALLBACK PlainDialog(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
+BOOL CALLBACK DecodeEach(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR counts) {
+    int* decoded = reinterpret_cast<int*>(counts);
+    HBITMAP image = LoadPngResource(module, name);
+    BITMAP info = {};
+    if (image && GetObjectW(image, sizeof(info), &info) && info.bmWidth > 0 && info.bmBitsPixel == 32) ++decoded[0];
+    ++decoded[1];
+    if (image) DeleteObject(image);
+    return TRUE;
+}
+
 void LayoutAndDocking(HINSTANCE instance) {
     Section("layout, the dark look, docking");
     Check(Shot(window, L"main_window"), "main_window.png is written");
@@ -85,6 +97,9 @@ void LayoutAndDocking(HINSTANCE instance) {
     Check(Looks(ClientPixel(window, bar.left + 2, bar.bottom - 3), RGB(70, 70, 70)) &&
               Looks(ClientPixel(window, status.left + 1, status.bottom - 2), RGB(70, 70, 70)),
           "the toolbar and the status bar are RGB(70, 70, 70)");
+    int decoded[2] = {0, 0};  // the images of the toolbar and the check boxes
+    EnumResourceNamesW(instance, L"PNG", DecodeEach, reinterpret_cast<LONG_PTR>(decoded));
+    Check(decoded[1] >= 20 && decoded[0] == decoded[1], "every PNG image decodes (%d of %d)", decoded[0], decoded[1]);
     CheckLayout("at 900 x 600", true);
     SetClientSize(window, 1200, 700);
     CheckLayout("at 1200 x 700", true);

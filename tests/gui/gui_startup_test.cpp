@@ -1,7 +1,7 @@
 // Window tests of start-up and shut-down: the editor's own RunOstrivel with
 // its message loop and accelerators, driven by timer steps; the settings
-// file across normal and killed runs; the language table with the Options
-// dialog; and the images the resources supply.
+// file across normal and killed runs; and the language table with the
+// Options dialog.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -11,7 +11,6 @@
 #include "gui_harness.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
-#include "skin/skin.h"
 
 namespace {
 
@@ -101,14 +100,11 @@ void StartUpAndAccelerators(HINSTANCE instance) {
     Check(ReadSettingsKey("Crashed Last Time") == "0", "the settings were written while the window was destroyed");
 }
 
-void ExitAndUnsavedResult(HINSTANCE instance) {
-    Section("Exit, and closing with an unsaved result");
-    int exitCode = RunEditorWithSteps(instance, {[] { PostMessageW(app.mainWindow, WM_COMMAND, IDM_EXIT, 0); }});
-    Check(exitCode == 0 && dialogs.empty(), "Exit asks nothing without an unsaved result and ends with 0");
-
+void CloseWithUnsavedResult(HINSTANCE instance) {
+    Section("closing with an unsaved result");
     // No keeps the window, Yes closes it.
     int answer = IDNO;
-    exitCode = RunEditorWithSteps(instance,
+    int exitCode = RunEditorWithSteps(instance,
                                   {
                                       [] { app.unsavedResult = 1; },
                                       [] { PostMessageW(app.mainWindow, WM_CLOSE, 0, 0); },
@@ -367,37 +363,15 @@ void Languages() {
     RemoveLanguageFile();
 }
 
-// --- resources -----------------------------------------------------------
-
-BOOL CALLBACK DecodeEach(HMODULE module, LPCWSTR, LPWSTR name, LONG_PTR counts) {
-    int* decoded = reinterpret_cast<int*>(counts);
-    HBITMAP image = LoadPngResource(module, name);
-    BITMAP info = {};
-    if (image && GetObjectW(image, sizeof(info), &info) && info.bmWidth > 0 && info.bmBitsPixel == 32) ++decoded[0];
-    ++decoded[1];
-    if (image) DeleteObject(image);
-    return TRUE;
-}
-
-void Resources(HINSTANCE instance) {
-    Section("resources: images");
-    HWND window = OpenMainWindow();  // which starts GDI+
-    int decoded[2] = {0, 0};
-    EnumResourceNamesW(instance, L"PNG", DecodeEach, reinterpret_cast<LONG_PTR>(decoded));
-    Check(decoded[1] >= 20 && decoded[0] == decoded[1], "every PNG image decodes (%d of %d)", decoded[0], decoded[1]);
-    CloseMainWindow(window);
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     StartTest(150);
     StartUpAndAccelerators(instance);
-    ExitAndUnsavedResult(instance);
+    CloseWithUnsavedResult(instance);
     FailedCreation(instance);
     if (!Check(PrepareMainWindow(instance), "start-up registers the main window class")) return Summary();
     SettingsFile();
     Languages();
-    Resources(instance);
     return Summary();
 }
