@@ -92,10 +92,10 @@ void StartUpAndAccelerators(HINSTANCE instance) {
                   "F1, the arrows and / without Alt open nothing; Ctrl+O shows the open dialog (%d dialogs)",
                   static_cast<int>(dialogs.size()));
             Check(ReadSettingsKey("Crashed Last Time") == "1", "the crash marker is 1 while running");
-            PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+            PostMessageW(app.mainWindow, WM_COMMAND, IDM_EXIT, 0);
         },
     });
-    Check(exitCode == 0 && app.mainWindow == nullptr, "closing the window ends the program with exit code 0 (got %d)",
+    Check(exitCode == 0 && app.mainWindow == nullptr, "Exit ends the program with exit code 0 (got %d)",
           exitCode);
     Check(ReadSettingsKey("Crashed Last Time") == "0", "the settings were written while the window was destroyed");
 }
