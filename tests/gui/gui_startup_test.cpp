@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/app.h"
@@ -32,9 +33,7 @@ int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> st
 }
 
 size_t AboutBoxes() {
-    size_t count = 0;
-    for (const SeenDialog& d : dialogs) count += d.title == "About";
-    return count;
+    return std::count_if(dialogs.begin(), dialogs.end(), [](const SeenDialog& d) { return d.title == "About"; });
 }
 
 // Types the keys on the (virtual) keyboard into the main window: all down in
