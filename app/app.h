@@ -101,6 +101,8 @@ HWND CreateMainToolbar(HWND window);
 void LayoutToolbar();
 void EnableToolbarButton(int command, bool enable);
 bool ToolbarButtonEnabled(int command);
+// A toolbar button's rectangle in the toolbar's client coordinates.
+RECT ButtonRect(int command);
 // Language entry of a toolbar button's tooltip, 0 for none.
 int ToolbarTooltipEntry(int command);
 // Status bar text.

@@ -77,12 +77,6 @@ HBITMAP LoadPngResource(const WCHAR* name) {
     return bitmap;
 }
 
-RECT ButtonRect(int command) {
-    RECT rect = {};
-    if (app.toolbar) SendMessageW(app.toolbar, TB_GETRECT, command, reinterpret_cast<LPARAM>(&rect));
-    return rect;
-}
-
 void SetButtonWidth(int command, int width) {
     TBBUTTONINFOW info = {};
     info.cbSize = sizeof(info);
@@ -215,6 +209,12 @@ void EnableToolbarButton(int command, bool enable) {
 
 bool ToolbarButtonEnabled(int command) {
     return app.toolbar && SendMessageW(app.toolbar, TB_ISBUTTONENABLED, command, 0) != 0;
+}
+
+RECT ButtonRect(int command) {
+    RECT rect = {};
+    if (app.toolbar) SendMessageW(app.toolbar, TB_GETRECT, command, reinterpret_cast<LPARAM>(&rect));
+    return rect;
 }
 
 int ToolbarTooltipEntry(int command) {

@@ -33,10 +33,6 @@ BOOL CALLBACK CollectDialog(HWND window, LPARAM list) {
     return TRUE;
 }
 
-bool Contains(const std::vector<HWND>& list, HWND window) {
-    return std::find(list.begin(), list.end(), window) != list.end();
-}
-
 void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD) {
     DialogWatch* watch = currentWatch;
     if (!watch || watch->busy) return;
@@ -44,7 +40,7 @@ void CALLBACK DialogTimer(HWND, UINT, UINT_PTR, DWORD) {
     std::vector<HWND> dialogs;
     EnumThreadWindows(GetCurrentThreadId(), CollectDialog, reinterpret_cast<LPARAM>(&dialogs));
     for (HWND dialog : dialogs) {
-        if (Contains(watch->finished, dialog)) continue;
+        if (std::find(watch->finished.begin(), watch->finished.end(), dialog) != watch->finished.end()) continue;
         const SeenDialog* seen = nullptr;
         for (const SeenDialog& s : watch->seen)
             if (s.window == dialog) seen = &s;
@@ -217,12 +213,12 @@ bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
 namespace {
 const int kFileNameCombo = 1148;  // cmb13
 const int kFileNameEdit = 1152;   // edt1
-}  // namespace
 
 void SetFileName(HWND dialog, const WideString& name) {
     for (int id : {kFileNameCombo, kFileNameEdit})
         if (GetDlgItem(dialog, id)) SetDlgItemTextW(dialog, id, name.c_str());
 }
+}  // namespace
 
 std::string FileName(HWND dialog) {
     for (int id : {kFileNameCombo, kFileNameEdit})

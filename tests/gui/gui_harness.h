@@ -84,8 +84,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD ms);
 
 // --- the open and save dialogs -------------------------------------------
 
-// The file name box of an open or save dialog.
-void SetFileName(HWND dialog, const WideString& name);
+// The text in the file name box of an open or save dialog.
 std::string FileName(HWND dialog);
 // Selects a file type entry of the save dialog as the user would.
 void SelectType(HWND dialog, int index);

@@ -33,12 +33,6 @@ std::string StatusText() {
     return Utf8(text);
 }
 
-RECT ButtonRect(int command) {
-    RECT rect = {};
-    SendMessageW(app.toolbar, TB_GETRECT, command, reinterpret_cast<LPARAM>(&rect));
-    return rect;
-}
-
 void Command(int id) { SendMessageW(window, WM_COMMAND, id, 0); }
 
 bool Near(double a, double b) { return fabs(a - b) < 1e-9; }
