@@ -128,6 +128,12 @@ void CmdAbout(HWND window);
 void CmdOptions(HWND window);
 void CmdVisitWebSite(HWND window);
 void CmdExit(HWND window);
+// While a repaint dialog is open, and above all while its run paints the
+// result picture, the document may not be replaced, saved or closed, nor
+// another repaint begun: whatever sends the command (toolbar, popup menu,
+// accelerator, a dropped file), it is refused here.
+bool DocumentLocked();
+bool CommandAllowedNow(int command);
 // Asks whether an unsaved result may be dropped; true to go on.
 bool ConfirmDropResult(HWND window);
 // The opening steps after a picture was read: title, status bar, result,

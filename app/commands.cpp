@@ -91,7 +91,7 @@ void CmdOpen(HWND window) {
 }
 
 void CmdDropFiles(HWND window, HDROP drop) {
-    if (repaintDialogOpen || !ConfirmDropResult(window)) {
+    if (DocumentLocked() || !ConfirmDropResult(window)) {
         DragFinish(drop);
         return;
     }
@@ -126,7 +126,8 @@ void CmdRepaint(HWND window, int command) {
         MessageBoxW(window, Lang(41), L"", MB_OK);
         return;
     }
-    OpenRepaintDialog(MethodOfCommand(command), document);
+    // The dialog shows the opened picture: a result the user agreed to drop is gone.
+    if (OpenRepaintDialog(MethodOfCommand(command), document)) app.unsavedResult = 0;
 }
 
 void CmdStartRun(UINT startMessage) {
@@ -159,9 +160,11 @@ void CmdMenu(HWND window) {
     SetMenuText(menu, IDM_REPAINT_REDRAW, FALSE, Lang(60));
     SetMenuText(menu, IDM_VISIT_WEB_SITE, FALSE, Lang(17));
     SetMenuText(menu, IDM_ABOUT, FALSE, Lang(20));
-    if (!ToolbarButtonEnabled(IDM_SAVE_AS))
-        for (int command : {IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW, IDM_CLOSE})
+    for (int command : {IDM_OPEN, IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW, IDM_CLOSE}) {
+        const bool needsPicture = command != IDM_OPEN;
+        if (!CommandAllowedNow(command) || (needsPicture && !ToolbarButtonEnabled(IDM_SAVE_AS)))
             EnableMenuItem(menu, command, MF_BYCOMMAND | MF_GRAYED);
+    }
 
     RECT button = {};
     SendMessageW(app.toolbar, TB_GETRECT, IDM_MENU, reinterpret_cast<LPARAM>(&button));
@@ -185,6 +188,20 @@ void CmdVisitWebSite(HWND window) { ShellExecuteW(window, L"open", kWebSite, nul
 
 // Exit ends the program at once, without the unsaved-result question.
 void CmdExit(HWND window) { DestroyWindow(window); }
+
+bool DocumentLocked() { return activeRepaintDialog != nullptr || repaintDialogOpen || RepaintWorkerRunning(); }
+
+bool CommandAllowedNow(int command) {
+    switch (command) {
+    case IDM_OPEN:
+    case IDM_SAVE_AS:
+    case IDM_CLOSE:
+    case IDM_REPAINT_ORIGINAL:
+    case IDM_REPAINT_SMUDGE:
+    case IDM_REPAINT_REDRAW: return !DocumentLocked();
+    }
+    return true;
+}
 
 bool ConfirmDropResult(HWND window) {
     if (!app.unsavedResult) return true;

@@ -191,6 +191,10 @@ bool OnNotify(LPARAM lParam) {
 
 void OnCommand(HWND window, int command, int code, LPARAM lParam) {
     SetForegroundWindow(window);
+    if (!CommandAllowedNow(command)) {
+        MessageBeep(MB_OK);
+        return;
+    }
     switch (command) {
     case IDM_OPEN: CmdOpen(window); break;
     case IDM_SAVE_AS: CmdSaveAs(window); break;

@@ -94,8 +94,9 @@ void Preview(RepaintFrame&, SBxPicBuf& out, const SBxPicBuf& in) { OriginalRepai
 
 void EnableForRun(HWND dialog, bool enable) {
     EnableControls(dialog,
-                   {IDC_ORIG_SMOOTHNESS, IDC_ORIG_WEAK_EDGES, IDC_ORIG_FLATTEN_ON, IDC_ORIG_SHARPEN_ON, IDOK, IDCANCEL,
-                    IDC_ORIG_SMOOTHNESS_VALUE, IDC_ORIG_WEAK_EDGES_VALUE, IDC_PREVIEW},
+                   {IDC_ORIG_SMOOTHNESS, IDC_ORIG_WEAK_EDGES, IDC_ORIG_FLATTEN_ON, IDC_ORIG_SHARPEN_ON,
+                    IDC_ORIG_DEFAULT, IDOK, IDCANCEL, IDC_ORIG_SMOOTHNESS_VALUE, IDC_ORIG_WEAK_EDGES_VALUE,
+                    IDC_PREVIEW},
                    enable);
     if (enable)
         EnableSteps(dialog);

@@ -66,12 +66,13 @@ void Preview(RepaintFrame& frame, SBxPicBuf& out, const SBxPicBuf&) {
     RedrawPreview(out, *frame.loaded, frame.previewRect, JobFromSettings(), frame.redrawCache);
 }
 
-// The box and the level stay enabled: during a run they change only the
-// stored values.
+// The level box follows "Import Edges To Image" again after a run.
 void EnableForRun(HWND dialog, bool enable) {
     EnableControls(dialog,
-                   {IDC_REDRAW_DETAILS, IDC_REDRAW_CUT, IDOK, IDCANCEL, IDC_REDRAW_DETAILS_VALUE, IDC_REDRAW_CUT_VALUE},
+                   {IDC_REDRAW_DETAILS, IDC_REDRAW_CUT, IDC_REDRAW_FUSE, IDOK, IDCANCEL, IDC_REDRAW_DETAILS_VALUE,
+                    IDC_REDRAW_CUT_VALUE},
                    enable);
+    EnableControls(dialog, {IDC_REDRAW_LEVEL}, enable && uiFuseToImage > 0);
 }
 
 // The run reports exactly the maximum, starting from 1: the bar is full one

@@ -426,7 +426,12 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
         delete frame;
         return TRUE;
     case WM_COMMAND: {
-        const int id = LOWORD(wParam), code = HIWORD(wParam);
+        int id = LOWORD(wParam), code = HIWORD(wParam);
+        // During a run only Abort and the Preview box act: Escape (Cancel)
+        // aborts, and OK and the parameter controls wait for the run's end,
+        // so the dialog, the settings and the picture being painted agree.
+        if (frame->running && id == IDCANCEL) id = IDC_ABORT, code = BN_CLICKED;
+        if (frame->running && id != IDC_ABORT && id != IDC_PREVIEW) return TRUE;
         if (id == IDOK || id == IDCANCEL) {
             OnOkOrCancel(dialog, *frame, id);
         } else if (id == IDC_PREVIEW && code == BN_CLICKED) {
@@ -441,6 +446,7 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
     }
     case WM_HSCROLL:
         if (!lParam) return FALSE;
+        if (frame->running) return TRUE;
         OnSlider(dialog, *frame, reinterpret_cast<HWND>(lParam), LOWORD(wParam), static_cast<short>(HIWORD(wParam)));
         return TRUE;
     case UM_PREVIEW:

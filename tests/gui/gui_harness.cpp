@@ -201,6 +201,17 @@ void PumpMessages(DWORD ms) {
     } while (GetTickCount() - start < ms);
 }
 
+void PressKey(HWND window, UINT message, WPARAM key, bool control) {
+    static HACCEL table = LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    BYTE state[256] = {};
+    state[VK_CONTROL] = control ? 0x80 : 0;
+    SetKeyboardState(state);
+    MSG msg = {window, message, key, 0, 0, {0, 0}};
+    TranslateAcceleratorW(window, table, &msg);
+    state[VK_CONTROL] = 0;
+    SetKeyboardState(state);
+}
+
 bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
     const DWORD start = GetTickCount();
     while (!done()) {

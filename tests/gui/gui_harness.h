@@ -78,6 +78,10 @@ void RemoveLanguageFile();
 // Copies a file from this program's folder over the language file.
 bool CopyBesideToLanguageFile(const WCHAR* name);
 
+// A key press, with Ctrl held or not, through the accelerator table as the
+// editor's message loop does for the main window.
+void PressKey(HWND window, UINT message, WPARAM key, bool control = false);
+
 // Processes messages until `done` holds or `ms` milliseconds have passed;
 // returns whether it holds.
 bool PumpUntil(const std::function<bool()>& done, DWORD ms);

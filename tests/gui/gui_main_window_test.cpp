@@ -338,19 +338,6 @@ void TypeZoom(const WCHAR* text) {
     SendMessageW(info.hwndItem, WM_KEYUP, VK_RETURN, 0);
 }
 
-// A key press, with Ctrl held or not, through the accelerator table as the
-// editor's message loop does.
-void PressKey(UINT message, WPARAM key, bool control = false) {
-    static HACCEL table = LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_ACCELERATORS));
-    BYTE state[256] = {};
-    state[VK_CONTROL] = control ? 0x80 : 0;
-    SetKeyboardState(state);
-    MSG msg = {window, message, key, 0, 0, {0, 0}};
-    TranslateAcceleratorW(window, table, &msg);
-    state[VK_CONTROL] = 0;
-    SetKeyboardState(state);
-}
-
 void Wheel(int clientX, int clientY, int delta) {
     POINT screen = {clientX, clientY};
     ClientToScreen(window, &screen);
@@ -414,11 +401,11 @@ void FitAndZoom() {
     for (int i = 0; i < 4; ++i) Wheel(centre.x, centre.y, WHEEL_DELTA);
     Check(Near(view.scale, 8.0) && Near(view.srcX, 100) && Near(view.srcY, 50),
           "the wheel stops at 8.0, about the picture point under the mouse (got %g)", view.scale);
-    PressKey(WM_CHAR, '+');
+    PressKey(window, WM_CHAR, '+');
     Check(Near(view.scale, 9.6), "Zoom In (+) goes beyond it (got %g)", view.scale);
     for (int i = 0; i < 30; ++i) Wheel(centre.x, centre.y, -WHEEL_DELTA);
     Check(Near(view.scale, 0.5), "the wheel stops at 100 / the longer side, 0.5 (got %g)", view.scale);
-    PressKey(WM_CHAR, '-');
+    PressKey(window, WM_CHAR, '-');
     Check(Near(view.scale, 0.5 * 0.8333333333333334), "Zoom Out (-) goes below it (got %g)", view.scale);
 
     Command(IDM_ZOOM_FIT);
@@ -462,18 +449,18 @@ void Panning() {
     SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(hit.right, hit.top));
 
     double dstX = view.dstX, dstY = view.dstY;
-    PressKey(WM_KEYDOWN, VK_RIGHT);
-    PressKey(WM_KEYDOWN, VK_UP);
+    PressKey(window, WM_KEYDOWN, VK_RIGHT);
+    PressKey(window, WM_KEYDOWN, VK_UP);
     Check(Near(view.dstX, dstX + 50) && Near(view.dstY, dstY - 50), "the right and up arrows move the picture 50 pixels");
-    PressKey(WM_KEYDOWN, VK_LEFT);
-    PressKey(WM_KEYDOWN, VK_DOWN);
+    PressKey(window, WM_KEYDOWN, VK_LEFT);
+    PressKey(window, WM_KEYDOWN, VK_DOWN);
     Check(Near(view.dstX, dstX) && Near(view.dstY, dstY), "left and down move it back");
     int opened = 0, openedByS = -1;
     WithDialogs(
         [&] {
-            PressKey(WM_KEYDOWN, 'S');
+            PressKey(window, WM_KEYDOWN, 'S');
             openedByS = opened;
-            PressKey(WM_KEYDOWN, 'S', true);
+            PressKey(window, WM_KEYDOWN, 'S', true);
         },
         [&](HWND dialog, const SeenDialog& seen) {
             opened += seen.title == "Save As...";

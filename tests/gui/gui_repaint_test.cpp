@@ -223,15 +223,56 @@ void Frame(const WideString& picture) {
           "and unlocks the toolbar");
 }
 
-void AbortAndFailure(const WideString& picture) {
-    Section("Abort in the middle of a run");
+// Answers every dialog with Cancel, so a command that should have been
+// refused shows up as a seen dialog instead of a test that hangs.
+bool CancelIt(HWND dialog, const SeenDialog&) {
+    PressButton(dialog, IDCANCEL);
+    return true;
+}
+
+// Open and Save As by their keys, Close and Repaint as the popup menu sends
+// them, a dropped file, and then the given buttons of the dialog.
+std::vector<SeenDialog> TryDocumentCommands(HWND dialog, const WideString& other, std::initializer_list<int> buttons) {
+    return WithDialogs(
+        [&] {
+            PressKey(window, WM_KEYDOWN, 'O', true);
+            PressKey(window, WM_KEYDOWN, 'S', true);
+            for (int command : {IDM_CLOSE, IDM_REPAINT_SMUDGE}) PostMessageW(window, WM_COMMAND, command, 0);
+            DropFile(window, other);
+            for (int id : buttons) PressButton(dialog, id);
+            PumpMessages(300);
+        },
+        CancelIt);
+}
+
+void AbortAndFailure(const WideString& picture, const WideString& other) {
+    Section("commands that touch the document wait for the run; Cancel aborts it");
     DropFile(window, picture);
     uiDoShock = 1;
+    uiSmoothAlpha = 5;
     HWND dialog = OpenDialog(IDM_REPAINT_ORIGINAL);
     if (!Check(dialog != nullptr, "Repaint Original opens its dialog")) return;
     SetChecked(dialog, IDC_PREVIEW, true);
     const CBxRect frame = FrameOf(dialog).previewRect;
     const auto progress = [dialog] { return SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0); };
+    const uint64_t opened = Hash(document.original);
+    const std::string path = Utf8(document.currentPath);
+    RunUntil(dialog, [&] { return progress() > 2; });
+    std::vector<SeenDialog> seen = TryDocumentCommands(dialog, other, {IDC_ORIG_DEFAULT, IDOK});
+    Check(seen.empty() && Hash(document.original) == opened && Utf8(document.currentPath) == path &&
+              activeRepaintDialog == dialog && RepaintWorkerRunning() && uiSmoothAlpha == 5 &&
+              !Enabled(dialog, IDC_ORIG_DEFAULT),
+          "during a run Open, Save As, Close, Repaint, a drop, Default and OK do nothing (%d dialogs seen)",
+          static_cast<int>(seen.size()));
+    PressButton(dialog, IDCANCEL);
+    Check(PumpUntil([&] { return !RepaintWorkerRunning(); }, 30000) && IsWindow(dialog) &&
+              PumpUntil([&] { return Enabled(dialog, IDOK); }, 5000),
+          "Cancel (what Escape sends) during a run aborts it and keeps the dialog");
+    seen = TryDocumentCommands(dialog, other, {});
+    Check(seen.empty() && Utf8(document.currentPath) == path && activeRepaintDialog == dialog,
+          "after the aborted run the open dialog still keeps the document");
+
+    Section("Abort in the middle of a run");
     RunUntil(dialog, [&] { return progress() > 2; });
     Check(Visible(dialog, IDC_PROGRESS) && Visible(dialog, IDC_ABORT) && !Enabled(dialog, IDC_ORIG_SMOOTHNESS) &&
               !Enabled(dialog, IDOK),
@@ -255,6 +296,8 @@ void AbortAndFailure(const WideString& picture) {
               Position(dialog, IDC_ORIG_SMOOTHNESS) == 14,
           "Default sets both steps on and the sliders, showing the engine's values");
     Click(dialog, IDCANCEL);
+    seen = WithDialogs([] { PressKey(window, WM_KEYDOWN, 'O', true); }, CancelIt);
+    Check(seen.size() == 1, "once the dialog is closed Ctrl+O opens the file dialog again");
 
     Section("the Redraw dialog's own controls, and a run whose engine fails");
     uiFuseToImage = 1;
@@ -264,9 +307,10 @@ void AbortAndFailure(const WideString& picture) {
     SetChecked(dialog, IDC_REDRAW_FUSE, false);
     Check(uiFuseToImage == 0 && !Enabled(dialog, IDC_REDRAW_LEVEL), "unchecking the box disables the level box");
     CBxPicBufAPI::ConvertBpcComp(document.original, 32, 3);  // no engine takes float pictures
-    std::vector<SeenDialog> seen = WithDialogs([&] { RunUntil(dialog, [&] { return Enabled(dialog, IDOK); }); });
+    seen = WithDialogs([&] { RunUntil(dialog, [&] { return Enabled(dialog, IDOK); }); });
     Check(seen.size() == 1 && seen[0].text == "Image format not supported!" && IsWindow(dialog) &&
-              Enabled(dialog, IDC_REDRAW_DETAILS),
+              Enabled(dialog, IDC_REDRAW_DETAILS) && Enabled(dialog, IDC_REDRAW_FUSE) &&
+              !Enabled(dialog, IDC_REDRAW_LEVEL),
           "a failing engine is reported once and ends as an aborted run");
     CBxPicBufAPI::ConvertBpcComp(document.original, 8, 3);
     Click(dialog, IDCANCEL);
@@ -354,7 +398,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     window = OpenEditorWindow(instance, 1000, 700);
     if (!Check(window != nullptr, "the main window is created")) return Summary();
     Frame(largePicture);
-    AbortAndFailure(largePicture);
+    AbortAndFailure(largePicture, smallPicture);
     FinishedRuns(smallPicture);
     CloseDuringRun(largePicture);
     return Summary();
