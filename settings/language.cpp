@@ -141,8 +141,15 @@ void LoadLanguageList() {
     languageCount = ParseSettingsInt(text);
     if (languageCount < 0) languageCount = 0;
     if (languageCount > LANGUAGE_LIST_MAX) languageCount = LANGUAGE_LIST_MAX;
-    GetPrivateProfileStringW(kGeneral, L"Language Current", L"0", text, LANGUAGE_TEXT_SIZE, path);
-    currentLanguage = ParseSettingsInt(text);
+    // The user's choice lives in the settings file: the language file sits
+    // beside the program, which a user may not write (Program Files), and
+    // its own "Language Current" is only the default for a new user.
+    GetPrivateProfileStringW(kGeneral, kLanguageCurrentKey, L"0", text, LANGUAGE_TEXT_SIZE, path);
+    WCHAR chosen[16] = L"";
+    WCHAR settingsPath[MAX_PATH];
+    if (SettingsFilePath(settingsPath))
+        GetPrivateProfileStringW(kGeneral, kLanguageCurrentKey, L"", chosen, 16, settingsPath);
+    currentLanguage = ParseSettingsInt(chosen[0] ? chosen : text);
     for (int i = 0; i < languageCount; ++i) {
         WCHAR section[16];
         wsprintfW(section, L"%i", i);

@@ -6,8 +6,6 @@
 
 namespace {
 
-const WCHAR kGeneral[] = L"General";
-
 // Position only: the dialog's centre over the owner's centre.
 void CentreOverOwner(HWND dialog) {
     HWND owner = GetWindow(dialog, GW_OWNER);
@@ -34,14 +32,11 @@ void InitOptionsDialog(HWND dialog) {
 }
 
 // OK: the selected position becomes the current translation (-1 when nothing
-// is selected, which selects no section and so the English texts).
+// is selected, which selects no section and so the English texts), kept in
+// the user's settings file.
 void StoreChosenLanguage(HWND dialog) {
     currentLanguage = static_cast<int32_t>(SendDlgItemMessageW(dialog, IDC_LANGUAGE_LIST, CB_GETCURSEL, 0, 0));
-    WCHAR path[LANGUAGE_TEXT_SIZE];
-    LanguageFilePath(path);
-    WCHAR text[16];
-    wsprintfW(text, L"%i", currentLanguage);
-    WritePrivateProfileStringW(kGeneral, L"Language Current", text, path);
+    WriteSettingsInt(kLanguageCurrentKey, currentLanguage);
 }
 
 INT_PTR CALLBACK OptionsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

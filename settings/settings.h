@@ -93,7 +93,10 @@ void LoadLanguageEntry(int entry);
 // Reads "Languages No" (at most 100), "Language Current" and the names and
 // acronyms of the translations.
 void LoadLanguageList();
+// The key of the current translation: in the user's settings file, and as
+// the default for new users in the language file.
+const WCHAR kLanguageCurrentKey[] = L"Language Current";
 
 // The Options command: shows dialog 158 over the owner, stores the chosen
-// translation in the language file and says when a restart is needed.
+// translation in the settings file and says when a restart is needed.
 void ShowOptionsDialog(HWND owner);
