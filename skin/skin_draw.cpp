@@ -583,6 +583,28 @@ void DrawArrowDown(HDC dc, const RECT& r, COLORREF colour) {
     for (int i = 0; i < 4; ++i) FillSolid(dc, cx - 3 + i, cy + i, 7 - 2 * i, 1, colour);
 }
 
+// The chosen item of a drop-down list while it has the focus: the combo box
+// would show it in the system's highlight, which the recolouring turns into
+// grey on bright blue.
+void DrawFocusedSelection(HDC dc, HWND combo, const RECT& item) {
+    const LONG style = Style(combo);
+    if ((style & 3) != CBS_DROPDOWNLIST || (style & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE)) ||
+        GetFocus() != combo || SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) || IsRectEmpty(&item))
+        return;
+    FillSolid(dc, item.left, item.top, item.right - item.left, item.bottom - item.top, kSkinAccent);
+    const LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    WCHAR text[256] = L"";
+    if (selected < 0 || SendMessageW(combo, CB_GETLBTEXTLEN, selected, 0) >= 256) return;
+    SendMessageW(combo, CB_GETLBTEXT, selected, reinterpret_cast<LPARAM>(text));
+    HGDIOBJ font = SelectFont(combo, dc);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, C(COLOR_BTNTEXT));
+    RECT textRect = item;
+    textRect.left += 2;
+    DrawTextW(dc, text, -1, &textRect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    SelectObject(dc, font);
+}
+
 // Controls whose own painting is kept, on the skin's background, with the
 // frames of a combo box in the skin colours.
 void PaintByPrevious(HWND window, HDC target) {
@@ -610,6 +632,7 @@ void PaintByPrevious(HWND window, HDC target) {
             field.right = std::min(field.right, info.rcButton.left);
             FillRect(off.dc, &field, SkinBrush(COLOR_WINDOW));
         }
+        if (hasInfo) DrawFocusedSelection(off.dc, window, info.rcItem);
         if (hasInfo && info.rcButton.right > info.rcButton.left) {
             const bool pressed = info.stateButton & STATE_SYSTEM_PRESSED;
             const bool enabled = IsWindowEnabled(window);

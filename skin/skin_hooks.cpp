@@ -151,7 +151,15 @@ WNDPROC SkinPreviousProc(HWND window) {
 
 namespace {
 
-bool ExemptDialog(HWND dialog) { return (Style(dialog) & 0x300) != 0; }
+// A message box is a dialog with its text in the static 0xFFFF. It asks for
+// the standard look by its style, but left white it would glare in the dark
+// program: the skin draws it too.
+bool IsMessageBox(HWND dialog) {
+    HWND text = GetDlgItem(dialog, 0xFFFF);
+    return text && IsClass(text, L"Static");
+}
+
+bool ExemptDialog(HWND dialog) { return (Style(dialog) & 0x300) != 0 && !IsMessageBox(dialog); }
 
 bool IsStaticFrame(LONG style, bool grayTypes) {
     const int type = style & SS_TYPEMASK;
@@ -334,6 +342,10 @@ void PrepareControl(HWND window) {
         SetWindowLongW(window, GWL_STYLE, Style(window) | TCS_OWNERDRAWFIXED);
     } else if (IsClass(window, L"msctls_progress32")) {
         SendMessageW(window, PBM_SETBKCOLOR, 0, SkinColor(COLOR_WINDOW));
+        SendMessageW(window, PBM_SETBARCOLOR, 0, kSkinAccent);  // as the sliders' filled channel
+    } else if (IsClass(window, L"tooltips_class32")) {
+        SendMessageW(window, TTM_SETTIPBKCOLOR, SkinColor(COLOR_MENU), 0);
+        SendMessageW(window, TTM_SETTIPTEXTCOLOR, SkinColor(COLOR_BTNTEXT), 0);
     } else if (IsClass(window, L"Button")) {
         LONG style = Style(window);
         int type = ButtonType(style);
