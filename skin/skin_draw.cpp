@@ -78,6 +78,21 @@ void OffScreen::Recolour(bool disabled) const {
     }
 }
 
+void OffScreen::RecolourSelection() const {
+    if (!old || !bits) return;
+    GdiFlush();
+    auto pixel = [](COLORREF c) { return static_cast<DWORD>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c)); };
+    const DWORD highlight = pixel(GetSysColor(COLOR_HIGHLIGHT)), text = pixel(GetSysColor(COLOR_HIGHLIGHTTEXT));
+    const DWORD accent = pixel(kSkinAccent), skinText = pixel(SkinColor(COLOR_BTNTEXT));
+    for (int i = 0; i < width * height; ++i) {
+        const DWORD p = bits[i] & 0xFFFFFF;
+        if (p == highlight)
+            bits[i] = accent;
+        else if (p == text)
+            bits[i] = skinText;
+    }
+}
+
 OffScreen::~OffScreen() {
     if (old) SelectObject(dc, old);
     if (bitmap) DeleteObject(bitmap);
@@ -616,6 +631,7 @@ void PaintByPrevious(HWND window, HDC target) {
     if (previous)
         CallWindowProcW(previous, window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc),
                         PRF_CLIENT | PRF_ERASEBKGND);
+    if (IsClass(window, L"ListBox") || IsClass(window, L"ComboLBox")) off.RecolourSelection();
     off.Recolour(!IsWindowEnabled(window));
     if (IsClass(window, L"ComboBox")) {
         const int w = client.right, h = client.bottom;

@@ -148,6 +148,7 @@ void CheckButtons(bool picture, const char* when) {
 struct MenuSeen {
     bool shown = false;
     std::vector<UINT> grayed;
+    bool tooltipShown = false;  // the toolbar's tooltip, while the menu was open
 };
 MenuSeen menuSeen;
 
@@ -157,6 +158,7 @@ void CALLBACK ReadMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     if (!menu || menuSeen.shown) return;
     KillTimer(nullptr, timer);
     menuSeen.shown = true;
+    menuSeen.tooltipShown = IsWindowVisible(reinterpret_cast<HWND>(SendMessageW(app.toolbar, TB_GETTOOLTIPS, 0, 0)));
     RECT area, menuArea;
     GetWindowRect(window, &area);
     GetWindowRect(popup, &menuArea);
@@ -194,6 +196,32 @@ std::string Tooltip(int command) {
     info.hdr.code = TTN_GETDISPINFOW;
     SendMessageW(window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
     return info.lpszText ? Utf8(info.lpszText) : "<none>";
+}
+
+// Moves the mouse to a point of the screen, as the user does.
+void MoveMouse(POINT screen) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &input, sizeof(input));
+    PumpMessages(20);
+}
+
+void TooltipAndMenu() {
+    Section("a button's tooltip and the popup menu");
+    HWND tip = reinterpret_cast<HWND>(SendMessageW(app.toolbar, TB_GETTOOLTIPS, 0, 0));
+    SendMessageW(tip, TTM_SETDELAYTIME, TTDT_INITIAL, 10);
+    RECT button = ButtonRect(IDM_SAVE_AS);
+    POINT at = {(button.left + button.right) / 2, (button.top + button.bottom) / 2};
+    ClientToScreen(app.toolbar, &at);
+    MoveMouse(at);
+    Check(PumpUntil([tip] { return IsWindowVisible(tip) != FALSE; }, 3000), "the mouse on Save As shows its tooltip");
+    CheckMenu(true, "with the tooltip shown");
+    Check(!menuSeen.tooltipShown, "the popup menu takes the tooltip away");
+    MoveMouse(POINT{1500, 1100});  // off the window
+    SendMessageW(tip, TTM_SETDELAYTIME, TTDT_AUTOMATIC, -1);
 }
 
 void NoPicture() {
@@ -702,6 +730,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     LayoutAndDocking(instance);
     NoPicture();
     Dropping();
+    TooltipAndMenu();
     LeastSize();
     RepaintCommandsAndProtocol(instance);
     Closing();
