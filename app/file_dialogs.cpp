@@ -19,7 +19,22 @@ const int kQualityMin = 10;
 const int kQualityMax = 100;
 const int kJpegTypeEntry = 3;  // the fourth entry of the 8-bit list
 
-const WCHAR kOpenFilter[] = L"*.bmp;*.jpg;*.tif;*.png\0*.bmp;*.jpg;*.tif;*.png\0";
+// The open dialog's types: all pictures first, each format with every
+// extension it goes by, then all files.
+struct OpenType {
+    const WCHAR* name;
+    const WCHAR* patterns;
+};
+const OpenType kOpenTypes[] = {{L"BMP", L"*.bmp"},
+                               {L"JPEG", L"*.jpg;*.jpeg;*.jpe"},
+                               {L"TIFF", L"*.tif;*.tiff"},
+                               {L"PNG", L"*.png"}};
+const WCHAR kAllPicturePatterns[] = L"*.bmp;*.jpg;*.jpeg;*.jpe;*.tif;*.tiff;*.png";
+const int kAllPicturesEntry = 99;
+const int kAllFilesEntry = 98;
+// Room for the two translated names (each shown in at most 1024 characters)
+// and the fixed entries.
+const int kOpenFilterChars = 3 * 1024;
 const WCHAR kSaveFilter8[] = L"*.bmp\0*.bmp\0*.tif\0*.tif\0*.png\0*.png\0*.jpg\0*.jpg\0";
 const WCHAR kSaveFilter16[] = L"*.tif\0*.tif\0*.png\0*.png\0";
 
@@ -42,6 +57,20 @@ struct SaveTypeList {
 SaveTypeList TypesForDepth(int bitsPerComponent) {
     if (bitsPerComponent == 16) return {kSaveTypes16, 2};
     return {kSaveTypes8, 4};
+}
+
+// One "<name> (<patterns>)" and "<patterns>" pair of a filter string.
+WCHAR* AppendFilterEntry(WCHAR* end, const WCHAR* name, const WCHAR* patterns) {
+    end += wsprintfW(end, L"%s (%s)", name, patterns) + 1;
+    lstrcpyW(end, patterns);
+    return end + lstrlenW(patterns) + 1;
+}
+
+void MakeOpenFilter(WCHAR filter[kOpenFilterChars]) {
+    WCHAR* end = AppendFilterEntry(filter, Lang(kAllPicturesEntry), kAllPicturePatterns);
+    for (const OpenType& type : kOpenTypes) end = AppendFilterEntry(end, type.name, type.patterns);
+    end = AppendFilterEntry(end, Lang(kAllFilesEntry), L"*.*");
+    *end = 0;  // the list ends with an empty pair
 }
 
 void ShowFailure(HWND owner) { MessageBoxW(owner, Lang(41), L"", MB_OK); }
@@ -219,10 +248,12 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
     WCHAR chosen[PATH_CHARS];
     lstrcpynW(chosen, path ? path : L"", PATH_CHARS);
     if (!chosen[0]) {
+        static WCHAR filter[kOpenFilterChars];
+        MakeOpenFilter(filter);
         OPENFILENAMEW dialog = {};
         dialog.lStructSize = sizeof(dialog);
         dialog.hwndOwner = owner;
-        dialog.lpstrFilter = kOpenFilter;
+        dialog.lpstrFilter = filter;
         dialog.nFilterIndex = 1;
         dialog.lpstrFile = chosen;
         dialog.nMaxFile = PATH_CHARS;

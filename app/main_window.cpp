@@ -26,8 +26,11 @@ namespace {
 const int kPanStep = 50;
 const LPARAM kFitWithoutDrawing = 99;  // second parameter of the fit command sent by the opening steps
 
-// Creates dialog 163 only to measure it; its own initialisation does not run.
+// Creates a repaint dialog only to measure it; its own initialisation does not run.
 INT_PTR CALLBACK MeasureDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+// The widest and the tallest repaint dialog, measured at creation.
+SIZE largestRepaintDialog;
 
 bool CreateBackBuffer() {
     BITMAPINFO info = {};
@@ -73,15 +76,26 @@ void FreePicture(SBxPicBuf& picture) {
     CBxPicBufAPI::Init(picture);
 }
 
-// The container is as wide as dialog 163, the widest repaint dialog.
+// The container is as wide as the widest repaint dialog; the tallest one
+// sets the window's least height.
 void CreateSizedContainer(HWND window) {
     HWND container = CreateDockContainer(window);
     if (!container) return;
-    HWND measure = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_ORIGINAL), container, MeasureDialogProc,
-                                      reinterpret_cast<LPARAM>(&document));
-    if (measure) {
-        DockWindow(measure, 0);
-        LayoutDockContainer();
+    HWND measured[3] = {};
+    const int dialogs[3] = {IDD_ORIGINAL, IDD_SMUDGE, IDD_REDRAW};
+    for (int i = 0; i < 3; ++i) {
+        measured[i] = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(dialogs[i]), container, MeasureDialogProc,
+                                         reinterpret_cast<LPARAM>(&document));
+        if (!measured[i]) continue;
+        RECT rect;
+        GetWindowRect(measured[i], &rect);
+        largestRepaintDialog.cx = std::max(largestRepaintDialog.cx, rect.right - rect.left);
+        largestRepaintDialog.cy = std::max(largestRepaintDialog.cy, rect.bottom - rect.top);
+        DockWindow(measured[i], 0);
+    }
+    LayoutDockContainer();
+    for (HWND measure : measured) {
+        if (!measure) continue;
         UndockWindow(measure);
         DestroyWindow(measure);
     }
@@ -168,6 +182,23 @@ void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
     PaintView();
 }
 
+// The least window size: every toolbar button whole (the spacer at 1 pixel)
+// and the tallest repaint dialog between the toolbar and the status bar.
+void OnGetMinMaxInfo(HWND window, MINMAXINFO* limits) {
+    if (!app.toolbar || !app.statusBar || !largestRepaintDialog.cy) return;  // not made yet
+    RECT toolbar, status, spacer = ButtonRect(IDM_SPACER), menu = ButtonRect(IDM_MENU);
+    GetWindowRect(app.toolbar, &toolbar);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&toolbar), 2);
+    GetWindowRect(app.statusBar, &status);
+    const LONG buttonsWidth = menu.right - (spacer.right - spacer.left - 1);
+    RECT least = {0, 0, std::max(buttonsWidth, largestRepaintDialog.cx),
+                  toolbar.bottom + largestRepaintDialog.cy + (status.bottom - status.top)};
+    AdjustWindowRectEx(&least, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+    limits->ptMinTrackSize.x = least.right - least.left;
+    limits->ptMinTrackSize.y = least.bottom - least.top;
+}
+
 // The view's repaint after an aborted run: the opened picture again. It is
 // painted at once too, so the half-written result never stays on screen.
 void OnRunAborted() {
@@ -250,6 +281,9 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_SIZE:
         OnSize(window, wParam, lParam);
         return 0;
+    case WM_GETMINMAXINFO:
+        OnGetMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
+        return 0;
     case WM_PAINT:
         OnViewPaint(window);
         return 0;
@@ -264,6 +298,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NOTIFY:
         if (OnNotify(lParam)) return 0;
         break;
+    case WM_ENTERMENULOOP: {
+        // A button's tooltip would stay over the popup menu.
+        HWND tooltip = app.toolbar ? reinterpret_cast<HWND>(SendMessageW(app.toolbar, TB_GETTOOLTIPS, 0, 0)) : nullptr;
+        if (tooltip) SendMessageW(tooltip, TTM_POP, 0, 0);
+        break;
+    }
     case WM_SETCURSOR:
         // The open repaint dialog decides the cursor over its preview frame.
         if (activeRepaintDialog) return SendMessageW(activeRepaintDialog, WM_SETCURSOR, wParam, lParam);

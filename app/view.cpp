@@ -16,9 +16,12 @@ const double kZoomTable[kZoomTableSize] = {0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 8
 
 namespace {
 
-const double kWheelMaxScale = 8.0;
-const double kTypedMinPercent = 10.0;
-const double kTypedMaxPercent = 800.0;
+// The zoom range: up to 800 %, the zoom box's last entry; down to 10 %, or
+// lower for a picture so large that 10 % still shows more than 1000 pixels
+// of its longer side, which may then shrink to 100 pixels.
+const double kMaxScale = 8.0;
+const double kMinScale = 0.1;
+const double kLeastShownSide = 100.0;
 
 bool HasPixels(const SBxPicBuf* picture) {
     return picture && picture->pixels && picture->width > 0 && picture->height > 0;
@@ -113,6 +116,11 @@ void RenderAndPaint() {
 }
 
 int PictureLongerSide() { return std::max(document.result.width, document.result.height); }
+
+double LimitedScale(double scale) {
+    const double least = std::min(kMinScale, kLeastShownSide / std::max(PictureLongerSide(), 1));
+    return std::clamp(scale, least, kMaxScale);
+}
 
 POINT ViewCentre() {
     RECT rect = ViewRect(ViewRectAnchor);
@@ -244,7 +252,7 @@ void ZoomToFit(bool draw) {
     view.dstY = (rect.top + rect.bottom) / 2;
     double width = rect.right - rect.left, height = rect.bottom - rect.top;
     // A minimised window has no view; its zoom stays.
-    if (width > 0 && height > 0) view.scale = std::min(width / picture.width, height / picture.height);
+    if (width > 0 && height > 0) view.scale = LimitedScale(std::min(width / picture.width, height / picture.height));
     ShowZoomText();
     if (draw) RenderAndPaint();
 }
@@ -262,13 +270,13 @@ void Zoom100() {
 
 void ZoomBy(double factor) {
     if (!HasPicture()) return;
-    view.scale *= factor;
+    view.scale = LimitedScale(view.scale * factor);
     ShowZoomText();
     RenderAndPaint();
 }
 
 void ZoomBoxSelected(int index) {
-    view.scale = index >= 0 && index < kZoomTableSize ? kZoomTable[index] : 1.0;
+    view.scale = LimitedScale(index >= 0 && index < kZoomTableSize ? kZoomTable[index] : 1.0);
     ShowZoomText();
     view.dragOrigin = POINT{0, 0};
     RenderAndPaint();
@@ -301,8 +309,9 @@ void ZoomTextEntered() {
         ShowZoomText();  // the box shows the zoom in force again
         return;
     }
-    percent = percent > kTypedMinPercent ? std::min(percent, kTypedMaxPercent) : kTypedMinPercent;
-    view.scale = percent / 100.0;
+    // Typed values keep to 10 % .. 800 % whatever the picture's size.
+    percent = percent > kMinScale * 100 ? std::min(percent, kMaxScale * 100) : kMinScale * 100;
+    view.scale = LimitedScale(percent / 100.0);
     ShowZoomText();
     view.dragOrigin = POINT{0, 0};
     RenderAndPaint();
@@ -329,9 +338,10 @@ void ViewMouseWheel(HWND window, WPARAM wParam, LPARAM lParam) {
     map.MapPointDstToSrc(view.srcX, view.srcY, mouse.x, mouse.y);
     view.dstX = mouse.x;
     view.dstY = mouse.y;
+    // The wheel keeps at least 100 pixels of the longer side on screen, or
+    // 800 % for a picture too small for that.
     view.scale *= GET_WHEEL_DELTA_WPARAM(wParam) > 0 ? kZoomInFactor : kZoomOutFactor;
-    view.scale = std::min(view.scale, kWheelMaxScale);
-    view.scale = std::max(view.scale, 100.0 / PictureLongerSide());
+    view.scale = std::clamp(view.scale, std::min(kLeastShownSide / PictureLongerSide(), kMaxScale), kMaxScale);
     ShowZoomText();
     RenderAndPaint();
 }

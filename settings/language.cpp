@@ -89,6 +89,8 @@ const DefaultText kDefaults[] = {
     {88, L"The metadata and colour profile of the opened picture could not be kept, and its file has been moved, "
          L"changed or deleted since. Save the picture without them?"},
     {89, L"This picture is too large to open: it has more than 180 megapixels."},
+    {98, L"All files"},
+    {99, L"All supported pictures"},
 };
 
 const WCHAR kGeneral[] = L"General";

@@ -13,6 +13,10 @@ COLORREF SkinColor(int index);
 // Brush of a system colour index; null for a negative index. Not to be deleted.
 HBRUSH SkinBrush(int index);
 
+// The steel blue of the skin's filled slider channels, progress bars and
+// selected items.
+const COLORREF kSkinAccent = RGB(101, 135, 168);
+
 // Fills the colour table and makes its brushes; the skin becomes active.
 // The program uses mode 2 (the dark table).
 void SkinInstall(int mode);

@@ -78,6 +78,21 @@ void OffScreen::Recolour(bool disabled) const {
     }
 }
 
+void OffScreen::RecolourSelection() const {
+    if (!old || !bits) return;
+    GdiFlush();
+    auto pixel = [](COLORREF c) { return static_cast<DWORD>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c)); };
+    const DWORD highlight = pixel(GetSysColor(COLOR_HIGHLIGHT)), text = pixel(GetSysColor(COLOR_HIGHLIGHTTEXT));
+    const DWORD accent = pixel(kSkinAccent), skinText = pixel(SkinColor(COLOR_BTNTEXT));
+    for (int i = 0; i < width * height; ++i) {
+        const DWORD p = bits[i] & 0xFFFFFF;
+        if (p == highlight)
+            bits[i] = accent;
+        else if (p == text)
+            bits[i] = skinText;
+    }
+}
+
 OffScreen::~OffScreen() {
     if (old) SelectObject(dc, old);
     if (bitmap) DeleteObject(bitmap);
@@ -583,6 +598,28 @@ void DrawArrowDown(HDC dc, const RECT& r, COLORREF colour) {
     for (int i = 0; i < 4; ++i) FillSolid(dc, cx - 3 + i, cy + i, 7 - 2 * i, 1, colour);
 }
 
+// The chosen item of a drop-down list while it has the focus: the combo box
+// would show it in the system's highlight, which the recolouring turns into
+// grey on bright blue.
+void DrawFocusedSelection(HDC dc, HWND combo, const RECT& item) {
+    const LONG style = Style(combo);
+    if ((style & 3) != CBS_DROPDOWNLIST || (style & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE)) ||
+        GetFocus() != combo || SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) || IsRectEmpty(&item))
+        return;
+    FillSolid(dc, item.left, item.top, item.right - item.left, item.bottom - item.top, kSkinAccent);
+    const LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    WCHAR text[256] = L"";
+    if (selected < 0 || SendMessageW(combo, CB_GETLBTEXTLEN, selected, 0) >= 256) return;
+    SendMessageW(combo, CB_GETLBTEXT, selected, reinterpret_cast<LPARAM>(text));
+    HGDIOBJ font = SelectFont(combo, dc);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, C(COLOR_BTNTEXT));
+    RECT textRect = item;
+    textRect.left += 2;
+    DrawTextW(dc, text, -1, &textRect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    SelectObject(dc, font);
+}
+
 // Controls whose own painting is kept, on the skin's background, with the
 // frames of a combo box in the skin colours.
 void PaintByPrevious(HWND window, HDC target) {
@@ -594,6 +631,7 @@ void PaintByPrevious(HWND window, HDC target) {
     if (previous)
         CallWindowProcW(previous, window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(off.dc),
                         PRF_CLIENT | PRF_ERASEBKGND);
+    if (IsClass(window, L"ListBox") || IsClass(window, L"ComboLBox")) off.RecolourSelection();
     off.Recolour(!IsWindowEnabled(window));
     if (IsClass(window, L"ComboBox")) {
         const int w = client.right, h = client.bottom;
@@ -610,6 +648,7 @@ void PaintByPrevious(HWND window, HDC target) {
             field.right = std::min(field.right, info.rcButton.left);
             FillRect(off.dc, &field, SkinBrush(COLOR_WINDOW));
         }
+        if (hasInfo) DrawFocusedSelection(off.dc, window, info.rcItem);
         if (hasInfo && info.rcButton.right > info.rcButton.left) {
             const bool pressed = info.stateButton & STATE_SYSTEM_PRESSED;
             const bool enabled = IsWindowEnabled(window);

@@ -151,7 +151,15 @@ WNDPROC SkinPreviousProc(HWND window) {
 
 namespace {
 
-bool ExemptDialog(HWND dialog) { return (Style(dialog) & 0x300) != 0; }
+// A message box is a dialog with its text in the static 0xFFFF. It asks for
+// the standard look by its style, but left white it would glare in the dark
+// program: the skin draws it too.
+bool IsMessageBox(HWND dialog) {
+    HWND text = GetDlgItem(dialog, 0xFFFF);
+    return text && IsClass(text, L"Static");
+}
+
+bool ExemptDialog(HWND dialog) { return (Style(dialog) & 0x300) != 0 && !IsMessageBox(dialog); }
 
 bool IsStaticFrame(LONG style, bool grayTypes) {
     const int type = style & SS_TYPEMASK;
@@ -204,7 +212,9 @@ bool WantsSkin(HWND w, UINT m) {
                                // a themed progress bar ignores its background colour
                                L"msctls_progress32",
                                // menus: their own painting, in the skin's colours
-                               L"#32768"});
+                               L"#32768",
+                               // lists: theirs too, with the selection in the skin's
+                               L"ListBox", L"ComboLBox"});
         if (!yes && IsClass(w, L"Static")) {
             LONG style = Style(w);
             yes = (style & SS_SUNKEN) || IsStaticFrame(style, true) || (ExStyle(w) & WS_EX_STATICEDGE) ||
@@ -334,6 +344,10 @@ void PrepareControl(HWND window) {
         SetWindowLongW(window, GWL_STYLE, Style(window) | TCS_OWNERDRAWFIXED);
     } else if (IsClass(window, L"msctls_progress32")) {
         SendMessageW(window, PBM_SETBKCOLOR, 0, SkinColor(COLOR_WINDOW));
+        SendMessageW(window, PBM_SETBARCOLOR, 0, kSkinAccent);  // as the sliders' filled channel
+    } else if (IsClass(window, L"tooltips_class32")) {
+        SendMessageW(window, TTM_SETTIPBKCOLOR, SkinColor(COLOR_MENU), 0);
+        SendMessageW(window, TTM_SETTIPTEXTCOLOR, SkinColor(COLOR_BTNTEXT), 0);
     } else if (IsClass(window, L"Button")) {
         LONG style = Style(window);
         int type = ButtonType(style);
@@ -385,6 +399,11 @@ LRESULT CALLBACK SkinCallWndProcRetHook(int code, WPARAM wParam, LPARAM lParam) 
         if (pendingDepth < kMaxPending && pending[pendingDepth].window == sent.hwnd)
             Unsubclass(sent.hwnd, pending[pendingDepth].serial);
         if (sent.message == WM_CREATE && SkinActive() && IsWindow(sent.hwnd)) PrepareControl(sent.hwnd);
+        // A message box is known as one only once its text is there, after
+        // its buttons were made: they are prepared now.
+        if (sent.message == WM_INITDIALOG && SkinActive() && IsClass(sent.hwnd, L"#32770") && IsMessageBox(sent.hwnd))
+            for (HWND child = GetWindow(sent.hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+                PrepareControl(child);
         // A menu draws a newly selected item straight onto the screen in the
         // system's colours, then tells its owner: the whole menu is painted
         // again at once, in the skin's.
@@ -411,6 +430,19 @@ LRESULT CALLBACK SkinGetMessageHook(int code, WPARAM wParam, LPARAM lParam) {
     if (Acts(code) && msg && wParam == PM_REMOVE && SkinActive() &&
         (msg->message == WM_MOUSEMOVE || msg->message == WM_LBUTTONUP) && IsClass(msg->hwnd, L"ScrollBar"))
         InvalidateRect(msg->hwnd, nullptr, FALSE);
+    // A list draws a newly selected item straight onto the screen in the
+    // system's highlight: it is painted again, in the skin's, right after.
+    if (Acts(code) && msg && wParam == PM_REMOVE && SkinActive() && !IsSkinExempt(msg->hwnd)) {
+        const UINT m = msg->message;
+        if ((m == WM_MOUSEMOVE || m == WM_LBUTTONDOWN || m == WM_LBUTTONUP || m == WM_KEYDOWN) &&
+            IsAnyOf(msg->hwnd, {L"ListBox", L"ComboLBox"}))
+            InvalidateRect(msg->hwnd, nullptr, FALSE);
+        COMBOBOXINFO info = {};
+        info.cbSize = sizeof(info);
+        if (m == WM_KEYDOWN && IsClass(msg->hwnd, L"ComboBox") && GetComboBoxInfo(msg->hwnd, &info) &&
+            info.hwndList && IsWindowVisible(info.hwndList))
+            InvalidateRect(info.hwndList, nullptr, FALSE);
+    }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 

@@ -41,6 +41,10 @@ struct OffScreen {
     // often equals its button shadow: for a disabled control it is taken
     // as text, so the text stays readable.
     void Recolour(bool disabled = false) const;
+    // Turns the system's highlight and highlighted text into the skin's
+    // steel blue and light text; before Recolour, which takes white for the
+    // field. Only for windows whose field is not the system's white.
+    void RecolourSelection() const;
     OffScreen(const OffScreen&) = delete;
     OffScreen& operator=(const OffScreen&) = delete;
 };

@@ -7,6 +7,8 @@
 // while they run.
 #include <string.h>
 
+#include <algorithm>
+
 #include "app/app.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
@@ -93,6 +95,78 @@ void Opening(const WideString& photo) {
     }
     std::vector<SeenDialog> seen = WithDialogs([&] { DropFile(window, folder + L"missing.jpg"); });
     Check(seen.size() == 1 && document.original.width == 120, "a dropped file fails the same way");
+}
+
+BOOL CALLBACK FindFileList(HWND child, LPARAM found) {
+    WCHAR className[32] = L"";
+    GetClassNameW(child, className, 32);
+    if (lstrcmpW(className, L"SysListView32") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
+// The names the open dialog lists, sorted and joined by spaces.
+std::string ListedNames(HWND dialog) {
+    HWND list = nullptr;
+    EnumChildWindows(dialog, FindFileList, reinterpret_cast<LPARAM>(&list));
+    std::vector<std::string> names;
+    for (int i = 0; list && i < SendMessageW(list, LVM_GETITEMCOUNT, 0, 0); ++i) {
+        WCHAR text[64] = L"";
+        LVITEMW item = {};
+        item.iSubItem = 0;
+        item.pszText = text;
+        item.cchTextMax = 64;
+        SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
+        names.push_back(Utf8(text));
+    }
+    std::sort(names.begin(), names.end());
+    std::string joined;
+    for (const std::string& name : names) joined += (joined.empty() ? "" : " ") + name;
+    return joined;
+}
+
+void OpenTypes() {
+    Section("the open dialog's file types");
+    const WideString types = folder + L"types\\";
+    CreateDirectoryW(types.c_str(), nullptr);
+    for (const WCHAR* name : {L"a.bmp", L"b.jpg", L"c.jpeg", L"d.jpe", L"e.tif", L"f.tiff", L"g.png", L"h.gif"})
+        WriteTextFile(types + name, "x");
+    const struct {
+        std::string entry, listed;
+    } expected[] = {
+        {"All supported pictures (*.bmp;*.jpg;*.jpeg;*.jpe;*.tif;*.tiff;*.png)",
+         "a.bmp b.jpg c.jpeg d.jpe e.tif f.tiff g.png"},
+        {"BMP (*.bmp)", "a.bmp"},
+        {"JPEG (*.jpg;*.jpeg;*.jpe)", "b.jpg c.jpeg d.jpe"},
+        {"TIFF (*.tif;*.tiff)", "e.tif f.tiff"},
+        {"PNG (*.png)", "g.png"},
+        {"All files (*.*)", "a.bmp b.jpg c.jpeg d.jpe e.tif f.tiff g.png h.gif"},
+    };
+    const int count = sizeof(expected) / sizeof(expected[0]);
+    std::vector<std::string> entries, listed;
+    int entryCount = -1;
+    RunFileCommand(window, IDM_OPEN, [&](HWND dialog) {
+        // A folder's name and OK go into that folder.
+        for (int id : {1148, 1152})  // the file name box, a combo box or an edit field
+            SetDlgItemTextW(dialog, id, types.c_str());
+        PressButton(dialog, IDOK);
+        PumpMessages(200);
+        entryCount = static_cast<int>(SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            WCHAR text[128] = L"";
+            SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            entries.push_back(Utf8(text));
+            SelectType(dialog, i);
+            PumpMessages(50);
+            listed.push_back(ListedNames(dialog));
+        }
+        PressButton(dialog, IDCANCEL);
+    });
+    Check(entryCount == count, "it offers %d types (got %d)", count, entryCount);
+    for (int i = 0; i < count && i < static_cast<int>(listed.size()); ++i)
+        Check(entries[i] == expected[i].entry && listed[i] == expected[i].listed,
+              "entry %d, \"%s\", lists \"%s\" (got \"%s\": \"%s\")", i, expected[i].entry.c_str(),
+              expected[i].listed.c_str(), entries[i].c_str(), listed[i].c_str());
 }
 
 void SaveAsDefaults() {
@@ -241,6 +315,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     if (!window) return Summary();
 
     Opening(photo);
+    OpenTypes();
     SaveAsDefaults();
     Formats();
     MovedAway(commented);

@@ -7,6 +7,7 @@
 // back buffer. The window is driven with messages and what it shows is read
 // back from the screen.
 #include <math.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -25,7 +26,7 @@ const COLORREF kGreen = RGB(30, 200, 30);
 const COLORREF kBackground = RGB(48, 48, 48);
 
 HWND window;
-WideString firstPicture, secondPicture, halvesPicture;
+WideString firstPicture, secondPicture, halvesPicture, tinyPicture, widePicture;
 
 std::string StatusText() {
     WCHAR text[1024] = L"";
@@ -147,6 +148,7 @@ void CheckButtons(bool picture, const char* when) {
 struct MenuSeen {
     bool shown = false;
     std::vector<UINT> grayed;
+    bool tooltipShown = false;  // the toolbar's tooltip, while the menu was open
 };
 MenuSeen menuSeen;
 
@@ -156,6 +158,7 @@ void CALLBACK ReadMenu(HWND, UINT, UINT_PTR timer, DWORD) {
     if (!menu || menuSeen.shown) return;
     KillTimer(nullptr, timer);
     menuSeen.shown = true;
+    menuSeen.tooltipShown = IsWindowVisible(reinterpret_cast<HWND>(SendMessageW(app.toolbar, TB_GETTOOLTIPS, 0, 0)));
     RECT area, menuArea;
     GetWindowRect(window, &area);
     GetWindowRect(popup, &menuArea);
@@ -193,6 +196,32 @@ std::string Tooltip(int command) {
     info.hdr.code = TTN_GETDISPINFOW;
     SendMessageW(window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
     return info.lpszText ? Utf8(info.lpszText) : "<none>";
+}
+
+// Moves the mouse to a point of the screen, as the user does.
+void MoveMouse(POINT screen) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &input, sizeof(input));
+    PumpMessages(20);
+}
+
+void TooltipAndMenu() {
+    Section("a button's tooltip and the popup menu");
+    HWND tip = reinterpret_cast<HWND>(SendMessageW(app.toolbar, TB_GETTOOLTIPS, 0, 0));
+    SendMessageW(tip, TTM_SETDELAYTIME, TTDT_INITIAL, 10);
+    RECT button = ButtonRect(IDM_SAVE_AS);
+    POINT at = {(button.left + button.right) / 2, (button.top + button.bottom) / 2};
+    ClientToScreen(app.toolbar, &at);
+    MoveMouse(at);
+    Check(PumpUntil([tip] { return IsWindowVisible(tip) != FALSE; }, 3000), "the mouse on Save As shows its tooltip");
+    CheckMenu(true, "with the tooltip shown");
+    Check(!menuSeen.tooltipShown, "the popup menu takes the tooltip away");
+    MoveMouse(POINT{1500, 1100});  // off the window
+    SendMessageW(tip, TTM_SETDELAYTIME, TTDT_AUTOMATIC, -1);
 }
 
 void NoPicture() {
@@ -240,6 +269,49 @@ void Dropping() {
     Check(asked.empty() && document.original.width == 40, "a drop is ignored while a repaint dialog is open");
     repaintDialogOpen = 0;
     app.unsavedResult = 0;
+}
+
+// A child window's rectangle in the main window's client coordinates.
+RECT RectInMain(HWND child) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+void LeastSize() {
+    Section("the least window size");
+    Command(IDM_REPAINT_ORIGINAL);  // the tallest repaint dialog
+    HWND dialog = activeRepaintDialog;
+    if (!Check(dialog != nullptr, "the Original dialog is open")) return;
+    const struct {
+        int width, height;  // asked for, of the window
+        bool narrow, low;   // below the least width, height
+    } sizes[] = {{40, 30, true, true}, {60, 900, true, false}, {1100, 60, false, true}};
+    for (const auto& size : sizes) {
+        SetWindowPos(window, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        PumpMessages(20);
+        RECT frame, toolbar, status = RectInMain(app.statusBar), shown = RectInMain(dialog);
+        GetWindowRect(window, &frame);
+        GetClientRect(app.toolbar, &toolbar);
+        RECT menu = ButtonRect(IDM_MENU), spacer = ButtonRect(IDM_SPACER);
+        const bool widthOk = size.narrow ? menu.right == toolbar.right && spacer.right - spacer.left == 1
+                                         : frame.right - frame.left == size.width;
+        const bool heightOk = size.low ? shown.bottom == status.top : frame.bottom - frame.top == size.height;
+        bool buttonsInside = true;
+        for (int id : {IDOK, IDCANCEL}) {
+            RECT button = RectInMain(GetDlgItem(dialog, id));
+            buttonsInside = buttonsInside && button.left >= 0 && button.bottom <= status.top;
+        }
+        Check(widthOk && heightOk && buttonsInside && shown.top >= RectInMain(app.toolbar).bottom,
+              "asked for %d x %d: the toolbar's buttons are whole, the dialog lies between the toolbar and the status "
+              "bar with OK and Cancel, each side at its least only where asked below it (got %ld x %ld)",
+              size.width, size.height, static_cast<long>(frame.right - frame.left),
+              static_cast<long>(frame.bottom - frame.top));
+    }
+    Check(Shot(window, L"least_size"), "least_size.png is written");
+    SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    SetClientSize(window, 900, 600);
 }
 
 // A stand-in repaint dialog that records the cursor messages it is sent.
@@ -334,8 +406,18 @@ void TypeZoom(const WCHAR* text) {
     GetComboBoxInfo(app.zoomBox, &info);
     SetWindowTextW(app.zoomBox, text);
     SetFocus(info.hwndItem);
-    SendMessageW(info.hwndItem, WM_KEYDOWN, VK_RETURN, 0);
-    SendMessageW(info.hwndItem, WM_KEYUP, VK_RETURN, 0);
+    PostMessageW(info.hwndItem, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(info.hwndItem, WM_KEYUP, VK_RETURN, 0);
+    PumpMessages(10);
+}
+
+// A click on a toolbar button, posted as the mouse sends it.
+void ClickButton(int command) {
+    RECT r = ButtonRect(command);
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    PostMessageW(app.toolbar, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(app.toolbar, WM_LBUTTONUP, 0, at);
+    PumpMessages(10);
 }
 
 void Wheel(int clientX, int clientY, int delta) {
@@ -402,11 +484,12 @@ void FitAndZoom() {
     Check(Near(view.scale, 8.0) && Near(view.srcX, 100) && Near(view.srcY, 50),
           "the wheel stops at 8.0, about the picture point under the mouse (got %g)", view.scale);
     PressKey(window, WM_CHAR, '+');
-    Check(Near(view.scale, 9.6), "Zoom In (+) goes beyond it (got %g)", view.scale);
+    Check(Near(view.scale, 8.0), "Zoom In (+) stops there too (got %g)", view.scale);
     for (int i = 0; i < 30; ++i) Wheel(centre.x, centre.y, -WHEEL_DELTA);
     Check(Near(view.scale, 0.5), "the wheel stops at 100 / the longer side, 0.5 (got %g)", view.scale);
     PressKey(window, WM_CHAR, '-');
-    Check(Near(view.scale, 0.5 * 0.8333333333333334), "Zoom Out (-) goes below it (got %g)", view.scale);
+    Check(Near(view.scale, 0.5 * 0.8333333333333334), "Zoom Out (-) goes below it, down to 10 %% (got %g)",
+          view.scale);
 
     Command(IDM_ZOOM_FIT);
     Command(IDM_ZOOM_100);
@@ -419,6 +502,58 @@ void FitAndZoom() {
           "the wheel beside the picture zooms about the nearest point of its edge at the mouse's height");
     Check(LooksAt(centre.x - 98, centre.y, kRed) && LooksAt(centre.x - 103, centre.y, kBackground),
           "the left edge stays where it was");
+}
+
+// Wheel steps at the view's centre, posted as the mouse sends them.
+void PostWheel(int steps) {
+    POINT at = Centre();
+    ClientToScreen(window, &at);
+    for (int i = 0; i < abs(steps); ++i)
+        PostMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, steps > 0 ? WHEEL_DELTA : -WHEEL_DELTA),
+                     MAKELPARAM(at.x, at.y));
+    PumpMessages(10);
+}
+
+void ZoomOutTimes(int times) {
+    for (int i = 0; i < times; ++i) ClickButton(IDM_ZOOM_OUT);
+}
+
+void ZoomRange() {
+    Section("the zoom range: 800 % at most, 10 % or 100 pixels of the longer side at least");
+    const struct {
+        const WideString* picture;
+        const char* what;
+        void (*act)();
+        double scale;
+    } cases[] = {
+        {&tinyPicture, "1 x 1 fits", [] { ClickButton(IDM_ZOOM_FIT); }, 8.0},
+        {&tinyPicture, "1 x 1 at 800 %: the wheel out", [] { PostWheel(-1); }, 8.0},
+        {&tinyPicture, "1 x 1 at 800 %: Zoom Out", [] { ClickButton(IDM_ZOOM_OUT); }, 8.0 * kZoomOutFactor},
+        {&widePicture, "12000 x 10 fits below 10 %", [] { ClickButton(IDM_ZOOM_FIT); }, 1000.0 / 12000},
+        {&widePicture, "12000 x 10: Zoom Out 20 times", [] { ZoomOutTimes(20); }, 100.0 / 12000},
+        {&widePicture, "12000 x 10: fit, the wheel out 20 times", [] { ClickButton(IDM_ZOOM_FIT); PostWheel(-20); },
+         100.0 / 12000},
+        {&halvesPicture, "790 %, Zoom In", [] { TypeZoom(L"790"); ClickButton(IDM_ZOOM_IN); }, 8.0},
+        {&halvesPicture, "790 %, the wheel in", [] { TypeZoom(L"790"); PostWheel(1); }, 8.0},
+        {&halvesPicture, "790 %, Zoom Out", [] { TypeZoom(L"790"); ClickButton(IDM_ZOOM_OUT); }, 7.9 * kZoomOutFactor},
+        {&halvesPicture, "11 %, Zoom Out", [] { TypeZoom(L"11"); ClickButton(IDM_ZOOM_OUT); }, 0.1},
+        {&halvesPicture, "the box's 800 %, Zoom In", [] {
+             SendMessageW(app.zoomBox, CB_SETCURSEL, 7, 0);
+             SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDM_ZOOM_BOX, CBN_SELCHANGE),
+                          reinterpret_cast<LPARAM>(app.zoomBox));
+             ClickButton(IDM_ZOOM_IN);
+         }, 8.0},
+    };
+    const WideString* shown = nullptr;
+    for (const auto& c : cases) {
+        if (c.picture != shown) DropFile(window, *c.picture);
+        shown = c.picture;
+        c.act();
+        char text[32];
+        snprintf(text, sizeof text, "%.1f %%", c.scale * 100);
+        Check(Near(view.scale, c.scale) && ZoomBoxText() == text, "%s: scale %g, \"%s\" (got %g, \"%s\")", c.what,
+              c.scale, text, view.scale, ZoomBoxText().c_str());
+    }
 }
 
 void Panning() {
@@ -566,7 +701,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     firstPicture = TestFilesFolder() + L"first.png";
     secondPicture = TestFilesFolder() + L"second.bmp";
     halvesPicture = TestFilesFolder() + L"halves.png";
+    tinyPicture = TestFilesFolder() + L"tiny.png";
+    widePicture = TestFilesFolder() + L"wide.png";
     if (!Check(WriteTestPicture(firstPicture, 64, 48, SaveFormatPng) &&
+                   WriteTestPicture(tinyPicture, 1, 1, SaveFormatPng) &&
+                   WriteTestPicture(widePicture, 12000, 10, SaveFormatPng) &&
                    WriteTestPicture(secondPicture, 40, 30, SaveFormatBmp) &&
                    WriteTestPicture(halvesPicture, 200, 100, SaveFormatPng,
                                     [](int x, int) { return x < 100 ? kRed : kBlue; }),
@@ -578,9 +717,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     LayoutAndDocking(instance);
     NoPicture();
     Dropping();
+    TooltipAndMenu();
+    LeastSize();
     RepaintCommandsAndProtocol(instance);
     Closing();
     FitAndZoom();
+    ZoomRange();
     Panning();
     ComparingAndFrame();
     LargerThanBackBuffer();

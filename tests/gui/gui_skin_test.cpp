@@ -3,6 +3,8 @@
 // of converted push-like buttons and their keyboard.
 #include <windows.h>
 #include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include "gui_harness.h"
 #include "skin/skin.h"
@@ -104,7 +106,8 @@ void WantsSkinChecks() {
         {L"msctls_progress32", 0, 0, WM_PAINT, true},
         {L"msctls_progress32", 0, 0, WM_NCPAINT, true},
         {L"msctls_statusbar32", 0, 0, WM_ERASEBKGND, true},
-        {L"ListBox", 0, 0, WM_PAINT, false},
+        {L"ListBox", 0, 0, WM_PAINT, true},
+        {L"ListBox", 0, 0, WM_ERASEBKGND, false},
         {L"Static", SS_LEFT, 0, WM_DRAWITEM, true},
         {L"Static", SS_LEFT, 0, WM_MOUSEMOVE, false},
     };
@@ -192,6 +195,123 @@ void RadioAndKeyChecks() {
     }
 }
 
+bool Looks(COLORREF seen, COLORREF expected) {
+    return abs(GetRValue(seen) - GetRValue(expected)) <= 3 && abs(GetGValue(seen) - GetGValue(expected)) <= 3 &&
+           abs(GetBValue(seen) - GetBValue(expected)) <= 3;
+}
+
+std::string Hex(COLORREF c) {
+    char text[16];
+    snprintf(text, sizeof text, "%02x%02x%02x", GetRValue(c), GetGValue(c), GetBValue(c));
+    return text;
+}
+
+void Show(HWND w) {
+    RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    PumpMessages(50);
+}
+
+// What the screen shows: message boxes, tooltips, progress bars and the
+// chosen item of a focused drop-down list in the skin's colours.
+void LookChecks() {
+    Section("the look on screen");
+    const COLORREF face = SkinColor(COLOR_BTNFACE);
+    COLORREF boxFace = 0, behindText = 0, buttonFace = 0;
+    WithDialogs([] { MessageBoxW(parent, L"Image format not supported!", L"", MB_OK | MB_ICONINFORMATION); },
+                [&](HWND box, const SeenDialog&) {
+                    Show(box);
+                    Check(Shot(box, L"message_box"), "message_box.png is written");
+                    boxFace = ClientPixel(box, 2, 2);
+                    behindText = ClientPixel(GetDlgItem(box, 0xFFFF), 0, 0);
+                    RECT ok;
+                    GetClientRect(GetDlgItem(box, IDOK), &ok);
+                    buttonFace = ClientPixel(GetDlgItem(box, IDOK), 3, ok.bottom / 2);
+                    PressButton(box, IDOK);
+                    return true;
+                });
+    Check(Looks(boxFace, face) && Looks(behindText, face) && Looks(buttonFace, face),
+          "a message box, its text and its button have the skin's face (%s, %s, %s)", Hex(boxFace).c_str(),
+          Hex(behindText).c_str(), Hex(buttonFace).c_str());
+
+    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, 0, 0, 0, 0, parent,
+                               nullptr, nullptr, nullptr);
+    WCHAR tipText[] = L"Zoom In (+)";
+    TTTOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
+    tool.hwnd = parent;
+    tool.uId = 1;
+    tool.lpszText = tipText;
+    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tip, TTM_TRACKPOSITION, 0, MAKELPARAM(150, 200));
+    SendMessageW(tip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
+    Show(tip);
+    RECT tipArea;
+    GetWindowRect(tip, &tipArea);
+    Check(Shot(tip, L"tooltip", &tipArea), "tooltip.png is written");
+    const COLORREF tipFace = ClientPixel(tip, 3, 3);
+    Check(IsWindowVisible(tip) && Looks(tipFace, SkinColor(COLOR_MENU)), "a tooltip has the menu colour (%s)",
+          Hex(tipFace).c_str());
+    DestroyWindow(tip);
+
+    HWND bar = Child(PROGRESS_CLASSW, 0);
+    SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageW(bar, PBM_SETPOS, 50, 0);
+    Show(bar);
+    const COLORREF done = ClientPixel(bar, 5, 10), left = ClientPixel(bar, 110, 10);
+    Check(Looks(done, kSkinAccent) && Looks(left, SkinColor(COLOR_WINDOW)),
+          "a progress bar is steel blue on the window colour (%s, %s)", Hex(done).c_str(), Hex(left).c_str());
+    DestroyWindow(bar);
+
+    HWND combo = CreateWindowExW(0, L"ComboBox", L"", WS_CHILD | WS_VISIBLE | CBS_DROPDOWNLIST | WS_TABSTOP, 10, 50,
+                                 160, 120, parent, nullptr, nullptr, nullptr);
+    SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Deutsch"));
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+    SetForegroundWindow(parent);
+    SetFocus(combo);
+    Show(combo);
+    COMBOBOXINFO info = {};
+    info.cbSize = sizeof(info);
+    GetComboBoxInfo(combo, &info);
+    int highlight = 0, light = 0;
+    for (int y = info.rcItem.top; y < info.rcItem.bottom; ++y)
+        for (int x = info.rcItem.left; x < info.rcItem.right; ++x) {
+            COLORREF c = ClientPixel(combo, x, y);
+            highlight += c == GetSysColor(COLOR_HIGHLIGHT);
+            light += GetGValue(c) > 200;
+        }
+    const COLORREF fill = ClientPixel(combo, info.rcItem.right - 2, info.rcItem.top + 1);
+    Check(GetFocus() == combo && highlight == 0 && Looks(fill, kSkinAccent) && light > 10,
+          "a focused drop-down list shows its item light on steel blue (%s, %d highlight and %d light pixels)",
+          Hex(fill).c_str(), highlight, light);
+
+    // Dropped with F4, the next item chosen with the down arrow.
+    SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"English"));
+    for (WPARAM key : {VK_F4, VK_DOWN}) {
+        PostMessageW(combo, WM_KEYDOWN, key, 0);
+        PostMessageW(combo, WM_KEYUP, key, 0);
+        PumpMessages(100);
+    }
+    RECT list;
+    GetClientRect(info.hwndList, &list);
+    highlight = 0;
+    int accent = 0;
+    for (int y = 0; y < list.bottom; ++y)
+        for (int x = 0; x < list.right; ++x) {
+            COLORREF c = ClientPixel(info.hwndList, x, y);
+            highlight += c == GetSysColor(COLOR_HIGHLIGHT);
+            accent += Looks(c, kSkinAccent);
+        }
+    RECT area;
+    GetWindowRect(parent, &area);
+    Check(Shot(combo, L"dropped_list", &area), "dropped_list.png is written");
+    Check(IsWindowVisible(info.hwndList) && highlight == 0 && accent > 20,
+          "its dropped list shows the chosen item on steel blue (%d highlight and %d steel blue pixels)", highlight,
+          accent);
+    DestroyWindow(combo);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
@@ -209,6 +329,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     WantsSkinChecks();
     ExemptChecks();
     RadioAndKeyChecks();
+    LookChecks();
     DestroyWindow(parent);
     SkinShutdown();
     return Summary();
