@@ -89,6 +89,9 @@ bool PrepareMainWindow(HINSTANCE instance);
 HWND CreateMainWindow();
 // Runs the message loop with the accelerators until WM_QUIT; returns its code.
 int RunMessageLoop();
+// The loop's keyboard handling of one message: the open repaint dialog's
+// navigation or the accelerators. True when the message was handled.
+bool TranslateEditorMessage(MSG& msg);
 
 // --- main window (main_window.cpp, toolbar.cpp) ----------------------------
 
@@ -105,6 +108,13 @@ bool ToolbarButtonEnabled(int command);
 RECT ButtonRect(int command);
 // Language entry of a toolbar button's tooltip, 0 for none.
 int ToolbarTooltipEntry(int command);
+// The tooltip a button shows, null for none: its language entry, for the
+// repaint commands with their shortcut, as in "Repaint Original (Ctrl+1)".
+const WCHAR* ToolbarTooltipText(int command);
+// "<Ctrl key name>+<key>" in the current language, as menus and tooltips show it.
+void ControlKeyText(WCHAR key, WCHAR text[32]);
+// The shortcut of a repaint command ('1' to '3').
+WCHAR RepaintShortcut(int command);
 // Status bar text.
 void SetStatusText(const WCHAR* text);
 // "Ostrivel - <path>".
@@ -224,6 +234,8 @@ void DockWindow(HWND window, size_t position);
 void UndockWindow(HWND window);
 // Stacks the docked windows from the top and fits the container to the widest.
 void LayoutDockContainer();
+// Gives the keyboard focus to a dialog's first enabled tab stop.
+void FocusFirstControl(HWND dialog);
 
 // --- open and save (file_dialogs.cpp) --------------------------------------
 

@@ -52,10 +52,12 @@ void SetMenuText(HMENU menu, UINT item, BOOL byPosition, const WCHAR* text) {
     SetMenuItemInfoW(menu, item, byPosition, &info);
 }
 
-// "<entry>\t<key>" for the items with a shortcut.
-void SetMenuTextWithKey(HMENU menu, UINT command, int entry, const WCHAR* key) {
-    WCHAR text[LANGUAGE_TEXT_SIZE + 16];
-    wsprintfW(text, L"%s\t%s", Lang(entry), key);
+// "<entry>\t<Ctrl>+<key>" for the items with a shortcut, the key's name in
+// the current language.
+void SetMenuTextWithKey(HMENU menu, UINT command, int entry, WCHAR key) {
+    WCHAR shortcut[32], text[LANGUAGE_TEXT_SIZE + 40];
+    ControlKeyText(key, shortcut);
+    wsprintfW(text, L"%s\t%s", Lang(entry), shortcut);
     SetMenuText(menu, command, FALSE, text);
 }
 
@@ -117,7 +119,8 @@ void CmdClose(HWND window) {
 }
 
 void CmdRepaint(HWND window, int command) {
-    if (!document.original.pixels) return;
+    // One repaint dialog at a time, also when Ctrl+1 to Ctrl+3 are pressed in the view.
+    if (!document.original.pixels || activeRepaintDialog) return;
     if (!ConfirmDropResult(window)) return;
     // Original works on 8-bit pictures only; Smudge and Redraw also on 16-bit ones.
     const int depth = document.original.bitsPerComponent;
@@ -150,14 +153,14 @@ void CmdMenu(HWND window) {
     SetMenuText(menu, 0, TRUE, Lang(4));
     SetMenuText(menu, 1, TRUE, Lang(5));
     SetMenuText(menu, 2, TRUE, Lang(6));
-    SetMenuTextWithKey(menu, IDM_OPEN, 7, L"Ctrl+O");
-    SetMenuTextWithKey(menu, IDM_SAVE_AS, 8, L"Ctrl+S");
+    SetMenuTextWithKey(menu, IDM_OPEN, 7, L'O');
+    SetMenuTextWithKey(menu, IDM_SAVE_AS, 8, L'S');
     SetMenuText(menu, IDM_CLOSE, FALSE, Lang(9));
     SetMenuText(menu, IDM_OPTIONS, FALSE, Lang(10));
     SetMenuText(menu, IDM_EXIT, FALSE, Lang(11));
-    SetMenuText(menu, IDM_REPAINT_ORIGINAL, FALSE, Lang(55));
-    SetMenuText(menu, IDM_REPAINT_SMUDGE, FALSE, Lang(56));
-    SetMenuText(menu, IDM_REPAINT_REDRAW, FALSE, Lang(60));
+    SetMenuTextWithKey(menu, IDM_REPAINT_ORIGINAL, 55, RepaintShortcut(IDM_REPAINT_ORIGINAL));
+    SetMenuTextWithKey(menu, IDM_REPAINT_SMUDGE, 56, RepaintShortcut(IDM_REPAINT_SMUDGE));
+    SetMenuTextWithKey(menu, IDM_REPAINT_REDRAW, 60, RepaintShortcut(IDM_REPAINT_REDRAW));
     SetMenuText(menu, IDM_VISIT_WEB_SITE, FALSE, Lang(17));
     SetMenuText(menu, IDM_ABOUT, FALSE, Lang(20));
     for (int command : {IDM_OPEN, IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW, IDM_CLOSE}) {

@@ -57,6 +57,11 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_ERASEBKGND:
         EraseContainer(window, reinterpret_cast<HDC>(wParam));
         return 1;
+    case WM_SETFOCUS:
+        // The panel itself takes no keys: the focus goes on to the docked
+        // dialog's first control, where Tab and the arrows work.
+        if (!dockContainer.docked.empty()) FocusFirstControl(dockContainer.docked.front());
+        return 0;
     case WM_NCDESTROY:
         if (window == dockContainer.window) {
             dockContainer.window = nullptr;
@@ -120,4 +125,11 @@ void LayoutDockContainer() {
     GetWindowRect(container, &rect);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
     MoveWindow(container, left ? 0 : parentClient.right - width, rect.top, width, rect.bottom - rect.top, TRUE);
+}
+
+void FocusFirstControl(HWND dialog) {
+    HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    // WM_NEXTDLGCTL also makes a push button the default and selects an
+    // edit's text, as Tab would.
+    if (first) SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
 }

@@ -6,6 +6,7 @@
 #include "app.h"
 
 #include <commdlg.h>
+#include <dlgs.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -100,7 +101,7 @@ const WCHAR* LastDot(const WCHAR* text) {
     return dot;
 }
 
-// "<name>-denoised" and the list entry of the current file's extension.
+// "<name>-denoised" (entry 96) and the list entry of the current file's extension.
 void DefaultSaveName(const WCHAR* currentPath, const SaveTypeList& list, WCHAR name[PATH_CHARS], int& typeIndex) {
     name[0] = 0;
     typeIndex = 1;
@@ -109,7 +110,9 @@ void DefaultSaveName(const WCHAR* currentPath, const SaveTypeList& list, WCHAR n
     if (!dot) return;
     WCHAR stem[PATH_CHARS];
     lstrcpynW(stem, namePart, static_cast<int>(dot - namePart) + 1);
-    wsprintfW(name, L"%s-denoised", stem);
+    WCHAR suffix[64];
+    lstrcpynW(suffix, Lang(kSaveNameSuffixEntry), 64);
+    wsprintfW(name, L"%s%s", stem, suffix);
     for (int i = 0; i < list.count; ++i)
         if (HasExtension(dot, list.types[i])) typeIndex = i + 1;
 }
@@ -140,6 +143,24 @@ void EnableQualityControls(HWND panel) {
         EnableWindow(GetDlgItem(panel, id), jpeg);
 }
 
+const UINT kFocusFileName = WM_APP + 1;
+
+// The name box is an edit (edt1) in some versions of the dialog and the
+// edit of a combo box (cmb13) in others.
+void FocusFileName(HWND saveDialog) {
+    HWND name = GetDlgItem(saveDialog, cmb13);
+    if (name) {
+        COMBOBOXINFO info = {};
+        info.cbSize = sizeof(info);
+        if (GetComboBoxInfo(name, &info) && info.hwndItem) name = info.hwndItem;
+    } else {
+        name = GetDlgItem(saveDialog, edt1);
+    }
+    if (!name) return;
+    SendMessageW(saveDialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(name), TRUE);
+    SendMessageW(name, EM_SETSEL, 0, -1);
+}
+
 void QualityScrolled(HWND panel, WPARAM wParam) {
     HWND slider = GetDlgItem(panel, IDC_JPEG_SLIDER);
     int position = static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0));
@@ -158,12 +179,14 @@ void QualityScrolled(HWND panel, WPARAM wParam) {
     ShowQuality(panel);
 }
 
-UINT_PTR CALLBACK QualityPanelHook(HWND panel, UINT message, WPARAM wParam, LPARAM) {
+UINT_PTR CALLBACK QualityPanelHook(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: {
         HWND slider = GetDlgItem(panel, IDC_JPEG_SLIDER);
         SendMessageW(slider, TBM_SETRANGE, TRUE, MAKELPARAM(kQualityMin, kQualityMax));
+        // The handler adds the one step of a key or click itself.
         SendMessageW(slider, TBM_SETPAGESIZE, 0, 0);
+        SendMessageW(slider, TBM_SETLINESIZE, 0, 0);
         jpegQuality = std::max(jpegQuality, kQualityMin);
         SendMessageW(slider, TBM_SETPOS, TRUE, jpegQuality);
         ShowQuality(panel);
@@ -172,7 +195,13 @@ UINT_PTR CALLBACK QualityPanelHook(HWND panel, UINT message, WPARAM wParam, LPAR
     }
     case WM_NOTIFY:
         EnableQualityControls(panel);
+        // The save dialog puts the focus on its type box; the name comes
+        // first, selected, so that typing replaces the offered name.
+        if (reinterpret_cast<const NMHDR*>(lParam)->code == CDN_INITDONE) PostMessageW(panel, kFocusFileName, 0, 0);
         return 0;
+    case kFocusFileName:
+        FocusFileName(GetParent(panel));
+        return TRUE;
     case WM_HSCROLL:
         QualityScrolled(panel, wParam);
         return TRUE;

@@ -214,8 +214,7 @@ bool OnNotify(LPARAM lParam) {
     NMHDR* header = reinterpret_cast<NMHDR*>(lParam);
     if (header->code != TTN_GETDISPINFOW) return false;
     NMTTDISPINFOW* tip = reinterpret_cast<NMTTDISPINFOW*>(lParam);
-    int entry = ToolbarTooltipEntry(static_cast<int>(header->idFrom));
-    tip->lpszText = entry ? const_cast<LPWSTR>(Lang(entry)) : nullptr;
+    tip->lpszText = const_cast<LPWSTR>(ToolbarTooltipText(static_cast<int>(header->idFrom)));
     tip->hinst = nullptr;
     return true;
 }
@@ -308,6 +307,14 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         // The open repaint dialog decides the cursor over its preview frame.
         if (activeRepaintDialog) return SendMessageW(activeRepaintDialog, WM_SETCURSOR, wParam, lParam);
         break;
+    case WM_SYSCOMMAND:
+        // F10, or Alt pressed and released alone: there is no menu bar, so the
+        // Menu button's popup opens, while the button is enabled.
+        if ((wParam & 0xFFF0) == SC_KEYMENU && lParam == 0) {
+            if (ToolbarButtonEnabled(IDM_MENU)) CmdMenu(window);
+            return 0;
+        }
+        break;
     case WM_KEYDOWN:
         if (activeRepaintDialog && ControlHeld()) SetCursorEverywhere(IDC_CROSS);
         break;
@@ -315,6 +322,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (activeRepaintDialog && !ControlHeld()) SetCursorEverywhere(IDC_ARROW);
         break;
     case WM_LBUTTONDOWN:
+        SetFocus(window);  // a click into the view gives its keys back: arrows pan, + and - zoom
         if (activeRepaintDialog && ControlHeld()) return 0;  // the dialog reads it through WM_SETCURSOR
         if (frameDragging == 1 && activeRepaintDialog) {
             SendMessageW(activeRepaintDialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),

@@ -49,10 +49,33 @@ HWND CreateMainWindow() {
     return app.mainWindow;
 }
 
+namespace {
+
+bool InWindow(HWND outer, HWND window) { return outer && (window == outer || IsChild(outer, window)); }
+
+}  // namespace
+
+bool TranslateEditorMessage(MSG& msg) {
+    HWND dialog = activeRepaintDialog;
+    if (InWindow(dialog, msg.hwnd)) {
+        // The dialog's own keys come first: Tab, Enter, Escape, Alt+letter and
+        // the arrows on its sliders. Of the main window's keys only the
+        // characters reach it from here (+ and - zoom, Alt+/ About); the
+        // commands the dialog has locked on the toolbar do not.
+        const bool character = msg.message == WM_CHAR || msg.message == WM_SYSCHAR;
+        if (character && app.accelerators && TranslateAcceleratorW(app.mainWindow, app.accelerators, &msg))
+            return true;
+        return IsDialogMessageW(dialog, &msg) != FALSE;
+    }
+    // Elsewhere an accelerator goes to the window with the focus: the main
+    // window acts on it, a child such as the zoom box ignores it.
+    return app.accelerators && TranslateAcceleratorW(msg.hwnd, app.accelerators, &msg);
+}
+
 int RunMessageLoop() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (TranslateAcceleratorW(msg.hwnd, app.accelerators, &msg)) continue;
+        if (TranslateEditorMessage(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -176,8 +176,7 @@ HWND CreateMainToolbar(HWND window) {
     menu.cbSize = sizeof(menu);
     menu.dwMask = TBIF_TEXT | TBIF_STYLE;
     menu.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE;
-    WCHAR menuText[] = L"Menu";
-    menu.pszText = menuText;
+    menu.pszText = const_cast<LPWSTR>(Lang(kMenuButtonEntry));
     SendMessageW(toolbar, TB_SETBUTTONINFOW, IDM_MENU, reinterpret_cast<LPARAM>(&menu));
 
     app.zoomBox = CreateZoomBox(toolbar);
@@ -222,6 +221,32 @@ int ToolbarTooltipEntry(int command) {
     for (const ToolbarEntry& entry : kButtons)
         if (entry.command == command) return entry.tooltip;
     return 0;
+}
+
+WCHAR RepaintShortcut(int command) {
+    return command == IDM_REPAINT_ORIGINAL ? L'1' : command == IDM_REPAINT_SMUDGE ? L'2' : L'3';
+}
+
+void ControlKeyText(WCHAR key, WCHAR text[32]) {
+    WCHAR name[24];
+    lstrcpynW(name, Lang(kControlKeyEntry), 24);
+    wsprintfW(text, L"%s+%c", name, key);
+}
+
+const WCHAR* ToolbarTooltipText(int command) {
+    const int entry = ToolbarTooltipEntry(command);
+    if (!entry) return nullptr;
+    if (command != IDM_REPAINT_ORIGINAL && command != IDM_REPAINT_SMUDGE && command != IDM_REPAINT_REDRAW)
+        return Lang(entry);
+    // The menu item's text without its "...", which promises a dialog.
+    static WCHAR tip[LANGUAGE_TEXT_SIZE + 40];
+    lstrcpynW(tip, Lang(entry), LANGUAGE_TEXT_SIZE);
+    int length = lstrlenW(tip);
+    while (length > 0 && tip[length - 1] == L'.') tip[--length] = 0;
+    WCHAR key[32];
+    ControlKeyText(RepaintShortcut(command), key);
+    wsprintfW(tip + length, L" (%s)", key);
+    return tip;
 }
 
 void SetStatusText(const WCHAR* text) {

@@ -140,7 +140,8 @@ NOINLINE_FOR_EXCEPTIONS void OnPreviewRequest(HWND dialog, RepaintFrame& frame) 
     }
     SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
     SetCursorEverywhere(IDC_ARROW);
-    SetFocus(dockContainer.window);
+    // The focus stays where the user is working: on a slider, its arrow keys
+    // go on moving it.
 }
 
 // The main window passes its WM_SETCURSOR here, and while the frame is
@@ -206,7 +207,6 @@ void OnSlider(HWND dialog, RepaintFrame& frame, HWND slider, int code, int thumb
     frame.method->sliderMoved(dialog, GetDlgCtrlID(slider), static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0)));
     // Dragging the thumb updates the value text all along, the preview once.
     if ((p != p0 && code != TB_THUMBTRACK) || code == TB_THUMBPOSITION) RequestPreview(dialog);
-    SetFocus(dockContainer.window);
 }
 
 // --- OK, Cancel and the end of a run --------------------------------------
@@ -512,6 +512,7 @@ HWND OpenRepaintDialog(RepaintMethod method, Document& document) {
     DockWindow(dialog, 0);
     LayoutDockContainer();
     ShowWindow(dialog, SW_SHOW);
+    FocusFirstControl(dialog);  // opened from the keyboard, Tab goes on from here
     LockToolbar(true);
     UpdateWindow(app.mainWindow);
     InvalidateRect(app.mainWindow, nullptr, FALSE);

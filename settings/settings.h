@@ -76,6 +76,11 @@ extern int32_t currentLanguage;
 const int kNotEnoughMemoryEntry = 86;
 // The entry that says a picture has more pixels than the editor opens.
 const int kPictureTooLargeEntry = 89;
+// The Ctrl key's name in shortcuts ("Strg" in German), the Menu button's
+// text and the suffix of the name Save As offers.
+const int kControlKeyEntry = 94;
+const int kMenuButtonEntry = 95;
+const int kSaveNameSuffixEntry = 96;
 
 // Language entry `entry`; the empty text for a number outside 1 to 99.
 const WCHAR* Lang(int entry);

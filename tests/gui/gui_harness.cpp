@@ -194,6 +194,7 @@ void PumpMessages(DWORD ms) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) continue;  // a destroyed main window's quit is not ours
+            if (TranslateEditorMessage(msg)) continue;  // typed keys as the editor's loop handles them
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
@@ -341,6 +342,7 @@ HWND OpenEditorWindow(HINSTANCE instance, int clientWidth, int clientHeight) {
     if (!PrepareMainWindow(instance)) return nullptr;
     HWND window = OpenMainWindow();
     if (!window) return nullptr;
+    app.accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
     SetClientSize(window, clientWidth, clientHeight);
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);

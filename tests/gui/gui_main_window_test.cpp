@@ -231,8 +231,8 @@ void NoPicture() {
     Check(StatusText() == "Press Ctrl+O to open an image" && WindowText(window) == "Ostrivel",
           "the status bar says entry 1, the title is the product's name");
     Check(Tooltip(IDM_OPEN) == "Open Image (Ctrl+O)" && Tooltip(IDM_ZOOM_BOX) == "Set Zoom" &&
-              Tooltip(IDM_REPAINT_REDRAW) == "Repaint Redraw...",
-          "the buttons' tooltips are their language entries");
+              Tooltip(IDM_REPAINT_REDRAW) == "Repaint Redraw (Ctrl+3)",
+          "the buttons' tooltips are their language entries, a repaint command's with its shortcut");
     Check(Tooltip(IDM_MENU) == "<none>" && Tooltip(1) == "<none>", "Menu and the spacers have none");
     Command(IDM_ZOOM_IN);
     Command(IDM_ZOOM_FIT);

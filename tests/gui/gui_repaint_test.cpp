@@ -200,13 +200,9 @@ void Frame(const WideString& picture) {
     Section("the frame: sliders");
     uiDetails = 10;
     SetupSlider(dialog, IDC_SMUDGE_DETAILS, 1, 100, uiDetails);
-    HWND slider = GetDlgItem(dialog, IDC_SMUDGE_DETAILS);
-    SetFocus(slider);
-    SendMessageW(slider, WM_KEYDOWN, VK_RIGHT, 0);
-    Check(uiDetails == 11 && WindowText(GetDlgItem(dialog, IDC_SMUDGE_DETAILS_VALUE)) == "11",
-          "an arrow key moves one step (got %d)", static_cast<int>(uiDetails));
+    // Keys and clicks on the channel are typed in the keyboard test.
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_PAGEDOWN);
-    Check(uiDetails == 12, "so does a click on the channel (got %d)", static_cast<int>(uiDetails));
+    Check(uiDetails == 11, "a page step moves one step (got %d)", static_cast<int>(uiDetails));
     const uint64_t previewed = Hash(document.result);
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBTRACK, 60);
     Check(uiDetails == 60 && WindowText(GetDlgItem(dialog, IDC_SMUDGE_DETAILS_VALUE)) == "60" &&

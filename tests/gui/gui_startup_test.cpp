@@ -284,7 +284,7 @@ void Languages() {
         allDefault = allDefault && !lstrcmpW(Lang(entry), DefaultLang(entry));
     Check(allDefault && Utf8(Lang(1)) == "Press Ctrl+O to open an image", "every entry has its English default");
     OptionsView view = RunOptions(window, -2, IDCANCEL);
-    Check(view.shown && view.items.empty() && view.title == "Options" && view.label == "Select Language:",
+    Check(view.shown && view.items.empty() && view.title == "Options" && view.label == "&Select Language:",
           "Options opens with an empty list and English texts");
     Check(view.centred, "centred over the main window");
     Check(view.messages.empty() && !FileExists(TestLanguageFile()), "Cancel says and writes nothing");
