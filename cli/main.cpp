@@ -1,8 +1,18 @@
 // ostrivel-repaint: repaints image files from the command line with the
 // editor's engines, for batch work, scripts and benchmarks.
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cwchar>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -36,6 +46,63 @@ constexpr int kQualityMaximum = 100;
 constexpr int kQualityDefault = 85;
 
 const char* const kUnsupported = "Image format not supported!";
+
+// ---- platform helpers ----------------------------------------------------
+// Paths are kept as UTF-8 everywhere; PathOf hands them to the core and to
+// std::filesystem (wide on Windows), Utf8Of brings them back.
+
+fs::path PathOf(const std::string& utf8) { return fs::u8path(utf8); }
+std::string Utf8Of(const fs::path& path) { return path.u8string(); }
+
+#if defined(_WIN32)
+bool StderrIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+// The progress bar's way back to the start of an empty line: the console's
+// virtual-terminal mode where it has one, else spaces over the old line.
+const std::string& ClearLine() {
+    static const std::string clear = [] {
+        HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+        DWORD mode = 0;
+        if (GetConsoleMode(console, &mode) &&
+            SetConsoleMode(console, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING))
+            return std::string("\r\033[K");
+        return "\r" + std::string(79, ' ') + "\r";
+    }();
+    return clear;
+}
+
+// Written straight to the handle: the C library's stderr may be in use by
+// the thread that is being cut short.
+void WriteErrorText(const std::string& text) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+uint64_t PhysicalMemory() {
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? uint64_t(status.ullTotalPhys) : 0;
+}
+#else
+bool StderrIsTerminal() { return isatty(STDERR_FILENO); }
+
+const std::string& ClearLine() {
+    static const std::string clear = "\r\033[K";
+    return clear;
+}
+
+void WriteErrorText(const std::string& text) {
+    [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, text.data(), text.size());
+}
+
+uint64_t PhysicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
+}
+#endif
 
 struct Request {
     const RepaintMethod* method = nullptr;
@@ -201,7 +268,7 @@ int ParseArguments(int argc, char** argv, Request& request) {
             return kExitUsage;
         }
         std::error_code error;
-        if (!fs::is_directory(request.outputFolder, error)) {
+        if (!fs::is_directory(PathOf(request.outputFolder), error)) {
             Fail("the output folder " + request.outputFolder + " does not exist");
             return kExitUsage;
         }
@@ -211,7 +278,7 @@ int ParseArguments(int argc, char** argv, Request& request) {
 }
 
 bool HasWritableExtension(const std::string& path) {
-    std::string extension = fs::path(path).extension().string();
+    std::string extension = Utf8Of(PathOf(path).extension());
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     for (const char* known : {".bmp", ".jpg", ".jpeg", ".jpe", ".jif", ".tif", ".tiff", ".png"})
@@ -222,15 +289,15 @@ bool HasWritableExtension(const std::string& path) {
 // True when both paths name one existing file (hard and symbolic links too).
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
-    return fs::equivalent(a, b, error);
+    return fs::equivalent(PathOf(a), PathOf(b), error);
 }
 
 // Where a path will be written: its folder resolved, so that two spellings of
 // one place compare equal before either file exists.
 fs::path WrittenPlace(const std::string& path) {
     std::error_code error;
-    fs::path place = fs::weakly_canonical(fs::absolute(path), error);
-    return error ? fs::path(path).lexically_normal() : place;
+    fs::path place = fs::weakly_canonical(fs::absolute(PathOf(path)), error);
+    return error ? PathOf(path).lexically_normal() : place;
 }
 
 // Every output of the request, one per input.
@@ -239,7 +306,7 @@ std::vector<std::string> OutputsOf(const Request& request) {
     for (const std::string& input : request.inputs)
         outputs.push_back(request.outputFolder.empty()
                               ? request.output
-                              : (fs::path(request.outputFolder) / fs::path(input).filename()).string());
+                              : Utf8Of(PathOf(request.outputFolder) / PathOf(input).filename()));
     return outputs;
 }
 
@@ -265,15 +332,36 @@ int CheckOutputs(const Request& request, const std::vector<std::string>& outputs
 }
 
 // ---- Ctrl+C and progress -------------------------------------------------
-// SIGINT, SIGTERM and SIGHUP are blocked before any thread starts (OpenMP's
-// threads inherit the mask) and taken by one thread, so no handler ever runs
-// in the middle of a save. The first asks the run to stop: the engine stops
-// at its next poll and a save under way stops writing and removes its
-// temporary file. The second ends the program at once, but waits for a save
-// under way to clean up first.
+// The first stop request asks the run to stop: the engine stops at its next
+// poll and a save under way stops writing and removes its temporary file.
+// The second ends the program at once, but waits for a save under way to
+// clean up first.
 
 std::mutex saveLock;  // held while a file is written
 
+[[noreturn]] void EndAborted() {
+    saveLock.lock();  // never released: the program ends here
+    WriteErrorText(ClearLine() + "ostrivel-repaint: aborted\n");
+    _exit(kExitAborted);
+}
+
+#if defined(_WIN32)
+// Ctrl+C and Ctrl+Break come to a thread of their own. Closing the console
+// (or logging off) leaves a few seconds before Windows ends the process, so
+// it ends the program at once, after a save under way has finished.
+BOOL WINAPI TakeConsoleEvent(DWORD event) {
+    static std::atomic<int> received{0};
+    const bool closing = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    RequestAbort(true);
+    if (++received == 1 && !closing) return TRUE;
+    EndAborted();
+}
+
+void StartSignalThread() { SetConsoleCtrlHandler(TakeConsoleEvent, TRUE); }
+#else
+// SIGINT, SIGTERM and SIGHUP are blocked before any thread starts (OpenMP's
+// threads inherit the mask) and taken by one thread, so no handler ever runs
+// in the middle of a save.
 sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -292,10 +380,7 @@ void TakeSignals() {
             RequestAbort(true);
             continue;
         }
-        saveLock.lock();  // never released: the program ends here
-        static const char message[] = "\r\033[Kostrivel-repaint: aborted\n";
-        [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
-        _exit(kExitAborted);
+        EndAborted();
     }
 }
 
@@ -304,6 +389,7 @@ void StartSignalThread() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(TakeSignals).detach();
 }
+#endif
 
 class ProgressBar {
 public:
@@ -311,7 +397,7 @@ public:
         if (shown_) Draw(0);
     }
     ~ProgressBar() {
-        if (shown_) std::fprintf(stderr, "\r\033[K");
+        if (shown_) std::fprintf(stderr, "%s", ClearLine().c_str());
     }
 
     static void Advance(int steps, ProgressRule, void* context) {
@@ -331,7 +417,7 @@ private:
         int filled = percent * width / 100;
         std::string bar(static_cast<size_t>(filled), '#');
         bar.append(static_cast<size_t>(width - filled), '-');
-        std::fprintf(stderr, "\r\033[K%s [%s] %3d%%", label_.c_str(), bar.c_str(), percent);
+        std::fprintf(stderr, "%s%s [%s] %3d%%", ClearLine().c_str(), label_.c_str(), bar.c_str(), percent);
         std::fflush(stderr);
     }
 
@@ -359,7 +445,7 @@ std::string RefusalText(PictureRefusal refusal, const std::string& input, const 
     switch (refusal) {
     case PictureRefusal::Missing: return "no such file";
     case PictureRefusal::NotAFile:
-        return fs::is_directory(input, error) ? "is a folder, not a picture"
+        return fs::is_directory(PathOf(input), error) ? "is a folder, not a picture"
                                               : "is not a regular file (a FIFO, device or socket), not a picture";
     case PictureRefusal::Unreadable: return std::string("cannot be read (") + std::strerror(header.systemError) + ")";
     case PictureRefusal::Damaged: return "the file is damaged: its header and its data do not agree";
@@ -377,11 +463,6 @@ std::string RefusalText(PictureRefusal refusal, const std::string& input, const 
     }
 }
 
-uint64_t PhysicalMemory() {
-    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && pageSize > 0 ? uint64_t(pages) * uint64_t(pageSize) : 0;
-}
-
 Outcome RepaintOne(const Request& request, const std::string& input, const std::string& output) {
     const RepaintMethod& method = *request.method;
     if (!HasWritableExtension(output)) {
@@ -390,13 +471,13 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     }
     // What the header tells decides before anything is decoded.
     PictureHeader header;
-    PictureRefusal refusal = CheckPictureFile(input.c_str(), header);
+    PictureRefusal refusal = CheckPictureFile(PathOf(input).c_str(), header);
     if (refusal != PictureRefusal::None) {
         Fail(input + ": " + RefusalText(refusal, input, header, request));
         return Outcome::Failed;
     }
     const int components = std::max(1, header.bitsPerPixel / 8);
-    if (const char* limit = SaveLimitExceeded(header.width, header.height, components, 8, output.c_str(),
+    if (const char* limit = SaveLimitExceeded(header.width, header.height, components, 8, PathOf(output).c_str(),
                                               SaveFormatByName)) {
         Fail(output + ": a picture of " + std::to_string(header.width) + " x " + std::to_string(header.height) +
              " pixels cannot be written: " + limit);
@@ -413,7 +494,7 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
 
     PicBufHolder source, result;
     PictureMetadataHolder metadata;  // kept from the start: the input may go while the engine works
-    if (!LoadPicture(source.buf, input.c_str(), &metadata, &refusal)) {
+    if (!LoadPicture(source.buf, PathOf(input).c_str(), &metadata, &refusal)) {
         Fail(input + ": " + RefusalText(refusal, input, header, request));
         return Outcome::Failed;
     }
@@ -423,8 +504,8 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
         return Outcome::Failed;
     }
     try {
-        bool shown = !request.quiet && isatty(STDERR_FILENO);
-        ProgressBar bar(shown, method.name + " " + fs::path(input).filename().string(),
+        bool shown = !request.quiet && StderrIsTerminal();
+        ProgressBar bar(shown, method.name + " " + Utf8Of(PathOf(input).filename()),
                         method.progressTotal(source.buf, request.values));
         SetProgressHandler(&ProgressBar::Advance, &bar);
         method.run(result.buf, source.buf, request.values);
@@ -443,11 +524,11 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     try {
         bool written;
         try {
-            written = SavePicture(result.buf, output.c_str(), *metadata, SaveFormatByName);
+            written = SavePicture(result.buf, PathOf(output).c_str(), *metadata, SaveFormatByName);
         } catch (const ImageReadError&) {
             // The metadata were not kept and the input has gone or changed:
             // the painting is worth more than its metadata.
-            written = SavePicture(result.buf, output.c_str(), nullptr, SaveFormatByName);
+            written = SavePicture(result.buf, PathOf(output).c_str(), nullptr, SaveFormatByName);
             if (written)
                 Fail(input + ": its metadata could not be kept or read again; " + output + " was written without them");
         }
@@ -470,7 +551,7 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     // Before anything else, so that every thread the program starts inherits the mask.
     StartSignalThread();
     SetSaveCancelFlag(&abortRequested);
@@ -499,3 +580,28 @@ int main(int argc, char** argv) {
     }
     return failures == 0 ? 0 : kExitFailure;
 }
+
+#if defined(_WIN32)
+// Arguments arrive as UTF-16 and are kept as UTF-8; messages (which carry
+// file names) go to the console as UTF-8 too.
+int wmain(int argc, wchar_t** wargv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        const int wide = static_cast<int>(std::wcslen(wargv[i]));
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wargv[i], wide, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<size_t>(std::max(bytes, 0)), '\0');
+        if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wargv[i], wide, arg.data(), bytes, nullptr, nullptr);
+        args.push_back(std::move(arg));
+    }
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const UINT consolePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+    const int status = Run(argc, argv.data());
+    SetConsoleOutputCP(consolePage);
+    return status;
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

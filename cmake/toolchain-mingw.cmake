@@ -1,14 +1,18 @@
-# Builds the Win32 half for 64-bit Windows with MinGW-w64. The test command
-# uses the same compiler for a syntax-only pass over the sources
-# (mingw-syntax-check.cmake); a full Windows build also needs the core and
-# FreeImage built for Windows.
+# Builds for 64-bit Windows with MinGW-w64. The -posix compilers are the ones
+# with C++ threads (winpthreads), which std::thread and OpenMP need. Libraries
+# are looked up only in the MinGW-w64 sysroot and, when given, in
+# OSTRIVEL_WINDOWS_PREFIX (the libraries built by scripts/build-windows-deps).
+# The test command also uses the same compiler for a syntax-only pass over the
+# Win32 sources (mingw-syntax-check.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OSTRIVEL_WINDOWS_PREFIX)
+set(CMAKE_FIND_ROOT_PATH ${OSTRIVEL_WINDOWS_PREFIX} /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(OSTRIVEL_WINELIB OFF)

@@ -9,14 +9,22 @@
 #include <random>
 #include <vector>
 
-#include "freeimage_bridge.h"
-#include "png_profile.h"
-
+// Before FreeImage.h, which otherwise declares its own BOOL, DWORD and friends
+// and hides windows.h.
 #if defined(_WIN32) && !defined(__WINE__)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
 #endif
+
+#include "freeimage_bridge.h"
+#include "png_profile.h"
 
 int jpegQuality = 95;
 double maxPictureMegapixels = kDefaultMaxMegapixels;
@@ -32,9 +40,66 @@ FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags)
     return FreeImage_LoadU(format, path, flags);
 }
 std::string PathText(const PicPathChar* path) { return std::filesystem::path(path).u8string(); }
-FILE* CreateNewFile(const std::filesystem::path& path) { return _wfopen(path.c_str(), L"w+bx"); }
 FILE* OpenForReading(const PicPathChar* path) { return _wfopen(path, L"rb"); }
 bool FlushToDisk(FILE* file) { return _commit(_fileno(file)) == 0; }
+
+// ---- Windows: the temporary file of a save ----
+int ErrnoOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return EACCES;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME: return ENOENT;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_WRITE_PROTECT: return EROFS;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    default: return EIO;
+    }
+}
+
+bool MarkForDeletion(HANDLE handle, bool deleted) {
+    FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(deleted)};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// Made exclusively with CREATE_NEW (Wine's msvcrt ignores the "x" of _wfopen
+// modes), and marked for deletion until the save is complete, so that a
+// process ended outright leaves no temporary file behind.
+FILE* CreateNewFile(const std::filesystem::path& path) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(GetLastError());
+        return nullptr;
+    }
+    if (!MarkForDeletion(handle, true)) {
+        errno = ErrnoOf(GetLastError());
+        CloseHandle(handle);
+        DeleteFileW(path.c_str());
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (descriptor == -1) {
+        errno = EMFILE;
+        CloseHandle(handle);  // deleted with its last handle
+        return nullptr;
+    }
+    FILE* file = _fdopen(descriptor, "w+b");
+    if (!file) _close(descriptor);
+    return file;
+}
+
+// The finished file stays when it is closed.
+bool KeepOnClose(FILE* file) {
+    if (MarkForDeletion(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), false)) return true;
+    errno = ErrnoOf(GetLastError());
+    return false;
+}
 #else
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileType(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilename(path); }
@@ -45,6 +110,7 @@ std::string PathText(const PicPathChar* path) { return path; }
 FILE* CreateNewFile(const std::filesystem::path& path) { return std::fopen(path.c_str(), "w+bx"); }
 FILE* OpenForReading(const PicPathChar* path) { return std::fopen(path, "rb"); }
 bool FlushToDisk(FILE* file) { return fsync(fileno(file)) == 0; }
+bool KeepOnClose(FILE*) { return true; }
 #endif
 
 bool IsEmpty(const PicPathChar* path) { return !path || !path[0]; }
@@ -347,6 +413,7 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     written = !failed(std::fflush(file) == 0) && written;
     written = !failed(!std::ferror(file)) && written;
     written = written && !SaveCancelled() && !failed(FlushToDisk(file));
+    written = written && !SaveCancelled() && !failed(KeepOnClose(file));
     written = !failed(std::fclose(file) == 0) && written;
 
     std::error_code error;

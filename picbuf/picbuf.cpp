@@ -11,6 +11,16 @@ namespace {
 
 constexpr size_t kAlignment = 64;
 
+// Aligned pixel blocks. MinGW's C library has no std::aligned_alloc; its own
+// pair must be freed with its own free.
+#if defined(_WIN32) && !defined(__WINE__)
+void* AlignedAlloc(size_t alignment, size_t size) { return _aligned_malloc(size, alignment); }
+void AlignedFree(void* block) { _aligned_free(block); }
+#else
+void* AlignedAlloc(size_t alignment, size_t size) { return std::aligned_alloc(alignment, size); }
+void AlignedFree(void* block) { std::free(block); }
+#endif
+
 bool KnownDepth(int bitsPerComponent) {
     return BytesPerSample(bitsPerComponent) != 0;
 }
@@ -344,7 +354,7 @@ bool CBxPicBufAPI::ReinitHeap(SBxPicBuf& buf, int width, int height, int compone
     uint8_t* pixels = nullptr;
     if (size > 0) {
         size_t rounded = (static_cast<size_t>(size) + kAlignment - 1) / kAlignment * kAlignment;
-        pixels = static_cast<uint8_t*>(std::aligned_alloc(kAlignment, rounded));
+        pixels = static_cast<uint8_t*>(AlignedAlloc(kAlignment, rounded));
         if (!pixels) return false;
     }
     buf = SBxPicBuf{pixels,
@@ -363,7 +373,7 @@ bool CBxPicBufAPI::ReinitHeap(SBxPicBuf& dst, const SBxPicBuf& like) {
 }
 
 bool CBxPicBufAPI::DoneHeap(SBxPicBuf& buf) {
-    std::free(buf.pixels);
+    AlignedFree(buf.pixels);
     return Init(buf);
 }
 

@@ -2,10 +2,12 @@
 
 #include <omp.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 void MakeTestPicture(PicBufHolder& holder, int width, int height, int components, int bitsPerComponent,
                      unsigned seed) {
@@ -129,11 +131,25 @@ std::string ClaimingBmp(uint32_t width, uint32_t height) {
     return bytes + std::string(118 - bytes.size(), '\0');
 }
 
+#if defined(_WIN32)
+// MinGW has no mkdtemp: a random name, taken only when the folder is new.
+ScratchFolder::ScratchFolder() {
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100 && folder_.empty(); ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "ostrivel-test-%08x", static_cast<unsigned>(entropy()));
+        const std::filesystem::path folder = std::filesystem::temp_directory_path() / name;
+        std::error_code error;
+        if (std::filesystem::create_directory(folder, error)) folder_ = folder.generic_u8string();
+    }
+}
+#else
 ScratchFolder::ScratchFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "ostrivel-test-XXXXXX").string();
     const char* made = mkdtemp(pattern.data());
     folder_ = made ? made : "";
 }
+#endif
 
 std::set<std::string> ScratchFolder::files() const {
     std::set<std::string> names;

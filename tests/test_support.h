@@ -14,6 +14,7 @@
 
 #include "picbuf/picbuf.h"
 #include "picbuf/run_control.h"
+#include "windows_paths.h"
 
 // A photograph-like picture: gradients, a disc and a bar with hard edges and
 // a little deterministic noise, at any size, depth (8, 16, 32) and component count.
