@@ -232,7 +232,12 @@ void ShowZoomText() {
     WCHAR text[64];
     MultiByteToWideChar(CP_UTF8, 0, narrow, -1, text, 64);
     if (app.zoomBox) SetWindowTextW(app.zoomBox, text);
-    if (app.mainWindow) SetFocus(app.mainWindow);
+    // The focus leaves the zoom box for the view; a repaint dialog's control
+    // that has it keeps it, so its keys go on working after a zoom.
+    HWND dialog = activeRepaintDialog;
+    HWND focus = GetFocus();
+    if (app.mainWindow && !(dialog && focus && (focus == dialog || IsChild(dialog, focus))))
+        SetFocus(app.mainWindow);
 }
 
 void ClearDragState() {

@@ -297,7 +297,7 @@ void SlidersByKey() {
           "with the view clicked the arrows pan it and leave the slider");
     SetFocus(slider);
     Type({VK_ADD});
-    Check(view.scale > scale, "+ zooms also from the dialog");
+    Check(view.scale > scale && GetFocus() == slider, "+ zooms also from the dialog, and the slider keeps the focus");
     CheckDlgButton(dialog, IDC_PREVIEW, BST_UNCHECKED);
     SendMessageW(dialog, WM_COMMAND, IDC_PREVIEW, 0);
 
