@@ -70,9 +70,9 @@ const std::vector<RepaintMethod>& RepaintMethods() {
         {"smudge",
          "smears colour along the picture's structure, like brush strokes",
          {
-             {"details", 10, 1, 100, "finer structure steers the smear"},
-             {"prolongation", 50, 1, 100, "how far strokes are drawn out along contours"},
-             {"sigma", 30, 0, 100, "scale of the structure that steers the smear"},
+             {"details", 10, kSmudgeDetailsMin, kSmudgeDetailsMax, "finer structure steers the smear"},
+             {"prolongation", 50, kSmudgeProlongationMin, kSmudgeProlongationMax, "how far strokes are drawn out along contours"},
+             {"sigma", 30, kSmudgeSigmaMin, kSmudgeSigmaMax, "scale of the structure that steers the smear"},
          },
          "",
          RunSmudge,

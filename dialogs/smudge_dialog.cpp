@@ -26,9 +26,9 @@ void ShowValue(HWND dialog, int slider) {
 }
 
 void Open(HWND dialog, RepaintFrame&) {
-    SetupSlider(dialog, IDC_SMUDGE_DETAILS, 1, 100, uiDetails);
-    SetupSlider(dialog, IDC_SMUDGE_PROLONGATION, 1, 100, uiProlongation);
-    SetupSlider(dialog, IDC_SMUDGE_SIGMA, 0, 100, uiSigma);
+    SetupSlider(dialog, IDC_SMUDGE_DETAILS, kSmudgeDetailsMin, kSmudgeDetailsMax, uiDetails);
+    SetupSlider(dialog, IDC_SMUDGE_PROLONGATION, kSmudgeProlongationMin, kSmudgeProlongationMax, uiProlongation);
+    SetupSlider(dialog, IDC_SMUDGE_SIGMA, kSmudgeSigmaMin, kSmudgeSigmaMax, uiSigma);
     for (const auto& pair : kValueControls) ShowValue(dialog, pair[0]);
     SetLanguageTexts(dialog, {{IDC_SMUDGE_DETAILS_LABEL, 57}, {IDC_SMUDGE_PROLONGATION_LABEL, 58},
                               {IDC_SMUDGE_SIGMA_LABEL, 59}, {IDOK, 45}, {IDCANCEL, 46}, {IDC_ABORT, 68},

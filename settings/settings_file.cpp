@@ -5,6 +5,12 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
+#include "engines/original/original.h"
+#include "engines/redraw/redraw.h"
+#include "engines/smudge/smudge.h"
+
 int32_t uiFuseToImage;
 int32_t uiEdgeDetails;
 int32_t uiEdgeCut;
@@ -35,27 +41,33 @@ struct SettingsKey {
     const WCHAR* name;
     const WCHAR* defaultValue;
     int32_t* value;
+    // A loaded value is held to its control's range, so a damaged or edited
+    // file never reaches an engine and heals at the next exit.
+    int32_t minimum, maximum;
 };
+
+// Keys only carried for older settings files keep whatever they hold.
+const int32_t kAnyMin = INT32_MIN, kAnyMax = INT32_MAX;
 
 // Read and written in this order.
 const SettingsKey kUiKeys[] = {
-    {L"uiFuseToImage", L"0", &uiFuseToImage},
-    {L"uiEdgeDetails", L"10", &uiEdgeDetails},
-    {L"uiEdgeCut", L"50", &uiEdgeCut},
-    {L"uiQuantization", L"1", &uiQuantization},
-    {L"uiDetails", L"10", &uiDetails},
-    {L"uiProlongation", L"50", &uiProlongation},
-    {L"uiSigma", L"30", &uiSigma},
-    {L"uiCycles", L"5", &uiCycles},
-    {L"uiSmoothAlpha", L"5", &uiSmoothAlpha},
-    {L"uiLocality", L"5", &uiLocality},
-    {L"uiRelaxation", L"20", &uiRelaxation},
-    {L"uiDoShock", L"0", &uiDoShock},
-    {L"uiDoLoG", L"1", &uiDoLoG},
-    {L"uiDoWeickert", L"0", &uiDoWeickert},
-    {L"uiFlatten", L"20", &uiFlatten},
-    {L"uiLoGPower", L"10", &uiLoGPower},
-    {L"uiWeickertPower", L"10", &uiWeickertPower},
+    {L"uiFuseToImage", L"0", &uiFuseToImage, kRedrawFuseMin, kRedrawFuseMax},
+    {L"uiEdgeDetails", L"10", &uiEdgeDetails, kRedrawDetailsMin, kRedrawDetailsMax},
+    {L"uiEdgeCut", L"50", &uiEdgeCut, kRedrawCutMin, kRedrawCutMax},
+    {L"uiQuantization", L"1", &uiQuantization, kRedrawLevelMin, kRedrawLevelMax},
+    {L"uiDetails", L"10", &uiDetails, kSmudgeDetailsMin, kSmudgeDetailsMax},
+    {L"uiProlongation", L"50", &uiProlongation, kSmudgeProlongationMin, kSmudgeProlongationMax},
+    {L"uiSigma", L"30", &uiSigma, kSmudgeSigmaMin, kSmudgeSigmaMax},
+    {L"uiCycles", L"5", &uiCycles, kAnyMin, kAnyMax},
+    {L"uiSmoothAlpha", L"5", &uiSmoothAlpha, kSmoothnessSliderMin, kSmoothnessSliderMax},
+    {L"uiLocality", L"5", &uiLocality, kAnyMin, kAnyMax},
+    {L"uiRelaxation", L"20", &uiRelaxation, kWeakEdgeSliderMin, kWeakEdgeSliderMax},
+    {L"uiDoShock", L"0", &uiDoShock, 0, 1},
+    {L"uiDoLoG", L"1", &uiDoLoG, 0, 1},
+    {L"uiDoWeickert", L"0", &uiDoWeickert, kAnyMin, kAnyMax},
+    {L"uiFlatten", L"20", &uiFlatten, kFlattenSliderMin, kFlattenSliderMax},
+    {L"uiLoGPower", L"10", &uiLoGPower, kSharpenSliderMin, kSharpenSliderMax},
+    {L"uiWeickertPower", L"10", &uiWeickertPower, kAnyMin, kAnyMax},
 };
 
 }  // namespace
@@ -108,7 +120,8 @@ void LoadSettings() {
     LoadLanguageList();
     crashedLastTime = ReadSettingsInt(kCrashKey, L"0") != 0;
     WriteSettingsInt(kCrashKey, 1);
-    for (const SettingsKey& key : kUiKeys) *key.value = ReadSettingsInt(key.name, key.defaultValue);
+    for (const SettingsKey& key : kUiKeys)
+        *key.value = std::clamp(ReadSettingsInt(key.name, key.defaultValue), key.minimum, key.maximum);
     jpegSetting = ReadSettingsInt(L"jpeg", L"90");
     if (jpegSetting < 20) jpegSetting = 90;
 }

@@ -42,6 +42,11 @@ struct SmudgeArguments {
 SmudgeArguments SmudgeArgumentsFromSliders(float details, float prolongation, float sigma);
 SmudgeArguments SmudgeArgumentsFromSliders(const SmudgeJob& job);
 
+// The dialog's sliders and the tool's options: valid positions.
+constexpr int kSmudgeDetailsMin = 1, kSmudgeDetailsMax = 100;
+constexpr int kSmudgeProlongationMin = 1, kSmudgeProlongationMax = 100;
+constexpr int kSmudgeSigmaMin = 0, kSmudgeSigmaMax = 100;
+
 constexpr int kSmudgeTileSize = 500;    // threshold for tiling and tile count divisor
 constexpr int kSmudgeTileMargin = 50;   // context on each side of a tile, clipped to the picture
 

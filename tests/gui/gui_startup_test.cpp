@@ -196,6 +196,32 @@ void SettingsFile() {
     window = OpenMainWindow();
     CloseMainWindow(window);
     Check(ReadSettingsKey("uiSigma") == "12", "a value is read through that parse and written back as read");
+    // Each key one step below its slider's range, at both ends, one step
+    // above; the keys kept only for old files hold anything.
+    const struct {
+        const char* key;
+        const char* stored[4];
+    } ranges[] = {
+        {"uiFuseToImage", {"-1", "0", "1", "2"}},      {"uiEdgeDetails", {"0", "1", "100", "101"}},
+        {"uiEdgeCut", {"-2147483648", "1", "100", "2147483647"}},
+        {"uiQuantization", {"-1", "0", "4", "5"}},     {"uiDetails", {"0", "1", "100", "101"}},
+        {"uiProlongation", {"0", "1", "100", "101"}},  {"uiSigma", {"-1", "0", "100", "101"}},
+        {"uiSmoothAlpha", {"0", "1", "20", "21"}},     {"uiRelaxation", {"-1", "0", "25", "26"}},
+        {"uiDoShock", {"-5", "0", "1", "2"}},          {"uiDoLoG", {"-1", "0", "1", "2"}},
+        {"uiFlatten", {"0", "1", "20", "21"}},         {"uiLoGPower", {"0", "1", "20", "21"}},
+        {"uiCycles", {"-7", "-7", "2147483647", "2147483647"}},
+        {"uiWeickertPower", {"-2147483648", "-2147483648", "99", "99"}},
+    };
+    for (int pass = 0; pass < 4; ++pass) {
+        for (const auto& r : ranges) WriteSettingsKey(r.key, r.stored[pass]);
+        window = OpenMainWindow();
+        CloseMainWindow(window);
+        for (const auto& r : ranges) {
+            const char* expected = r.stored[pass < 2 ? 1 : 2];
+            Check(ReadSettingsKey(r.key) == expected, "%s stored as %s is held to %s and heals (got %s)", r.key,
+                  r.stored[pass], expected, ReadSettingsKey(r.key).c_str());
+        }
+    }
     const struct {
         const char* stored;
         int32_t loaded;
