@@ -8,6 +8,9 @@ prefix=$1
 seconds=$2
 shift 2
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A server left by a program run without a display would own this one's windows.
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
 exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" sh -c '
   seconds=$1; shift
   timeout -k 5 "$seconds" "$@"
