@@ -262,14 +262,7 @@ bool WritePicture(HWND owner, const WCHAR* path, int format) {
 bool ToCorePath(const WCHAR* windowsPath, CorePath& corePath) {
     corePath.clear();
     if (!windowsPath || !windowsPath[0]) return false;
-#ifdef __WINE__
-    char* unixPath = wine_get_unix_file_name(windowsPath);
-    if (!unixPath) return false;
-    corePath = unixPath;
-    HeapFree(GetProcessHeap(), 0, unixPath);
-#else
     corePath = windowsPath;
-#endif
     return true;
 }
 

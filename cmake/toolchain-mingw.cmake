@@ -2,8 +2,6 @@
 # with C++ threads (winpthreads), which std::thread and OpenMP need. Libraries
 # are looked up only in the MinGW-w64 sysroot and, when given, in
 # OSTRIVEL_WINDOWS_PREFIX (the libraries built by scripts/build-windows-deps).
-# The test command also uses the same compiler for a syntax-only pass over the
-# Win32 sources (mingw-syntax-check.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -15,4 +13,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(OSTRIVEL_WINELIB OFF)

@@ -1,8 +1,9 @@
-# The core, the command-line tool and the core's tests for 64-bit Windows:
-# this same project configured with cmake/toolchain-mingw.cmake as a nested
+# The editor, the command-line tool and their tests for 64-bit Windows: this
+# same project configured with cmake/toolchain-mingw.cmake as a nested
 # project in build/windows, against the libraries scripts/build-windows-deps
 # builds once from Debian's sources into build/windows-deps. Registers the
-# Windows tests, which run under Wine.
+# Windows tests, which run under Wine: the core's suites, the tool against
+# the Linux one, and the window tests against the editor's own code.
 include(ExternalProject)
 
 set(OSTRIVEL_WINDOWS_PREFIX ${CMAKE_BINARY_DIR}/windows-deps)
@@ -27,28 +28,26 @@ ExternalProject_Add(ostrivel_windows
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-mingw.cmake
     -DOSTRIVEL_WINDOWS_PREFIX=${OSTRIVEL_WINDOWS_PREFIX}
     -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-    -DOSTRIVEL_WIN32=OFF -DOSTRIVEL_WINDOWS=OFF -DOSTRIVEL_FUZZ=OFF -DOSTRIVEL_BENCH=OFF
+    -DOSTRIVEL_WINDOWS=OFF -DOSTRIVEL_FUZZ=OFF -DOSTRIVEL_BENCH=OFF
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   DEPENDS ostrivel_windows_deps
+  # scripts/ostrivel configures through this step, then builds the editor alone.
+  STEP_TARGETS configure
   USES_TERMINAL_BUILD ON)
 
 # --- tests -------------------------------------------------------------------
 
-# The Windows programs share the window tests' Wine prefix (made once by
-# their fixture); without the editor's build the fixture is registered here.
+# Every Windows program runs in the tests' own Wine prefix, made once (about
+# 15 s) by this fixture, so no test touches the user's settings. They share
+# the prefix (and its settings file), so they run one at a time.
 set(WINDOWS_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-tests)
-if(NOT TEST gui_wine_prefix)
-  add_test(NAME gui_wine_prefix COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/wine-prefix.sh ${WINDOWS_WINE_PREFIX})
-  set_tests_properties(gui_wine_prefix PROPERTIES
-    FIXTURES_SETUP gui_wine RESOURCE_LOCK gui_wine TIMEOUT 300 LABELS gui)
-endif()
+add_test(NAME gui_wine_prefix COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/wine-prefix.sh ${WINDOWS_WINE_PREFIX})
+set_tests_properties(gui_wine_prefix PROPERTIES
+  FIXTURES_SETUP gui_wine RESOURCE_LOCK gui_wine TIMEOUT 300 LABELS gui)
 
 # Each core test program, run whole under Wine.
-file(GLOB WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
-list(FILTER WINDOWS_TEST_SOURCES EXCLUDE REGEX "/cli_test\\.cpp$")
-foreach(source ${WINDOWS_TEST_SOURCES})
-  get_filename_component(name ${source} NAME_WE)
+foreach(name ${CORE_TESTS})
   add_test(NAME windows_${name}
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run ${WINDOWS_WINE_PREFIX}
             ${OSTRIVEL_WINDOWS_DIR}/tests/${name}.exe --gtest_brief=1)
@@ -63,3 +62,28 @@ add_test(NAME windows_tool_matches_linux
           ${OSTRIVEL_WINDOWS_DIR}/cli/ostrivel-repaint.exe $<TARGET_FILE:ostrivel-repaint>)
 set_tests_properties(windows_tool_matches_linux PROPERTIES
   FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 900 LABELS windows)
+
+# The window tests, on a virtual screen. On their way they leave screenshots
+# of what they drive in build/screenshots, for a look by eye. A program with
+# a script of its own beside it (<name>.sh) is run by that script, which also
+# gets the Linux tool to compare the editor's results with.
+include(${CMAKE_SOURCE_DIR}/tests/gui/gui_tests.cmake)
+set(GUI_SCREENSHOTS ${CMAKE_BINARY_DIR}/screenshots)
+file(MAKE_DIRECTORY ${GUI_SCREENSHOTS})
+foreach(name ${GUI_TESTS})
+  set(runner ${CMAKE_SOURCE_DIR}/tests/gui/run-in-wine.sh)
+  set(extra)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/gui/${name}.sh)
+    set(runner ${CMAKE_SOURCE_DIR}/tests/gui/${name}.sh)
+    set(extra $<TARGET_FILE:ostrivel-repaint>)
+  endif()
+  add_test(NAME ${name}
+    COMMAND sh ${runner} ${WINDOWS_WINE_PREFIX} 150 ${OSTRIVEL_WINDOWS_DIR}/tests/gui/${name}/${name}.exe ${extra})
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED gui_wine RESOURCE_LOCK gui_wine TIMEOUT 180 LABELS gui
+    ENVIRONMENT OSTRIVEL_SHOTS=${GUI_SCREENSHOTS}
+    # A program that never reaches its summary (its output lost, a crash)
+    # fails too.
+    PASS_REGULAR_EXPRESSION "gui: [0-9]+ passed, 0 failed"
+    FAIL_REGULAR_EXPRESSION "FAIL:")
+endforeach()

@@ -17,7 +17,7 @@
 namespace {
 
 HWND window;
-WideString folder;
+std::wstring folder;
 const std::string kNote = "Harbour at dusk";  // the photograph's JPEG comment
 
 std::string Title() { return WindowText(window); }
@@ -46,7 +46,7 @@ int PanelEnabled(HWND panel) {
 // Save As with the type entry and the name typed; a message box that
 // appears is answered with `answer`. `offered` gets the name and the type
 // entry the dialog opened with.
-FileCommandRun SaveAs(const WideString& name, int type, int answer = IDOK,
+FileCommandRun SaveAs(const std::wstring& name, int type, int answer = IDOK,
                       std::pair<std::string, int>* offered = nullptr) {
     return RunFileCommand(
         window, IDM_SAVE_AS,
@@ -57,11 +57,11 @@ FileCommandRun SaveAs(const WideString& name, int type, int answer = IDOK,
         answer);
 }
 
-bool Contains(const WideString& path, const std::string& text) {
+bool Contains(const std::wstring& path, const std::string& text) {
     return FileStart(path, 1 << 20).find(text) != std::string::npos;
 }
 
-void Opening(const WideString& photo) {
+void Opening(const std::wstring& photo) {
     Section("the open dialog and files that cannot be opened");
     FileCommandRun run = RunFileCommand(window, IDM_OPEN, [](HWND dialog) { PressButton(dialog, IDCANCEL); });
     Check(run.fileDialogs.size() == 1 && run.messages.empty() && !document.original.pixels,
@@ -127,7 +127,7 @@ std::string ListedNames(HWND dialog) {
 
 void OpenTypes() {
     Section("the open dialog's file types");
-    const WideString types = folder + L"types\\";
+    const std::wstring types = folder + L"types\\";
     CreateDirectoryW(types.c_str(), nullptr);
     for (const WCHAR* name : {L"a.bmp", L"b.jpg", L"c.jpeg", L"d.jpe", L"e.tif", L"f.tiff", L"g.png", L"h.gif"})
         WriteTextFile(types + name, "x");
@@ -201,7 +201,7 @@ void SaveAsDefaults() {
           "the quality panel is enabled with JPEG only (%d, %d, %d controls)", atStart, withPng, withJpeg);
     Check(shownQuality == "10" && stepped == "12",
           "a stored quality of 5 shows as 10; a line and a page step add 1 each");
-    WideString out = folder + L"out.png";
+    std::wstring out = folder + L"out.png";
     Check(run.messages.empty() && FileStart(out, 8) == "\x89PNG\r\n\x1a\n",
           "out.png typed with JPEG selected is written as PNG, without a word");
     Check(Title() == "Ostrivel - " + Utf8(out.c_str()) && app.unsavedResult == 0 && ReadSettingsKey("jpeg") == "12",
@@ -255,7 +255,7 @@ void Formats() {
 
     Section("a save that fails");
     // A folder that takes no new files, not even from root.
-    const WideString lost = L"Z:\\proc\\lost.png";
+    const std::wstring lost = L"Z:\\proc\\lost.png";
     app.unsavedResult = 1;
     std::string title = Title();
     FileCommandRun run = SaveAs(lost, -1);
@@ -266,7 +266,7 @@ void Formats() {
           "and keeps the document, its unsaved mark and the title");
 }
 
-void MovedAway(const WideString& photo) {
+void MovedAway(const std::wstring& photo) {
     Section("the opened file moved away");
     app.unsavedResult = 0;
     DropFile(window, photo);
@@ -305,7 +305,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
                               L"moved.jpg", L"kept.jpg", L"declined.jpg", L"bare.jpg", L"again.png", L"after.png"})
         DeleteFileW((folder + name).c_str());
     // A photograph with a comment segment right after the JPEG's start marker.
-    const WideString photo = folder + L"photo.JPG", commented = folder + L"commented.jpg";
+    const std::wstring photo = folder + L"photo.JPG", commented = folder + L"commented.jpg";
     std::string bytes;
     if (WriteTestPicture(photo, 120, 80, SaveFormatJpeg)) bytes = FileStart(photo, 1 << 20);
     if (bytes.size() > 100) bytes.insert(2, "\xFF\xFE" + std::string{char(0), char(kNote.size() + 2)} + kNote);

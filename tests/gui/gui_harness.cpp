@@ -88,7 +88,7 @@ DWORD WINAPI Watchdog(LPVOID seconds) {
     return 0;
 }
 
-WideString ModuleFolder() {
+std::wstring ModuleFolder() {
     WCHAR path[1024];
     DWORD length = GetModuleFileNameW(nullptr, path, 1024);
     path[length < 1024 ? length : 0] = 0;
@@ -99,7 +99,7 @@ WideString ModuleFolder() {
     return path;
 }
 
-bool WriteWholeFile(const WideString& path, const void* data, DWORD size) {
+bool WriteWholeFile(const std::wstring& path, const void* data, DWORD size) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
@@ -125,10 +125,10 @@ std::string WindowText(HWND window) {
     return Utf8(text);
 }
 
-WideString Widen(const std::string& utf8) {
+std::wstring Widen(const std::string& utf8) {
     int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    if (size <= 1) return WideString();
-    WideString result(size - 1, 0);
+    if (size <= 1) return std::wstring();
+    std::wstring result(size - 1, 0);
     MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &result[0], size);
     return result;
 }
@@ -226,7 +226,7 @@ namespace {
 const int kFileNameCombo = 1148;  // cmb13
 const int kFileNameEdit = 1152;   // edt1
 
-void SetFileName(HWND dialog, const WideString& name) {
+void SetFileName(HWND dialog, const std::wstring& name) {
     for (int id : {kFileNameCombo, kFileNameEdit})
         if (GetDlgItem(dialog, id)) SetDlgItemTextW(dialog, id, name.c_str());
 }
@@ -266,7 +266,7 @@ FileCommandRun RunFileCommand(HWND window, int command, const std::function<void
     return run;
 }
 
-std::function<void(HWND)> ChooseFile(const WideString& name, int type) {
+std::function<void(HWND)> ChooseFile(const std::wstring& name, int type) {
     return [name, type](HWND dialog) {
         if (type >= 0) SelectType(dialog, type);
         SetFileName(dialog, name);
@@ -274,25 +274,27 @@ std::function<void(HWND)> ChooseFile(const WideString& name, int type) {
     };
 }
 
-WideString WindowsPath(const std::string& unixPath) {
-#ifdef __WINE__
-    WCHAR* path = wine_get_dos_file_name(unixPath.c_str());
-    if (!path) return WideString();
-    WideString result = path;
+std::wstring WindowsPath(const std::string& unixPath) {
+    // Under Wine, kernel32 offers the conversion; on Windows the path given
+    // is already a Windows one.
+    using DosNameFunction = WCHAR* (CDECL*)(const char*);
+    static const auto dosName = reinterpret_cast<DosNameFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    if (!dosName) return Widen(unixPath);
+    WCHAR* path = dosName(unixPath.c_str());
+    if (!path) return std::wstring();
+    std::wstring result = path;
     HeapFree(GetProcessHeap(), 0, path);
     return result;
-#else
-    return Widen(unixPath);
-#endif
 }
 
-WideString TestSettingsFolder() {
+std::wstring TestSettingsFolder() {
     WCHAR folder[MAX_PATH];
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return WideString();
-    return WideString(folder) + L"\\Ostrivel";
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) return std::wstring();
+    return std::wstring(folder) + L"\\Ostrivel";
 }
 
-WideString TestSettingsFile() { return TestSettingsFolder() + L"\\Ostrivel.txt"; }
+std::wstring TestSettingsFile() { return TestSettingsFolder() + L"\\Ostrivel.txt"; }
 
 void RemoveSettingsFolder() {
     DeleteFileW(TestSettingsFile().c_str());
@@ -311,17 +313,17 @@ void WriteSettingsKey(const char* key, const char* value) {
     WritePrivateProfileStringW(L"General", Widen(key).c_str(), Widen(value).c_str(), TestSettingsFile().c_str());
 }
 
-WideString TestLanguageFile() { return ModuleFolder() + L"\\Ostrivel_loc.ini"; }
+std::wstring TestLanguageFile() { return ModuleFolder() + L"\\Ostrivel_loc.ini"; }
 
 void WriteLanguageFile(const std::string& utf8) {
-    WideString text = WideString(1, 0xFEFF) + Widen(utf8);
+    std::wstring text = std::wstring(1, 0xFEFF) + Widen(utf8);
     WriteWholeFile(TestLanguageFile(), text.data(), static_cast<DWORD>(text.size() * sizeof(WCHAR)));
 }
 
 void RemoveLanguageFile() { DeleteFileW(TestLanguageFile().c_str()); }
 
 bool CopyBesideToLanguageFile(const WCHAR* name) {
-    WideString source = ModuleFolder() + L"\\" + name;
+    std::wstring source = ModuleFolder() + L"\\" + name;
     return CopyFileW(source.c_str(), TestLanguageFile().c_str(), FALSE) != 0;
 }
 
@@ -367,16 +369,16 @@ RECT ChildRect(HWND child) {
     return rect;
 }
 
-WideString TestFilesFolder() {
+std::wstring TestFilesFolder() {
     WCHAR folder[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, folder);
-    if (length == 0 || length >= MAX_PATH) return WideString();
-    WideString path = WideString(folder) + L"ostrivel-gui-tests";
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    std::wstring path = std::wstring(folder) + L"ostrivel-gui-tests";
     CreateDirectoryW(path.c_str(), nullptr);
     return path + L"\\";
 }
 
-bool WriteTestPicture(const WideString& path, int width, int height, int format,
+bool WriteTestPicture(const std::wstring& path, int width, int height, int format,
                       const std::function<COLORREF(int x, int y)>& colour) {
     PicBufHolder picture;
     if (!CBxPicBufAPI::ReinitHeap(picture.buf, width, height, 3, 8)) return false;
@@ -398,13 +400,13 @@ bool WriteTestPicture(const WideString& path, int width, int height, int format,
     }
 }
 
-bool WriteTextFile(const WideString& path, const std::string& text) {
+bool WriteTextFile(const std::wstring& path, const std::string& text) {
     return WriteWholeFile(path, text.data(), static_cast<DWORD>(text.size()));
 }
 
-bool FileExists(const WideString& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string FileStart(const WideString& path, size_t count) {
+std::string FileStart(const std::wstring& path, size_t count) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::string();
     std::string bytes(count, '\0');
@@ -415,7 +417,7 @@ std::string FileStart(const WideString& path, size_t count) {
     return bytes;
 }
 
-void DropFile(HWND window, const WideString& path) {
+void DropFile(HWND window, const std::wstring& path) {
     // DROPFILES, then the name and the empty name that ends the list.
     const size_t bytes = sizeof(DROPFILES) + (path.size() + 2) * sizeof(WCHAR);
     HGLOBAL memory = GlobalAlloc(GHND, bytes);
@@ -468,7 +470,7 @@ bool Shot(HWND window, const WCHAR* name, const RECT* area) {
     WCHAR folder[1024];
     DWORD length = GetEnvironmentVariableW(L"OSTRIVEL_SHOTS", folder, 1024);
     if (length == 0 || length >= 1024) return true;
-    const WideString path = WindowsPath(Utf8(folder)) + L"\\" + name + L".png";
+    const std::wstring path = WindowsPath(Utf8(folder)) + L"\\" + name + L".png";
     if (area) return SaveScreenPng(*area, path.c_str());  // a menu's area: pumping would close it
     RECT rect;
     GetWindowRect(window, &rect);

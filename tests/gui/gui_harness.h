@@ -10,12 +10,8 @@
 #include <string>
 #include <vector>
 
-// Wide strings: std::wstring assumes 32-bit characters from the C library,
-// which Winelib's 16-bit wchar_t does not match; the generic traits work.
-using WideString = std::basic_string<WCHAR, __gnu_cxx::char_traits<WCHAR>>;
-
 std::string Utf8(const WCHAR* text);
-WideString Widen(const std::string& utf8);
+std::wstring Widen(const std::string& utf8);
 // A window's title or a control's text.
 std::string WindowText(HWND window);
 
@@ -63,15 +59,15 @@ void PumpMessages(DWORD ms);
 
 // %APPDATA%\Ostrivel and the settings file in it, found independently of
 // the editor's own code.
-WideString TestSettingsFolder();
-WideString TestSettingsFile();
+std::wstring TestSettingsFolder();
+std::wstring TestSettingsFile();
 void RemoveSettingsFolder();
 // A key of section "General" of the settings file; `missing` when absent.
 std::string ReadSettingsKey(const char* key, const char* missing = "<missing>");
 void WriteSettingsKey(const char* key, const char* value);
 
 // The language file beside this program (folder of the module + name).
-WideString TestLanguageFile();
+std::wstring TestLanguageFile();
 // Writes the UTF-8 text as the language file (UTF-16 with byte order mark).
 void WriteLanguageFile(const std::string& utf8);
 void RemoveLanguageFile();
@@ -104,7 +100,7 @@ struct FileCommandRun {
 FileCommandRun RunFileCommand(HWND window, int command, const std::function<void(HWND)>& fileDialog,
                               int answer = IDOK);
 // A file dialog handler: the type entry (unless -1), the name, then OK.
-std::function<void(HWND)> ChooseFile(const WideString& name, int type = -1);
+std::function<void(HWND)> ChooseFile(const std::wstring& name, int type = -1);
 
 // --- the editor's main window --------------------------------------------
 
@@ -125,21 +121,21 @@ RECT ChildRect(HWND child);
 // --- pictures and files made by the test --------------------------------
 
 // The Windows path of a Unix path; empty when there is none.
-WideString WindowsPath(const std::string& unixPath);
+std::wstring WindowsPath(const std::string& unixPath);
 // A folder for the test's own files in the prefix's temporary folder,
 // created when missing; ends with a backslash.
-WideString TestFilesFolder();
+std::wstring TestFilesFolder();
 // Writes a width x height 8-bit colour picture through the core's
 // SavePicture (format: a SaveFormatIndex); colour(x, y) gives each pixel,
 // a grey ramp without it.
-bool WriteTestPicture(const WideString& path, int width, int height, int format,
+bool WriteTestPicture(const std::wstring& path, int width, int height, int format,
                       const std::function<COLORREF(int x, int y)>& colour = {});
-bool WriteTextFile(const WideString& path, const std::string& text);
-bool FileExists(const WideString& path);
+bool WriteTextFile(const std::wstring& path, const std::string& text);
+bool FileExists(const std::wstring& path);
 // The first `count` bytes of a file (fewer when it is shorter).
-std::string FileStart(const WideString& path, size_t count);
+std::string FileStart(const std::wstring& path, size_t count);
 // Hands the window a WM_DROPFILES with one file, as the shell does.
-void DropFile(HWND window, const WideString& path);
+void DropFile(HWND window, const std::wstring& path);
 
 // For a look by eye: when OSTRIVEL_SHOTS names a folder (a Unix path), writes
 // what the screen shows of `area` as it stands, or of the window with its

@@ -17,7 +17,7 @@
 namespace {
 
 HWND window;
-WideString folder;
+std::wstring folder;
 
 INPUT Key(WORD key, bool up) {
     INPUT input = {};
@@ -210,7 +210,7 @@ void CheckTextsFit(HWND dialog, const char* what) {
         const std::string kind = ClassOf(c);
         RECT client;
         GetClientRect(c, &client);
-        std::vector<WideString> texts;
+        std::vector<std::wstring> texts;
         if (kind == "ComboBox") {
             for (int i = 0; i < SendMessageW(c, CB_GETCOUNT, 0, 0); ++i) {
                 WCHAR item[256] = L"";
@@ -234,7 +234,7 @@ void CheckTextsFit(HWND dialog, const char* what) {
             client.left += 13 + t.cx + 1;  // glyph and gap, as the skin draws them
         else if (kind == "Button")
             InflateRect(&client, -8, ButtonType(c) == BS_GROUPBOX ? 0 : -2);
-        for (const WideString& text : texts) {
+        for (const std::wstring& text : texts) {
             RECT r = {0, 0, client.right - client.left, 0};
             DrawTextW(dc, text.c_str(), -1, &r, format);
             if (ButtonType(c) == BS_GROUPBOX && kind == "Button") r.bottom = 0;
@@ -346,7 +346,7 @@ void SaveAsByKey() {
     Check(FileExists(folder + L"keyboard.png") && app.unsavedResult == 0, "a typed name and Enter save under it");
 }
 
-void German(HINSTANCE instance, const WideString& picture) {
+void German(HINSTANCE instance, const std::wstring& picture) {
     Section("German: shortcuts named in German, mnemonics, every text fits");
     CloseMainWindow(window);
     if (!Check(CopyBesideToLanguageFile(L"shipped_loc.ini"), "the shipped language file is there")) return;
@@ -384,7 +384,7 @@ void German(HINSTANCE instance, const WideString& picture) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     StartTest(140);
     folder = TestFilesFolder();
-    const WideString picture = folder + L"input.png";
+    const std::wstring picture = folder + L"input.png";
     if (!Check(WriteTestPicture(picture, 400, 300, SaveFormatPng), "the test picture is written")) return Summary();
     window = OpenEditorWindow(instance, 1000, 700);
     if (!Check(window != nullptr, "the main window is created")) return Summary();

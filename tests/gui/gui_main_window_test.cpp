@@ -26,7 +26,7 @@ const COLORREF kGreen = RGB(30, 200, 30);
 const COLORREF kBackground = RGB(48, 48, 48);
 
 HWND window;
-WideString firstPicture, secondPicture, halvesPicture, tinyPicture, widePicture;
+std::wstring firstPicture, secondPicture, halvesPicture, tinyPicture, widePicture;
 
 std::string StatusText() {
     WCHAR text[1024] = L"";
@@ -521,7 +521,7 @@ void ZoomOutTimes(int times) {
 void ZoomRange() {
     Section("the zoom range: 800 % at most, 10 % or 100 pixels of the longer side at least");
     const struct {
-        const WideString* picture;
+        const std::wstring* picture;
         const char* what;
         void (*act)();
         double scale;
@@ -544,7 +544,7 @@ void ZoomRange() {
              ClickButton(IDM_ZOOM_IN);
          }, 8.0},
     };
-    const WideString* shown = nullptr;
+    const std::wstring* shown = nullptr;
     for (const auto& c : cases) {
         if (c.picture != shown) DropFile(window, *c.picture);
         shown = c.picture;

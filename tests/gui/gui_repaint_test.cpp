@@ -20,7 +20,7 @@
 namespace {
 
 HWND window;
-WideString folder;  // the test's pictures and the saved results
+std::wstring folder;  // the test's pictures and the saved results
 
 uint64_t Hash(const SBxPicBuf& picture) {
     uint64_t hash = 1469598103934665603ull;
@@ -137,7 +137,7 @@ bool RunUntil(HWND dialog, const std::function<bool()>& stopEarly, DWORD ms = 12
     return PumpUntil([&] { return !IsWindow(dialog) || (stopEarly && stopEarly()); }, ms);
 }
 
-void Frame(const WideString& picture) {
+void Frame(const std::wstring& picture) {
     Section("the frame: opening, preview, placement, dragging");
     DropFile(window, picture);
     HWND dialog = OpenDialog(IDM_REPAINT_SMUDGE);
@@ -228,7 +228,7 @@ bool CancelIt(HWND dialog, const SeenDialog&) {
 
 // Open and Save As by their keys, Close and Repaint as the popup menu sends
 // them, a dropped file, and then the given buttons of the dialog.
-std::vector<SeenDialog> TryDocumentCommands(HWND dialog, const WideString& other, std::initializer_list<int> buttons) {
+std::vector<SeenDialog> TryDocumentCommands(HWND dialog, const std::wstring& other, std::initializer_list<int> buttons) {
     return WithDialogs(
         [&] {
             PressKey(window, WM_KEYDOWN, 'O', true);
@@ -241,7 +241,7 @@ std::vector<SeenDialog> TryDocumentCommands(HWND dialog, const WideString& other
         CancelIt);
 }
 
-void AbortAndFailure(const WideString& picture, const WideString& other) {
+void AbortAndFailure(const std::wstring& picture, const std::wstring& other) {
     Section("commands that touch the document wait for the run; Cancel aborts it");
     DropFile(window, picture);
     uiDoShock = 1;
@@ -313,7 +313,7 @@ void AbortAndFailure(const WideString& picture, const WideString& other) {
 }
 
 // Each method runs to the end with settings of its own and is saved as PNG.
-void FinishedRuns(const WideString& picture) {
+void FinishedRuns(const std::wstring& picture) {
     Section("finished runs, saved");
     DropFile(window, picture);
     struct Method {
@@ -359,7 +359,7 @@ void FinishedRuns(const WideString& picture) {
     app.unsavedResult = 0;
 }
 
-void CloseDuringRun(const WideString& picture) {
+void CloseDuringRun(const std::wstring& picture) {
     Section("closing the editor during a run");
     DropFile(window, picture);
     HWND dialog = OpenDialog(IDM_REPAINT_SMUDGE);
@@ -384,7 +384,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     StartTest(170);
     char* e2e = getenv("OSTRIVEL_E2E_DIR");
     folder = e2e ? WindowsPath(e2e) + L"\\" : TestFilesFolder();
-    const WideString smallPicture = folder + L"input.png", largePicture = folder + L"large.png";
+    const std::wstring smallPicture = folder + L"input.png", largePicture = folder + L"large.png";
     if (!Check(WriteTestPicture(smallPicture, 1000, 520, SaveFormatPng, Scene) &&
                    WriteTestPicture(largePicture, 1600, 1200, SaveFormatPng, Scene),
                "the test pictures are written"))

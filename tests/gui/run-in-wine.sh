@@ -13,7 +13,7 @@ wineserver -k 2>/dev/null
 wineserver -w 2>/dev/null
 exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" sh -c '
   seconds=$1; shift
-  timeout -k 5 "$seconds" "$@"
+  timeout -k 5 "$seconds" wine "$@"
   status=$?
   [ $status -eq 124 ] && echo "FAIL: no result after $seconds s"
   wineserver -k 2>/dev/null

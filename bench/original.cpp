@@ -5,7 +5,7 @@
 // threads cost even when the wall clock cannot. Each run happens in a child process of its own, so
 // that its peak resident size is its own.
 //
-//   bench_original_bench [--photo file] [--sizes 1,4,12] [--smoothness 1..20] [--flatten] [--worst-case]
+//   bench_original [--photo file] [--sizes 1,4,12] [--smoothness 1..20] [--flatten] [--worst-case]
 //
 // --photo scales a real photograph to each size (bilinear); without it a
 // synthetic photograph-like picture is used. --worst-case adds a 12-megapixel

@@ -7,7 +7,7 @@
 // interpolation; bilinear is the editor's. Also prints the one-off cost of
 // making the cache from an opened picture.
 //
-//   bench_view_render_bench [runs]   (default 40 renders per case)
+//   bench_view_render [runs]   (default 40 renders per case)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -5,7 +5,7 @@
 // cv::fastNlMeansDenoising (7 x 7 template, 7 x 7 search) on the same
 // channel and cv::stylization on the same photograph, and prints the ratios.
 //
-// Usage: bench_redraw_bench [photo]   (an 8-bit colour picture, ideally
+// Usage: bench_redraw [photo]   (an 8-bit colour picture, ideally
 // about 12 megapixels, e.g. convert-im6 chelsea.png -resize 4000x3000! big.png);
 // without a photo a 4000 x 3000 picture with shading, edges and noise is made.
 #include <algorithm>

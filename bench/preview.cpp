@@ -3,7 +3,7 @@
 // 12-megapixel picture; for Redraw also the time of the whole-picture edge
 // plane its previews keep.
 //
-//   bench_preview_bench [photo]
+//   bench_preview [photo]
 //
 // With a photo it is scaled to 4000 x 3000 (bilinear); without one a
 // synthetic picture of gradients, discs and noise is used.

@@ -3,7 +3,7 @@
 // fresh child process so that its peak is its own. When G'MIC is installed,
 // the same smoothing by `gmic ... smooth` on the same picture, for comparison.
 //
-//   bench_smudge_bench [photo|-] [repeats]
+//   bench_smudge [photo|-] [repeats]
 //     photo    a photograph, resized with convert-im6; without one (or with
 //              "-") the pictures are synthetic
 //     repeats  runs of each measurement, the fastest counts (default 1); the
