@@ -5,6 +5,7 @@
 
 #include "dialogs/dialogs.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 #include "settings/settings.h"
 
 namespace {
@@ -179,7 +180,7 @@ void CmdMenu(HWND window) {
 
 void CmdAbout(HWND window) {
     MessageBoxW(window,
-                L"Ostrivel 1.0\n\n"
+                L"Ostrivel " OSTRIVEL_VERSION_WIDE L"\n\n"
                 L"Repaints photographs as paintings and drawings.\n"
                 L"Open a picture, pick a repaint method, preview it on a part of the picture, then run it.",
                 Lang(42), MB_ICONINFORMATION);
