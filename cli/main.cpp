@@ -339,10 +339,23 @@ int CheckOutputs(const Request& request, const std::vector<std::string>& outputs
 
 std::mutex saveLock;  // held while a file is written
 
+#if defined(_WIN32)
+UINT startingConsolePage = 0;  // the console's code page before ours, given back on every way out
+#endif
+
+// Ends the program at once; on Windows the console gets its code page back,
+// which a plain _exit would leave at UTF-8 for the commands typed after.
+[[noreturn]] void EndNow(int status) {
+#if defined(_WIN32)
+    if (startingConsolePage) SetConsoleOutputCP(startingConsolePage);
+#endif
+    _exit(status);
+}
+
 [[noreturn]] void EndAborted() {
     saveLock.lock();  // never released: the program ends here
     WriteErrorText(ClearLine() + "ostrivel-repaint: aborted\n");
-    _exit(kExitAborted);
+    EndNow(kExitAborted);
 }
 
 #if defined(_WIN32)
@@ -574,7 +587,7 @@ int Run(int argc, char** argv) {
             Fail(outcome == Outcome::Aborted ? "aborted; " + outputs[i] + " was not written"
                                              : "aborted after " + outputs[i] + " was written");
             std::fflush(stderr);
-            _exit(kExitAborted);
+            EndNow(kExitAborted);
         }
         if (outcome == Outcome::Failed) ++failures;
     }
@@ -596,10 +609,10 @@ int wmain(int argc, wchar_t** wargv) {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const UINT consolePage = GetConsoleOutputCP();
+    startingConsolePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
     const int status = Run(argc, argv.data());
-    SetConsoleOutputCP(consolePage);
+    SetConsoleOutputCP(startingConsolePage);
     return status;
 }
 #else

@@ -56,8 +56,9 @@ add_test(NAME gui_wine_prefix COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/wine-pref
 set_tests_properties(gui_wine_prefix PROPERTIES
   FIXTURES_SETUP gui_wine RESOURCE_LOCK gui_wine TIMEOUT 300 LABELS gui)
 
-# Each core test program, run whole under Wine.
-foreach(name ${CORE_TESTS})
+# Each core test program, and the tool's test of its stop requests, run
+# whole under Wine.
+foreach(name ${CORE_TESTS} cli_console_test)
   add_test(NAME windows_${name}
     COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run ${WINDOWS_WINE_PREFIX}
             ${OSTRIVEL_WINDOWS_DIR}/tests/${name}.exe --gtest_brief=1)

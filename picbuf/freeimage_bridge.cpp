@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#if !defined(_WIN32) || defined(__WINE__)
+#if !defined(_WIN32)
 #include <dlfcn.h>
 #endif
 
@@ -14,7 +14,7 @@ namespace {
 
 void IgnoreFreeImageMessage(FREE_IMAGE_FORMAT, const char*) {}
 
-#if !defined(_WIN32) || defined(__WINE__)
+#if !defined(_WIN32)
 // Debian's FreeImage uses the system libtiff, whose default handlers print
 // every warning (even "unknown tag" notes for ordinary EXIF TIFFs) to stderr
 // and which FreeImage does not route through its own message callback.

@@ -11,7 +11,7 @@
 
 // Before FreeImage.h, which otherwise declares its own BOOL, DWORD and friends
 // and hides windows.h.
-#if defined(_WIN32) && !defined(__WINE__)
+#if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -33,7 +33,7 @@ namespace {
 
 // The narrow FreeImage calls take UTF-8 paths on Linux; their wide twins do
 // nothing there, but are the only way to reach every name on Windows.
-#if defined(_WIN32) && !defined(__WINE__)
+#if defined(_WIN32)
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileTypeU(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilenameU(path); }
 FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags) {

@@ -14,7 +14,7 @@
 // Paths are UTF-8 on Linux (FreeImage's wide-character calls do nothing
 // there) and wide on Windows. The editor under Wine builds this core
 // natively, so it passes UTF-8 too.
-#if defined(_WIN32) && !defined(__WINE__)
+#if defined(_WIN32)
 typedef wchar_t PicPathChar;
 #else
 typedef char PicPathChar;

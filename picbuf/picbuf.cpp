@@ -13,7 +13,7 @@ constexpr size_t kAlignment = 64;
 
 // Aligned pixel blocks. MinGW's C library has no std::aligned_alloc; its own
 // pair must be freed with its own free.
-#if defined(_WIN32) && !defined(__WINE__)
+#if defined(_WIN32)
 void* AlignedAlloc(size_t alignment, size_t size) { return _aligned_malloc(size, alignment); }
 void AlignedFree(void* block) { _aligned_free(block); }
 #else

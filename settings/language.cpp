@@ -132,6 +132,9 @@ void LoadLanguageEntry(int entry) {
     wsprintfW(section, L"%i", currentLanguage);
     wsprintfW(key, L"string%i", entry);
     GetPrivateProfileStringW(section, key, DefaultLang(entry), languageTable[entry], LANGUAGE_TEXT_SIZE, path);
+    // An entry left empty in a translation would blank a button or a menu
+    // item: the English text stands in for it.
+    if (!languageTable[entry][0]) lstrcpynW(languageTable[entry], DefaultLang(entry), LANGUAGE_TEXT_SIZE);
 }
 
 void LoadLanguageTable() {

@@ -298,7 +298,7 @@ std::string TwoLanguages(int current) {
            "[0]\r\nLanguage=Alpha\r\nAcronym=AL\r\nstring1=alpha one\r\nstring38=alpha report\r\n"
            "string47=alpha restart\r\n"
            "[1]\r\nLanguage=Бета\r\nAcronym=BETAWITHAVERYLONGCODE\r\nstring1=бета один\r\nstring38=бета звіт\r\n"
-           "string47=бета перезапуск\r\nstring43=бета мова:\r\n";
+           "string47=бета перезапуск\r\nstring43=бета мова:\r\nstring45=\r\n";
 }
 
 void Languages() {
@@ -321,7 +321,9 @@ void Languages() {
     window = OpenMainWindow();
     Check(currentLanguage == 1 && languageCount == 2 && Utf8(Lang(1)) == "бета один",
           "the count, the current index and its texts are read (\"%s\")", Utf8(Lang(1)).c_str());
-    Check(Utf8(Lang(3)) == "Warning", "a missing key gives the English default (got \"%s\")", Utf8(Lang(3)).c_str());
+    Check(Utf8(Lang(3)) == "Warning" && Utf8(Lang(45)) == "OK",
+          "a missing key and an empty one give the English default (got \"%s\", \"%s\")", Utf8(Lang(3)).c_str(),
+          Utf8(Lang(45)).c_str());
     Check(Utf8(languageList[1].name) == "Бета" && Utf8(languageList[1].acronym) == "BETAWITHAVERYLO",
           "names are read as Unicode; 15 characters of the acronym are kept (got %s)",
           Utf8(languageList[1].acronym).c_str());
