@@ -24,6 +24,7 @@
 #endif
 
 #include "freeimage_bridge.h"
+#include "jpeg_check.h"
 #include "png_profile.h"
 
 int jpegQuality = 95;
@@ -36,9 +37,6 @@ namespace {
 #if defined(_WIN32) && !defined(__WINE__)
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileTypeU(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilenameU(path); }
-FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags) {
-    return FreeImage_LoadU(format, path, flags);
-}
 std::string PathText(const PicPathChar* path) { return std::filesystem::path(path).u8string(); }
 FILE* OpenForReading(const PicPathChar* path) { return _wfopen(path, L"rb"); }
 bool FlushToDisk(FILE* file) { return _commit(_fileno(file)) == 0; }
@@ -103,9 +101,6 @@ bool KeepOnClose(FILE* file) {
 #else
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileType(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilename(path); }
-FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags) {
-    return FreeImage_Load(format, path, flags);
-}
 std::string PathText(const PicPathChar* path) { return path; }
 FILE* CreateNewFile(const std::filesystem::path& path) { return std::fopen(path.c_str(), "w+bx"); }
 FILE* OpenForReading(const PicPathChar* path) { return std::fopen(path, "rb"); }
@@ -114,6 +109,52 @@ bool KeepOnClose(FILE*) { return true; }
 #endif
 
 bool IsEmpty(const PicPathChar* path) { return !path || !path[0]; }
+
+// ---- reading ----------------------------------------------------------------
+// FreeImage reads every file through these procedures, so that a JPEG's
+// broken EXIF blocks never reach its EXIF reader and a JPEG whose data end
+// early is noticed.
+
+struct ReadFile {
+    FILE* file;
+    std::vector<uint64_t> hidden;  // offsets of EXIF identifiers to change as they are read
+    bool readAtEnd = false;        // the decoder asked for bytes past the end
+};
+
+unsigned ReadHiding(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    ReadFile& in = *static_cast<ReadFile*>(handle);
+    const long at = std::ftell(in.file);
+    const size_t read = std::fread(buffer, size, count, in.file);
+    if (read == 0 && size > 0 && count > 0) in.readAtEnd = true;
+    const uint64_t bytes = uint64_t(read) * size;
+    for (uint64_t offset : in.hidden)
+        if (at >= 0 && offset >= uint64_t(at) && offset < uint64_t(at) + bytes)
+            static_cast<uint8_t*>(buffer)[offset - uint64_t(at)] ^= 0x20;  // "Exif" becomes "exif"
+    return static_cast<unsigned>(read);
+}
+int SeekReading(fi_handle handle, long offset, int origin) {
+    return std::fseek(static_cast<ReadFile*>(handle)->file, offset, origin);
+}
+long TellReading(fi_handle handle) { return std::ftell(static_cast<ReadFile*>(handle)->file); }
+
+// Loads path in format with flags through the procedures above; cutShort,
+// when given, tells whether a JPEG's decoder ran out of data.
+FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags, bool* cutShort = nullptr) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(OpenForReading(path), std::fclose);
+    if (!file) return nullptr;
+    ReadFile in{file.get(), {}};
+    if (format == FIF_JPEG) {
+        std::error_code error;
+        const uint64_t size = std::filesystem::file_size(path, error);
+        if (error) return nullptr;
+        in.hidden = ExamineJpeg(file.get(), size).brokenExif;
+        std::rewind(file.get());
+    }
+    FreeImageIO io = {ReadHiding, nullptr, SeekReading, TellReading};
+    FIBITMAP* bitmap = FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&in), flags);
+    if (cutShort) *cutShort = format == FIF_JPEG && in.readAtEnd;
+    return bitmap;
+}
 
 // What the file is, by its first bytes, else by its name's extension.
 FREE_IMAGE_FORMAT FormatOfFile(const PicPathChar* path) {
@@ -348,6 +389,11 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
         !GeometryFitsPictureBuffer(claimed.get()))
         return PictureRefusal::TooLarge;
     if (ShorterThanItsPixels(file.get(), size, format)) return PictureRefusal::Damaged;
+    if (format == FIF_JPEG) {
+        const JpegFindings findings = ExamineJpeg(file.get(), size);
+        if (findings.tooShort) return PictureRefusal::Damaged;
+        header.exifLeftOut = !findings.brokenExif.empty();
+    }
     return PictureRefusal::None;
 }
 
@@ -456,9 +502,12 @@ bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHol
         record.reset(new PictureMetadata);
         record->source = path;
         record->stamped = StampOf(record->source, record->size, record->time);
-        BitmapHolder bitmap(LoadFile(format, path, PictureLoadFlags(format)));
+        bool cutShort = false;
+        BitmapHolder bitmap(LoadFile(format, path, PictureLoadFlags(format), &cutShort));
         why = bitmap ? PictureRefusal::Unsupported : PictureRefusal::Damaged;
-        if (!Import(bitmap.get(), loaded.buf)) return false;
+        // A JPEG decoder that ran out of data has painted the rest grey.
+        if (cutShort) why = PictureRefusal::Damaged;
+        if (cutShort || !Import(bitmap.get(), loaded.buf)) return false;
         // The editor works on 8-bit pictures only; 16-bit files are refused.
         if (loaded->bitsPerComponent != 8) return false;
         if (metadata) KeepMetadata(*record, bitmap.get(), format, path);

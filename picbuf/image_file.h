@@ -71,7 +71,7 @@ enum class PictureRefusal {
     NotAFile,        // a folder, a FIFO, a device
     Unreadable,      // open failed; systemError says why
     Unsupported,     // not a BMP, JPEG, TIFF or PNG, or a layout the program does not take
-    Damaged,         // shorter than the uncompressed pixel data its header claims, or unreadable pixels
+    Damaged,         // shorter than its header claims (uncompressed pixels, a JPEG's data), or unreadable pixels
     TooLarge,        // more pixels than maxPictureMegapixels
     NotEnoughMemory, // decoding ran out of memory
 };
@@ -82,11 +82,15 @@ struct PictureHeader {
     int64_t height = 0;
     int bitsPerPixel = 0;
     int systemError = 0;  // errno of a failed open, for PictureRefusal::Unreadable
+    bool exifLeftOut = false;  // a JPEG's EXIF block does not hold up and is not read
 };
 
 // Checks a file from its header only (no pixels are decoded): that it is a
 // readable regular file in one of the four formats, no larger than
-// maxPictureMegapixels, and, when uncompressed, not shorter than its pixels.
+// maxPictureMegapixels, and, when uncompressed, not shorter than its pixels;
+// a JPEG's entropy-coded data not far too short for its 8 x 8 blocks. A
+// JPEG's EXIF block whose structure does not hold up is never handed to
+// FreeImage: the picture opens without it (header.exifLeftOut).
 PictureRefusal CheckPictureFile(const PicPathChar* path, PictureHeader& header);
 
 // Reads an 8-bit grey or colour picture; 16-bit, palette, CMYK and alpha

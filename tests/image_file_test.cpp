@@ -239,9 +239,10 @@ TEST(ImageFileLoad, RefusesPicturesTheEditorCannotTakeAndFilesThatAreNone) {
 
 TEST(ImageFileLoad, CutFilesFailCleanlyOrKeepTheirGeometry) {
     ScratchFolder folder;
-    // Cut files at many points: FreeImage gives up on most, fills a cut JPEG
-    // with grey. Either way the load must not crash or read past its buffers,
-    // and an accepted picture has the file's full geometry.
+    // Cut files at many points: FreeImage gives up on most (a cut JPEG is
+    // refused as damaged, jpeg_check_test). Either way the load must not
+    // crash or read past its buffers, and an accepted picture has the file's
+    // full geometry.
     PicBufHolder picture;
     MakeTestPicture(picture, 40, 30, 3, 8);
     for (int index : {SaveFormatBmp, SaveFormatTiff, SaveFormatPng, SaveFormatJpeg}) {
