@@ -498,7 +498,7 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
         Fail(input + ": " + RefusalText(refusal, input, header, request));
         return Outcome::Failed;
     }
-    if (header.exifLeftOut) Fail(input + ": its EXIF block is damaged; it was left out");
+    if (header.metadataLeftOut) Fail(input + ": its EXIF or IPTC metadata are damaged; they were left out");
     if (AbortPolled()) return Outcome::Aborted;
     if (!CBxPicBufAPI::ReinitHeap(result.buf, source.buf)) {
         Fail(input + ": not enough memory to repaint this picture");

@@ -110,14 +110,34 @@ bool KeepOnClose(FILE*) { return true; }
 
 bool IsEmpty(const PicPathChar* path) { return !path || !path[0]; }
 
+// Numbers in a file's header, read where they lie.
+struct FileBytes {
+    FILE* file;
+    uint64_t size;
+    bool bigEndian = false;
+    // Reads an unsigned number of `bytes` (1 to 4) at offset; false past the end.
+    bool Number(uint64_t offset, int bytes, uint32_t& value) const {
+        unsigned char data[4];
+        if (offset + bytes > size || std::fseek(file, long(offset), SEEK_SET) != 0 ||
+            std::fread(data, 1, size_t(bytes), file) != size_t(bytes))
+            return false;
+        value = 0;
+        for (int i = 0; i < bytes; ++i) value |= uint32_t(data[bigEndian ? bytes - 1 - i : i]) << (8 * i);
+        return true;
+    }
+};
+
+uint64_t TiffIptcToHide(FileBytes in);
+
 // ---- reading ----------------------------------------------------------------
-// FreeImage reads every file through these procedures, so that a JPEG's
-// broken EXIF blocks never reach its EXIF reader and a JPEG whose data end
-// early is noticed.
+// FreeImage reads every file through these procedures, so that the metadata
+// blocks its readers would misread (a JPEG's broken EXIF and Photoshop
+// segments, a TIFF's IPTC tag of the wrong type) never reach them, and a JPEG
+// whose data end early is noticed.
 
 struct ReadFile {
     FILE* file;
-    std::vector<uint64_t> hidden;  // offsets of EXIF identifiers to change as they are read
+    std::vector<uint64_t> hidden;  // offsets of identifiers or tag numbers to change as they are read
     bool readAtEnd = false;        // the decoder asked for bytes past the end
 };
 
@@ -129,7 +149,7 @@ unsigned ReadHiding(void* buffer, unsigned size, unsigned count, fi_handle handl
     const uint64_t bytes = uint64_t(read) * size;
     for (uint64_t offset : in.hidden)
         if (at >= 0 && offset >= uint64_t(at) && offset < uint64_t(at) + bytes)
-            static_cast<uint8_t*>(buffer)[offset - uint64_t(at)] ^= 0x20;  // "Exif" becomes "exif"
+            static_cast<uint8_t*>(buffer)[offset - uint64_t(at)] ^= 0x20;  // "Exif" becomes "exif"; a tag unknown
     return static_cast<unsigned>(read);
 }
 int SeekReading(fi_handle handle, long offset, int origin) {
@@ -143,13 +163,14 @@ FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags,
     std::unique_ptr<FILE, int (*)(FILE*)> file(OpenForReading(path), std::fclose);
     if (!file) return nullptr;
     ReadFile in{file.get(), {}};
-    if (format == FIF_JPEG) {
-        std::error_code error;
-        const uint64_t size = std::filesystem::file_size(path, error);
-        if (error) return nullptr;
-        in.hidden = ExamineJpeg(file.get(), size).brokenExif;
-        std::rewind(file.get());
+    std::error_code error;
+    const uint64_t size = std::filesystem::file_size(path, error);
+    if (error) return nullptr;
+    if (format == FIF_JPEG) in.hidden = ExamineJpeg(file.get(), size).brokenMetadata;
+    if (format == FIF_TIFF) {
+        if (const uint64_t iptc = TiffIptcToHide(FileBytes{file.get(), size})) in.hidden = {iptc};  // its tag number
     }
+    std::rewind(file.get());
     FreeImageIO io = {ReadHiding, nullptr, SeekReading, TellReading};
     FIBITMAP* bitmap = FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&in), flags);
     if (cutShort) *cutShort = format == FIF_JPEG && in.readAtEnd;
@@ -260,22 +281,6 @@ void KeepMetadata(PictureMetadata& record, FIBITMAP* bitmap, FREE_IMAGE_FORMAT f
 // follows from the header: a shorter file is damaged. So is a PNG one of
 // whose chunks runs past the end of the file.
 
-struct FileBytes {
-    FILE* file;
-    uint64_t size;
-    bool bigEndian = false;
-    // Reads an unsigned number of `bytes` (1 to 4) at offset; false past the end.
-    bool Number(uint64_t offset, int bytes, uint32_t& value) const {
-        unsigned char data[4];
-        if (offset + bytes > size || std::fseek(file, long(offset), SEEK_SET) != 0 ||
-            std::fread(data, 1, size_t(bytes), file) != size_t(bytes))
-            return false;
-        value = 0;
-        for (int i = 0; i < bytes; ++i) value |= uint32_t(data[bigEndian ? bytes - 1 - i : i]) << (8 * i);
-        return true;
-    }
-};
-
 // The bytes an uncompressed BMP's header says the file holds; 0 when it is
 // compressed or its header cannot be read.
 uint64_t UncompressedBmpBytes(const FileBytes& in) {
@@ -337,6 +342,24 @@ uint64_t UncompressedTiffBytes(FileBytes in) {
     return (uint64_t(width) * samples * bits + 7) / 8 * height;
 }
 
+// The file offset of the IPTC entry (tag 33723) of a TIFF's first directory
+// when it is stored other than as LONG values, else 0. FreeImage takes
+// libtiff's count of that tag for a count of four-byte values and reads four
+// times past a BYTE or UNDEFINED block.
+uint64_t TiffIptcToHide(FileBytes in) {
+    uint32_t order, directory, entries;
+    if (!in.Number(0, 2, order) || (order != 0x4949 && order != 0x4D4D)) return 0;
+    in.bigEndian = order == 0x4D4D;
+    if (!in.Number(4, 4, directory) || !in.Number(directory, 2, entries)) return 0;
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint64_t entry = uint64_t(directory) + 2 + 12 * uint64_t(i);
+        uint32_t tag, type;
+        if (!in.Number(entry, 2, tag) || !in.Number(entry + 2, 2, type)) return 0;
+        if (tag == 33723 && type != 4) return entry;
+    }
+    return 0;
+}
+
 // True when a chunk of the PNG claims more bytes than the file holds: libpng
 // allocates what a chunk claims (up to 2 GiB) before it reads it.
 bool PngChunkRunsPastTheEnd(FileBytes in) {
@@ -392,8 +415,9 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
     if (format == FIF_JPEG) {
         const JpegFindings findings = ExamineJpeg(file.get(), size);
         if (findings.tooShort) return PictureRefusal::Damaged;
-        header.exifLeftOut = !findings.brokenExif.empty();
+        header.metadataLeftOut = !findings.brokenMetadata.empty();
     }
+    if (format == FIF_TIFF) header.metadataLeftOut = TiffIptcToHide(FileBytes{file.get(), size}) != 0;
     return PictureRefusal::None;
 }
 

@@ -82,15 +82,16 @@ struct PictureHeader {
     int64_t height = 0;
     int bitsPerPixel = 0;
     int systemError = 0;  // errno of a failed open, for PictureRefusal::Unreadable
-    bool exifLeftOut = false;  // a JPEG's EXIF block does not hold up and is not read
+    bool metadataLeftOut = false;  // an EXIF or IPTC block does not hold up and is not read
 };
 
 // Checks a file from its header only (no pixels are decoded): that it is a
 // readable regular file in one of the four formats, no larger than
 // maxPictureMegapixels, and, when uncompressed, not shorter than its pixels;
 // a JPEG's entropy-coded data not far too short for its 8 x 8 blocks. A
-// JPEG's EXIF block whose structure does not hold up is never handed to
-// FreeImage: the picture opens without it (header.exifLeftOut).
+// JPEG's EXIF or Photoshop (IPTC) block whose structure does not hold up,
+// and a TIFF's IPTC tag of a type FreeImage misreads, are never handed to
+// FreeImage: the picture opens without them (header.metadataLeftOut).
 PictureRefusal CheckPictureFile(const PicPathChar* path, PictureHeader& header);
 
 // Reads an 8-bit grey or colour picture; 16-bit, palette, CMYK and alpha

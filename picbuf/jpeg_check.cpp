@@ -21,6 +21,7 @@ struct JpegBytes {
 };
 
 const uint8_t kExifIdentifier[6] = {'E', 'x', 'i', 'f', 0, 0};
+const char kPhotoshopIdentifier[] = "Photoshop 3.0";  // with its NUL, 14 bytes
 constexpr int kMaxNesting = 2;  // a thumbnail's thumbnail is as far as it goes
 
 JpegFindings Examine(const JpegBytes& in, int nesting);
@@ -79,7 +80,7 @@ bool DirectoryHoldsUp(const TiffBlock& block, uint32_t at, int depth, int nestin
         JpegBytes thumbnail;
         thumbnail.memory = block.data + thumbnailAt;
         thumbnail.size = thumbnailBytes;
-        if (!Examine(thumbnail, nesting + 1).brokenExif.empty()) return false;
+        if (!Examine(thumbnail, nesting + 1).brokenMetadata.empty()) return false;
     }
     uint32_t next;
     if (block.Number(end, 4, next) && next != 0) return DirectoryHoldsUp(block, next, depth + 1, nesting);
@@ -150,12 +151,17 @@ JpegFindings Examine(const JpegBytes& in, int nesting) {
             break;
         }
         const bool exif = marker == 0xE1 && dataBytes >= sizeof kExifIdentifier;
-        if (exif || IsFrameHeader(marker)) {
+        const bool photoshop = marker == 0xED && dataBytes >= sizeof kPhotoshopIdentifier;
+        if (exif || photoshop || IsFrameHeader(marker)) {
             segment.resize(size_t(dataBytes));
             if (!in.Read(dataAt, segment.data(), segment.size())) break;
             if (exif && std::memcmp(segment.data(), kExifIdentifier, sizeof kExifIdentifier) == 0 &&
                 !BlockHoldsUp(segment.data() + 6, segment.size() - 6, nesting))
-                findings.brokenExif.push_back(dataAt);
+                findings.brokenMetadata.push_back(dataAt);
+            const size_t skipped = sizeof kPhotoshopIdentifier;
+            if (photoshop && std::memcmp(segment.data(), kPhotoshopIdentifier, skipped) == 0 &&
+                !PhotoshopResourcesHoldUp(segment.data() + skipped, segment.size() - skipped))
+                findings.brokenMetadata.push_back(dataAt);
             if (IsFrameHeader(marker)) leastBits = LeastScanBits(marker, segment.data(), segment.size());
         }
         at += length;
@@ -173,3 +179,21 @@ JpegFindings ExamineJpeg(FILE* file, uint64_t size) {
 }
 
 bool ExifBlockHoldsUp(const uint8_t* block, size_t size) { return BlockHoldsUp(block, size, 0); }
+
+bool PhotoshopResourcesHoldUp(const uint8_t* resources, size_t size) {
+    uint64_t at = 0;
+    while (at < size) {
+        // "8BIM", a 2-byte id, a name of a length byte and text padded to
+        // an even count, a 4-byte size, the data padded to an even count.
+        if (at + 7 > size || std::memcmp(resources + at, "8BIM", 4) != 0) return false;
+        at += 6;
+        at += (uint64_t(resources[at]) + 2) & ~uint64_t(1);
+        if (at + 4 > size) return false;
+        const uint64_t bytes = uint64_t(resources[at]) << 24 | uint64_t(resources[at + 1]) << 16 |
+                               uint64_t(resources[at + 2]) << 8 | resources[at + 3];
+        at += 4;
+        if (at + bytes > size) return false;
+        at += (bytes + 1) & ~uint64_t(1);
+    }
+    return true;
+}

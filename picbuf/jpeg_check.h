@@ -1,7 +1,8 @@
 // Checks of a JPEG file's segments made before FreeImage reads it: EXIF
-// blocks whose structure does not hold up (FreeImage's EXIF reader trusts
-// every count and offset in them), and entropy-coded data far too short for
-// the picture the frame header claims. Internal to the core.
+// blocks and Photoshop (IPTC) segments whose structure does not hold up
+// (FreeImage's readers trust every count, offset and size in them), and
+// entropy-coded data far too short for the picture the frame header claims.
+// Internal to the core.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +10,11 @@
 #include <vector>
 
 struct JpegFindings {
-    // File offsets of the identifiers ("Exif\0\0") of broken EXIF blocks;
-    // the loader changes one byte there as FreeImage reads, so that FreeImage
-    // takes the segment for an unknown one and skips it.
-    std::vector<uint64_t> brokenExif;
+    // File offsets of the identifiers ("Exif\0\0", "Photoshop 3.0\0") of
+    // broken EXIF blocks and Photoshop segments; the loader changes one byte
+    // there as FreeImage reads, so that FreeImage takes the segment for an
+    // unknown one and skips it.
+    std::vector<uint64_t> brokenMetadata;
     // Fewer bytes follow the first scan header than the picture's 8 x 8
     // blocks need at the least: the file was cut short.
     bool tooShort = false;
@@ -26,3 +28,8 @@ JpegFindings ExamineJpeg(FILE* file, uint64_t size);
 // block, each directory is met once, and an embedded thumbnail's own EXIF
 // holds up too.
 bool ExifBlockHoldsUp(const uint8_t* block, size_t size);
+
+// True when the image resources of a Photoshop segment (the bytes after
+// "Photoshop 3.0\0") lie inside it, each "8BIM", an id, a padded name and
+// a size.
+bool PhotoshopResourcesHoldUp(const uint8_t* resources, size_t size);

@@ -115,6 +115,22 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         EXPECT_EQ(ExifBlockHoldsUp(bytes, c.block.size()), c.holds) << c.what;
     }
 
+    // Photoshop segments: "8BIM", id, padded name, size, padded data.
+    const std::string iptc = "\x1C\x02\x78" + BigEndian16(4) + "note";  // 9 bytes: one pad byte
+    const std::string resource = "8BIM\x04\x04" + std::string(2, '\0') + BigEndian32(9) + iptc + '\0';
+    const std::pair<std::string, bool> photoshop[] = {
+        {resource + resource, true},
+        {resource.substr(0, resource.size() - 1), true},  // the last pad may be missing
+        {resource.substr(0, resource.size() - 2), false},
+        {"8BIM\x04\x04\x02" "ab" + std::string(1, '\0') + BigEndian32(0), true},
+        {"8BIM\x04\x04\xFF" "ab" + std::string(1, '\0') + BigEndian32(0), false},  // a name past the end
+        {"8BIX" + resource.substr(4), false},
+        {resource + "8BIM", false},
+    };
+    for (const auto& [bytes, holds] : photoshop)
+        EXPECT_EQ(PhotoshopResourcesHoldUp(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), holds)
+            << ::testing::PrintToString(bytes);
+
     // Through the loader: the picture opens either way, a broken block is
     // told of and is in no saved file, a sound one is carried.
     const std::string jpeg = SavedJpeg(folder, 40, 30);
@@ -126,7 +142,7 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         WriteBytes(path, WithExif(jpeg, claimed < 0 ? ExifBlock({makeEntry}, 0, tail) : ExifBlock({}, 0, filler, false, claimed)));
         PictureHeader header;
         EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::None);
-        EXPECT_EQ(header.exifLeftOut, claimed != -1);
+        EXPECT_EQ(header.metadataLeftOut, claimed != -1);
         PicBufHolder picture;
         PictureMetadataHolder metadata;
         ASSERT_TRUE(LoadPicture(picture.buf, path.c_str(), &metadata));
@@ -135,6 +151,38 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         ASSERT_TRUE(SavePicture(picture.buf, saved.c_str(), *metadata, SaveFormatJpeg));
         ASSERT_TRUE(SavePicture(picture.buf, saved.c_str(), path.c_str(), SaveFormatJpeg));
         EXPECT_EQ(ReadBytes(saved).find(std::string("Exif\0\0", 6)) != std::string::npos, claimed == -1);
+    }
+}
+
+// FreeImage reads a TIFF's IPTC tag as LONG values, whatever its type.
+TEST(JpegCheck, TiffIptcOfAnotherTypeIsLeftOut) {
+    ScratchFolder folder;
+    PicBufHolder picture;
+    MakeTestPicture(picture, 16, 12, 3, 8);
+    BitmapHolder bitmap(Export(picture.buf));
+    FreeImage_SetMetadataKeyValue(FIMD_IPTC, bitmap.get(), "Caption-Abstract", "Harbour at dusk");
+    const std::string path = folder.path("iptc.tif");
+    ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bitmap.get(), path.c_str(), TIFF_NONE));
+    std::string bytes = ReadBytes(path);
+    ASSERT_EQ(bytes.substr(0, 2), "II");
+    const uint32_t directory = uint32_t(uint8_t(bytes[4])) | uint32_t(uint8_t(bytes[5])) << 8;
+    size_t entry = directory + 2;
+    while (entry + 12 <= bytes.size() && bytes.substr(entry, 2) != LittleEndian(33723, 2)) entry += 12;
+    // FreeImage itself writes it as UNDEFINED bytes.
+    ASSERT_EQ(bytes.substr(entry + 2, 2), LittleEndian(7, 2));
+    for (int type : {7, 1, 4}) {
+        SCOPED_TRACE(type);
+        bytes.replace(entry + 2, 2, LittleEndian(type, 2));
+        WriteBytes(path, bytes);
+        PictureHeader header;
+        EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::None);
+        EXPECT_EQ(header.metadataLeftOut, type != 4);
+        PicBufHolder loaded;
+        PictureMetadataHolder metadata;
+        ASSERT_TRUE(LoadPicture(loaded.buf, path.c_str(), &metadata));
+        if (type != 4) {
+            EXPECT_EQ(FreeImage_GetMetadataCount(FIMD_IPTC, metadata->kept.get()), 0u);
+        }
     }
 }
 
