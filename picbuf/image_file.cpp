@@ -20,6 +20,8 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -65,10 +67,15 @@ bool MarkForDeletion(HANDLE handle, bool deleted) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
+// What a save keeps of the file it replaces: on Windows, what MoveFileEx keeps.
+struct ReplacedFile {};
+ReplacedFile ReplacedFileAt(const std::filesystem::path&) { return {}; }
+void KeepOwnersChoices(FILE*, const ReplacedFile&) {}
+
 // Made exclusively with CREATE_NEW (Wine's msvcrt ignores the "x" of _wfopen
 // modes), and marked for deletion until the save is complete, so that a
 // process ended outright leaves no temporary file behind.
-FILE* CreateNewFile(const std::filesystem::path& path) {
+FILE* CreateNewFile(const std::filesystem::path& path, const ReplacedFile&) {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -102,7 +109,46 @@ bool KeepOnClose(FILE* file) {
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileType(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilename(path); }
 std::string PathText(const PicPathChar* path) { return path; }
-FILE* CreateNewFile(const std::filesystem::path& path) { return std::fopen(path.c_str(), "w+bx"); }
+// What a save keeps of the regular file it replaces: its permissions, owner
+// and group. A symbolic link is replaced itself, and keeps nothing.
+struct ReplacedFile {
+    bool exists = false;
+    struct stat status = {};
+};
+
+ReplacedFile ReplacedFileAt(const std::filesystem::path& path) {
+    ReplacedFile replaced;
+    replaced.exists = lstat(path.c_str(), &replaced.status) == 0 && S_ISREG(replaced.status.st_mode);
+    return replaced;
+}
+
+// Made with the replaced file's permissions (less the umask), so that a
+// private picture is never readable by others, not even while it is written.
+FILE* CreateNewFile(const std::filesystem::path& path, const ReplacedFile& replaced) {
+    const mode_t mode = replaced.exists ? replaced.status.st_mode & 0777 : 0666;
+    const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (descriptor == -1) return nullptr;
+    FILE* file = fdopen(descriptor, "w+b");
+    if (!file) close(descriptor);
+    return file;
+}
+
+// Gives the finished file the replaced file's owner and group where the
+// process may, then its permissions (lost to the umask at creation). When
+// the group cannot be kept, the group's permissions are not given to the
+// process's own group. Where the file system keeps no owners, the file keeps
+// the permissions it was made with, which give no one more.
+void KeepOwnersChoices(FILE* file, const ReplacedFile& replaced) {
+    if (!replaced.exists) return;
+    const int descriptor = fileno(file);
+    const struct stat& old = replaced.status;
+    mode_t mode = old.st_mode & 0777;
+    struct stat now;
+    if (fchown(descriptor, old.st_uid, old.st_gid) != 0 && fchown(descriptor, uid_t(-1), old.st_gid) != 0 &&
+        (fstat(descriptor, &now) != 0 || now.st_gid != old.st_gid))
+        mode &= ~mode_t(070);
+    [[maybe_unused]] const int ignored = fchmod(descriptor, mode);
+}
 FILE* OpenForReading(const PicPathChar* path) { return std::fopen(path, "rb"); }
 bool FlushToDisk(FILE* file) { return fsync(fileno(file)) == 0; }
 bool KeepOnClose(FILE*) { return true; }
@@ -442,14 +488,15 @@ long TellFileProc(fi_handle handle) { return std::ftell(static_cast<FILE*>(handl
 
 // A new, empty file with an unused name in the target's folder, so that the
 // finished file can be renamed over the target in one step.
-FILE* CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temporary) {
+FILE* CreateTemporaryBeside(const std::filesystem::path& target, const ReplacedFile& replaced,
+                            std::filesystem::path& temporary) {
     std::random_device entropy;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[40];
         std::snprintf(name, sizeof name, ".ostrivel-save-%08x.tmp", static_cast<unsigned>(entropy()));
         temporary = target.parent_path() / name;
         errno = 0;
-        if (FILE* file = CreateNewFile(temporary)) return file;
+        if (FILE* file = CreateNewFile(temporary, replaced)) return file;
         if (errno != EEXIST) break;
     }
     return nullptr;
@@ -462,7 +509,8 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     if (IsEmpty(target)) return false;
     const std::filesystem::path targetPath(target);
     std::filesystem::path temporary;
-    FILE* file = CreateTemporaryBeside(targetPath, temporary);
+    const ReplacedFile replaced = ReplacedFileAt(targetPath);
+    FILE* file = CreateTemporaryBeside(targetPath, replaced, temporary);
     if (!file) {
         lastSaveSystemError = errno;
         return false;
@@ -483,6 +531,7 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     written = !failed(std::fflush(file) == 0) && written;
     written = !failed(!std::ferror(file)) && written;
     written = written && !SaveCancelled() && !failed(FlushToDisk(file));
+    if (written) KeepOwnersChoices(file, replaced);
     written = written && !SaveCancelled() && !failed(KeepOnClose(file));
     written = !failed(std::fclose(file) == 0) && written;
 

@@ -4,6 +4,11 @@
 // file is made here with FreeImage.
 #include <filesystem>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"
 #include "picbuf/png_profile.h"
@@ -440,3 +445,46 @@ TEST(ImageFileSave, DamagedPngProfileIsLeftOutAndTheSaveGoesOn) {
     EXPECT_TRUE(ReadPngIccProfile("").empty());
     EXPECT_TRUE(ReadPngIccProfile(static_cast<const PicPathChar*>(nullptr)).empty());
 }
+
+#if !defined(_WIN32)
+// A replaced file keeps its permissions, and its owner and group where the
+// process may change them; a new file gets the umask's; a symbolic link is
+// replaced by the new file and the file it named is left alone.
+TEST(ImageFileSave, AReplacedFileKeepsItsPermissionsOwnerAndGroupAndALinkIsReplaced) {
+    ScratchFolder folder;
+    PicBufHolder picture;
+    MakeTestPicture(picture, 12, 10, 3, 8);
+    const std::string target = folder.path("out.png");
+    const mode_t umaskBefore = umask(022);
+    auto modeOf = [](const std::string& path) {
+        struct stat status;
+        return lstat(path.c_str(), &status) == 0 ? status.st_mode : mode_t(0);
+    };
+    for (mode_t mode : {0600, 0640, 0604, 0664, 0751}) {
+        WriteBytes(target, "the user's older file");
+        ASSERT_EQ(chmod(target.c_str(), mode), 0);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+        EXPECT_EQ(modeOf(target), S_IFREG | mode) << std::oct << mode;
+    }
+    fs::remove(target);
+    ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+    EXPECT_EQ(modeOf(target), S_IFREG | 0644);
+
+    if (geteuid() == 0) {  // only root gives a file away
+        ASSERT_EQ(chown(target.c_str(), 12345, 23456), 0);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+        struct stat status;
+        ASSERT_EQ(stat(target.c_str(), &status), 0);
+        EXPECT_EQ(std::make_pair(status.st_uid, status.st_gid), std::make_pair(uid_t(12345), gid_t(23456)));
+    }
+
+    const std::string linked = folder.path("linked.png"), link = folder.path("link.png");
+    WriteBytes(linked, "the file the link names");
+    chmod(linked.c_str(), 0600);
+    fs::create_symlink("linked.png", link);
+    ASSERT_TRUE(SavePicture(picture.buf, link.c_str(), nullptr, SaveFormatPng));
+    EXPECT_EQ(modeOf(link), S_IFREG | 0644);
+    EXPECT_EQ(ReadBytes(linked), "the file the link names");
+    umask(umaskBefore);
+}
+#endif
