@@ -422,7 +422,6 @@ bool PngChunkRunsPastTheEnd(FileBytes in) {
 
 bool ShorterThanItsPixels(FILE* file, uint64_t size, FREE_IMAGE_FORMAT format) {
     FileBytes in{file, size};
-    if (format == FIF_PNG) return PngChunkRunsPastTheEnd(in);
     const uint64_t needed = format == FIF_BMP ? UncompressedBmpBytes(in)
                             : format == FIF_TIFF ? UncompressedTiffBytes(in)
                                                  : 0;
@@ -448,6 +447,8 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
 
     format = FormatOfFile(path);
     if (!IsAcceptedFormat(format)) return PictureRefusal::Unsupported;
+    // Before libpng reads the chunks ahead of the pixels, as even a header-only load does.
+    if (format == FIF_PNG && PngChunkRunsPastTheEnd(FileBytes{file.get(), size})) return PictureRefusal::Damaged;
     BitmapHolder claimed(LoadFile(format, path, PictureLoadFlags(format) | FIF_LOAD_NOPIXELS));
     if (!claimed) return PictureRefusal::Unsupported;
     header.width = FreeImage_GetWidth(claimed.get());

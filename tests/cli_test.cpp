@@ -149,6 +149,9 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     WriteBytes(scratch.path("counts.tif"), ClaimingTiffStrip(4, false));
     WriteBytes(scratch.path("bomb.png"), ClaimingPng(40000, 40000));
     WriteBytes(scratch.path("grey.png"), ClaimingPng(46000, 46000));
+    // A text chunk ahead of the pixels that claims 1.7 GB, which libpng would allocate.
+    const std::string small = ClaimingPng(40, 30);
+    WriteBytes(scratch.path("text.png"), small.substr(0, 33) + BigEndian32(1700000000) + "tEXtComment" + small.substr(33));
     const bool roomy = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE)) > 50e9;
     WriteBytes(scratch.path("picture.tga"), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\x74\x45\x58\x74\x18\0", 18) +
                                                 std::string(1500, '\0'));  // TGA, 17780 x 29784
@@ -172,6 +175,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
         {{"huge.bmp", "kept.png"}, "too large: 20000 x 20000 pixels (400 megapixels), 2.2 times the limit of 180"},
         {{"strip.tif", "kept.png"}, "damaged"},
         {{"counts.tif", "kept.png"}, "damaged"},
+        {{"text.png", "kept.png"}, "damaged"},
         {{"bomb.png", "kept.png"}, "too large: 40000 x 40000 pixels (1600 megapixels), 8.9 times"},
         {{"bomb.png", "kept.png", "--max-megapixels", "400"}, "4.0 times the limit of 400"},
         // 2116 megapixels take about 51 GB to smudge; a machine with more says nothing.
