@@ -535,11 +535,15 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
         }
         if (!written && AbortPolled()) return Outcome::Aborted;
         if (!written) {
-            const int systemError = LastSaveSystemError();
-            Fail(output + ": the picture could not be written" +
-                 (systemError ? " (" + std::string(std::strerror(systemError)) + ")" : std::string()));
+            const std::string reason = LastSaveErrorText();
+            Fail(output + ": the picture could not be written" + (reason.empty() ? "" : " (" + reason + ")"));
             return Outcome::Failed;
         }
+        const int omitted = LastSaveOmissions();
+        if (omitted & SaveOmittedProfile)
+            Fail(input + ": its colour profile is damaged; " + output + " was written without it");
+        if (omitted & SaveOmittedXmp)
+            Fail(input + ": its XMP metadata are too large for a JPEG file; " + output + " was written without them");
     } catch (const UnsupportedImageFormat&) {
         Fail(output + ": " + kUnsupported);
         return Outcome::Failed;

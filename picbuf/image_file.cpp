@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <random>
@@ -62,6 +63,27 @@ int ErrnoOf(DWORD error) {
     }
 }
 
+// The Windows error behind the errno of a failed save step, for its text.
+thread_local DWORD lastWindowsError = 0;
+int ErrnoOfLastError() {
+    lastWindowsError = GetLastError();
+    return ErrnoOf(lastWindowsError);
+}
+
+// The system's own words for a failed save step.
+std::string SystemErrorText(int error) {
+    wchar_t* text = nullptr;
+    if (lastWindowsError == 0 ||
+        !FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                        nullptr, lastWindowsError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr))
+        return std::strerror(error);
+    std::wstring wide(text);
+    LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.')) wide.pop_back();
+    return std::filesystem::path(wide).u8string();
+}
+void ForgetSystemError() { lastWindowsError = 0; }
+
 bool MarkForDeletion(HANDLE handle, bool deleted) {
     FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(deleted)};
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
@@ -79,11 +101,11 @@ FILE* CreateNewFile(const std::filesystem::path& path, const ReplacedFile&) {
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        errno = ErrnoOf(GetLastError());
+        errno = ErrnoOfLastError();
         return nullptr;
     }
     if (!MarkForDeletion(handle, true)) {
-        errno = ErrnoOf(GetLastError());
+        errno = ErrnoOfLastError();
         CloseHandle(handle);
         DeleteFileW(path.c_str());
         return nullptr;
@@ -102,7 +124,7 @@ FILE* CreateNewFile(const std::filesystem::path& path, const ReplacedFile&) {
 // The finished file stays when it is closed.
 bool KeepOnClose(FILE* file) {
     if (MarkForDeletion(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), false)) return true;
-    errno = ErrnoOf(GetLastError());
+    errno = ErrnoOfLastError();
     return false;
 }
 #else
@@ -152,6 +174,8 @@ void KeepOwnersChoices(FILE* file, const ReplacedFile& replaced) {
 FILE* OpenForReading(const PicPathChar* path) { return std::fopen(path, "rb"); }
 bool FlushToDisk(FILE* file) { return fsync(fileno(file)) == 0; }
 bool KeepOnClose(FILE*) { return true; }
+std::string SystemErrorText(int error) { return std::strerror(error); }
+void ForgetSystemError() {}
 #endif
 
 bool IsEmpty(const PicPathChar* path) { return !path || !path[0]; }
@@ -472,6 +496,15 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
 
 const std::atomic<uint8_t>* saveCancelFlag = nullptr;
 thread_local int lastSaveSystemError = 0;
+thread_local std::string lastSaveErrorText;
+thread_local int lastSaveOmissions = 0;
+
+// Keeps the first system error of a save, and its text.
+void NoteSaveError(int error, const std::string& text = std::string()) {
+    if (lastSaveSystemError != 0 || error == 0) return;
+    lastSaveSystemError = error;
+    lastSaveErrorText = text.empty() ? SystemErrorText(error) : text;
+}
 
 bool SaveCancelled() { return saveCancelFlag && saveCancelFlag->load(std::memory_order_relaxed) != 0; }
 
@@ -513,7 +546,7 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     const ReplacedFile replaced = ReplacedFileAt(targetPath);
     FILE* file = CreateTemporaryBeside(targetPath, replaced, temporary);
     if (!file) {
-        lastSaveSystemError = errno;
+        NoteSaveError(errno);
         return false;
     }
 
@@ -524,7 +557,7 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     // values from inside FreeImage, so it is read only right after a call
     // that failed.
     auto failed = [](bool ok) {
-        if (!ok && lastSaveSystemError == 0) lastSaveSystemError = errno;
+        if (!ok) NoteSaveError(errno);
         return !ok;
     };
     bool written = FreeImage_SaveToHandle(format, bitmap, &io, static_cast<fi_handle>(file), flags) != FALSE;
@@ -539,7 +572,7 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     std::error_code error;
     if (written && !SaveCancelled()) {
         std::filesystem::rename(temporary, targetPath, error);
-        if (error) lastSaveSystemError = error.value();
+        if (error) NoteSaveError(error.default_error_condition().value(), error.message());
     } else {
         written = false;
     }
@@ -619,6 +652,10 @@ void SetSaveCancelFlag(const std::atomic<uint8_t>* flag) { saveCancelFlag = flag
 
 int LastSaveSystemError() { return lastSaveSystemError; }
 
+std::string LastSaveErrorText() { return lastSaveErrorText; }
+
+int LastSaveOmissions() { return lastSaveOmissions; }
+
 void FreePictureMetadata(PictureMetadata* metadata) { delete metadata; }
 
 namespace {
@@ -629,6 +666,9 @@ template <typename AddMetadata>
 bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatIndex, AddMetadata addMetadata) {
     EnsureFreeImage();
     lastSaveSystemError = 0;
+    lastSaveErrorText.clear();
+    lastSaveOmissions = 0;
+    ForgetSystemError();
     const FREE_IMAGE_FORMAT format = FormatForIndex(formatIndex, target);
     if (format == FIF_UNKNOWN || format == FIF_GIF || !FreeImage_FIFSupportsWriting(format))
         throw UnsupportedImageFormat(std::string());
@@ -650,7 +690,23 @@ bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatInd
     BitmapHolder bitmap(Export(*written));
     if (!bitmap) return false;
     addMetadata(bitmap.get());
-    return WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format));
+    // FreeImage cuts an XMP packet too large for one JPEG segment into
+    // ordinary ones, which readers reject.
+    FITAG* xmp = nullptr;
+    if (format == FIF_JPEG && FreeImage_GetMetadata(FIMD_XMP, bitmap.get(), "XMLPacket", &xmp) && xmp &&
+        FreeImage_GetTagLength(xmp) > kMaxJpegXmpBytes) {
+        FreeImage_SetMetadata(FIMD_XMP, bitmap.get(), "XMLPacket", nullptr);
+        lastSaveOmissions |= SaveOmittedXmp;
+    }
+    if (WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format))) return true;
+    // libpng refuses a profile whose header does not hold up, and with it the
+    // whole file: the picture is worth more than its profile.
+    const FIICCPROFILE* profile = FreeImage_GetICCProfile(bitmap.get());
+    if (format != FIF_PNG || !profile || !profile->data || lastSaveSystemError != 0 || SaveCancelled()) return false;
+    FreeImage_DestroyICCProfile(bitmap.get());
+    if (!WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format))) return false;
+    lastSaveOmissions |= SaveOmittedProfile;
+    return true;
 }
 
 }  // namespace

@@ -118,8 +118,19 @@ const char* SaveLimitExceeded(int64_t width, int64_t height, int components, int
 void SetSaveCancelFlag(const std::atomic<uint8_t>* flag);
 
 // The system error of the last failed save on this thread (0 when the
-// failure was not the system's, such as an encoder's refusal).
+// failure was not the system's, such as an encoder's refusal), as an errno
+// value, and the system's own words for it in UTF-8 (empty when it is 0),
+// to be shown with the path of the file that could not be written.
 int LastSaveSystemError();
+std::string LastSaveErrorText();
+
+// What the last save on this thread left out of the written file, each to
+// be told to the user: a colour profile the PNG writer refused as damaged,
+// an XMP packet too large for one JPEG segment (kMaxJpegXmpBytes, with the
+// packet's closing NUL).
+enum SaveOmission { SaveOmittedProfile = 1, SaveOmittedXmp = 2 };
+constexpr unsigned kMaxJpegXmpBytes = 65504;
+int LastSaveOmissions();
 
 // Writes picture (8 or 16 bits, 1 or 3 components) to target in the format
 // of formatIndex, with the metadata and ICC profile of metadataSource when

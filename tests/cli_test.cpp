@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"
 #include "test_support.h"
 
@@ -197,6 +198,40 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     }
     for (const char* kept : {"kept.png", "kept.jpg"}) EXPECT_EQ(ReadBytes(scratch.path(kept)), "an existing file") << kept;
     EXPECT_EQ(scratch.files(), before) << "no output and no temporary file";
+}
+
+// Metadata that cannot be read or written are left out with one line each,
+// and the picture is written all the same.
+TEST(RepaintTool, TellsInOneLineWhatWasLeftOutAndWritesThePicture) {
+    ScratchFolder scratch;
+    WritePicture(scratch.path("plain.jpg"), 40, 30, 3);
+    std::string jpeg = ReadBytes(scratch.path("plain.jpg"));
+    // An EXIF block whose first directory claims 65,535 entries.
+    const std::string exif = std::string("Exif\0\0II*\0\x08\0\0\0\xFF\xFF", 16) + std::string(100, '\0');
+    WriteBytes(scratch.path("exif.jpg"), jpeg.substr(0, 2) + "\xFF\xE1" + char(0) + char(exif.size() + 2) + exif + jpeg.substr(2));
+    auto tiffWith = [&](const std::string& name, const std::string& profile, size_t xmpBytes) {
+        PicBufHolder picture;
+        MakeTestPicture(picture, 40, 30, 3, 8);
+        BitmapHolder bitmap(Export(picture.buf));
+        FreeImage_CreateICCProfile(bitmap.get(), const_cast<char*>(profile.data()), long(profile.size()));
+        FreeImage_SetMetadataKeyValue(FIMD_XMP, bitmap.get(), "XMLPacket", ("<x:xmpmeta>" + std::string(xmpBytes, ' ') + "</x:xmpmeta>").c_str());
+        ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bitmap.get(), scratch.path(name).c_str(), 0));
+    };
+    tiffWith("profile.tif", BigEndian32(200) + std::string(196, 'x'), 10);
+    tiffWith("xmp.tif", "", 1 << 20);
+    const std::vector<std::string> cases[] = {
+        {"exif.jpg", "out.jpg", "exif.jpg: its EXIF or IPTC metadata are damaged; they were left out"},
+        {"profile.tif", "out.png", "profile.tif: its colour profile is damaged; out.png was written without it"},
+        {"xmp.tif", "out.jpg", "xmp.tif: its XMP metadata are too large for a JPEG file; out.jpg was written without them"},
+    };
+    for (const std::vector<std::string>& c : cases) {
+        RunResult run = RunTool(scratch, {"smudge", "-q", c[0], c[1]});
+        EXPECT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(run.errors, "ostrivel-repaint: " + c[2] + "\n");
+        PicBufHolder output;
+        EXPECT_TRUE(LoadPicture(output.buf, scratch.path(c[1]).c_str())) << c[0];
+        fs::remove(scratch.path(c[1]));
+    }
 }
 
 // An input under another name, or two inputs written to one output, stop

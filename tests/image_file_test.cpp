@@ -382,6 +382,10 @@ TEST(ImageFileSave, FailedSavesThrowOrFailAndLeaveTheTargetAloneAndNoTemporaryFi
     EXPECT_FALSE(SavePicture(floats.buf, target.c_str(), nullptr, SaveFormatPng));  // cannot be exported
     EXPECT_FALSE(SavePicture(empty.buf, target.c_str(), nullptr, SaveFormatPng));
     EXPECT_FALSE(SavePicture(picture.buf, folder.path("no/such/folder/out.png").c_str(), nullptr, SaveFormatPng));
+    // The system's reason is kept for the message; a good save clears it.
+    EXPECT_EQ(std::make_pair(LastSaveSystemError(), LastSaveErrorText()), std::make_pair(ENOENT, std::string(std::strerror(ENOENT))));
+    ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+    EXPECT_EQ(std::make_pair(LastSaveSystemError(), LastSaveErrorText()), std::make_pair(0, std::string()));
     EXPECT_FALSE(SavePicture(picture.buf, "", nullptr, SaveFormatPng));
     fs::create_directory(folder.path("a_folder.png"));
     EXPECT_FALSE(SavePicture(picture.buf, folder.path("a_folder.png").c_str(), nullptr, SaveFormatPng));
@@ -389,6 +393,7 @@ TEST(ImageFileSave, FailedSavesThrowOrFailAndLeaveTheTargetAloneAndNoTemporaryFi
 
     EXPECT_EQ(ReadBytes(target), kept);
     EXPECT_EQ(folder.files(), (std::set<std::string>{"kept.png", "notes.xyz", "anim.gif", "a_folder.png"}));
+    EXPECT_EQ(LastSaveOmissions(), 0);
 }
 
 // A PNG source's profile is read from its iCCP chunk; a damaged one is left
@@ -444,6 +449,52 @@ TEST(ImageFileSave, DamagedPngProfileIsLeftOutAndTheSaveGoesOn) {
     EXPECT_EQ(PngProfile(folder.path("missing.png")), "");
     EXPECT_TRUE(ReadPngIccProfile("").empty());
     EXPECT_TRUE(ReadPngIccProfile(static_cast<const PicPathChar*>(nullptr)).empty());
+}
+
+// What an output format cannot hold is left out and told, the rest written:
+// a profile libpng refuses, in PNG only; XMP beyond one JPEG segment, in JPEG
+// only (FreeImage would cut it into ordinary segments readers reject).
+TEST(ImageFileSave, WhatAFormatCannotHoldIsLeftOutAndTold) {
+    ScratchFolder folder;
+    PicBufHolder picture;
+    MakeTestPicture(picture, 16, 10, 3, 8);
+    const std::string garbage = WithClaimedSize(std::string(200, '\x5a'), 200);  // no ICC header
+    const std::string marker = "http://ns.adobe.com/xap/1.0/";
+    auto xmpOfBytes = [](size_t bytes) {  // with its closing NUL
+        return "<x:xmpmeta xmlns:x='adobe:ns:meta/'>" + std::string(bytes - 1 - 48, ' ') + "</x:xmpmeta>";
+    };
+    struct Case {
+        std::string profile;
+        size_t xmpBytes;
+        const char* target;
+        int omitted;
+    };
+    const Case cases[] = {
+        {garbage, 100, "out.png", SaveOmittedProfile}, {garbage, 100, "out.jpg", 0},
+        {garbage, 100, "out.tif", 0},                  {MinimalIccProfile(), 100, "out.png", 0},
+        {MinimalIccProfile(), 1 << 20, "out.jpg", SaveOmittedXmp}, {MinimalIccProfile(), 1 << 20, "out.png", 0},
+        {MinimalIccProfile(), kMaxJpegXmpBytes, "out.jpg", 0},
+        {MinimalIccProfile(), kMaxJpegXmpBytes + 1, "out.jpg", SaveOmittedXmp},
+        {garbage, 1 << 20, "out.png", SaveOmittedProfile},
+    };
+    const std::string source = folder.path("source.tif");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + " xmp " + std::to_string(c.xmpBytes) + " omitted " + std::to_string(c.omitted));
+        BitmapHolder bitmap = PatternBitmap(FIT_BITMAP, 24, 16, 24);
+        FreeImage_CreateICCProfile(bitmap.get(), const_cast<char*>(c.profile.data()), long(c.profile.size()));
+        const std::string xmp = xmpOfBytes(c.xmpBytes);
+        FreeImage_SetMetadataKeyValue(FIMD_XMP, bitmap.get(), "XMLPacket", xmp.c_str());
+        ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bitmap.get(), source.c_str(), 0));
+        const std::string target = folder.path(c.target);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), source.c_str(), SaveFormatByName));
+        EXPECT_EQ(LastSaveOmissions(), c.omitted);
+        EXPECT_EQ(Profile(target) == c.profile, !(c.omitted & SaveOmittedProfile));
+        const std::string bytes = ReadBytes(target);
+        EXPECT_EQ(bytes.find("</x:xmpmeta>") != std::string::npos, !(c.omitted & SaveOmittedXmp));
+        if (FileFormat(target) == FIF_JPEG && !c.omitted) {
+            EXPECT_EQ(bytes.find(marker, bytes.find(marker) + 1), std::string::npos) << "one segment";
+        }
+    }
 }
 
 #if !defined(_WIN32)
