@@ -463,8 +463,34 @@ std::string RefusalText(PictureRefusal refusal, const std::string& input, const 
     }
 }
 
-Outcome RepaintOne(const Request& request, const std::string& input, const std::string& output) {
+// The folder every output of a run goes into, held open from the start (see
+// SetSaveFolder), and its path as given.
+struct OutputFolder {
+    SaveFolderHolder held;
+    std::string path;
+};
+
+std::string FolderOfOutputs(const Request& request) {
+    if (!request.outputFolder.empty()) return request.outputFolder;
+    const std::string parent = Utf8Of(PathOf(request.output).parent_path());
+    return parent.empty() ? "." : parent;
+}
+
+// False, having said so, when the output folder is no longer the one held:
+// renamed, or replaced by a link (to the inputs' folder, say).
+bool OutputFolderStillThere(const OutputFolder& folder, const std::string& input) {
+    if (SaveFolderStillAt(*folder.held, PathOf(folder.path).c_str())) return true;
+    Fail(input + ": the output folder " + folder.path +
+         " was moved or replaced while the run went on; nothing was written for it");
+    return false;
+}
+
+Outcome RepaintOne(const Request& request, const std::string& input, const std::string& output,
+                   const OutputFolder& folder) {
     const RepaintMethod& method = *request.method;
+    // Written as a bare name into the held folder.
+    const std::string saveName = Utf8Of(PathOf(output).filename());
+    if (!OutputFolderStillThere(folder, input)) return Outcome::Failed;
     if (!HasWritableExtension(output)) {
         Fail(output + ": " + kUnsupported + " (use .bmp, .jpg, .tif or .png)");
         return Outcome::Failed;
@@ -521,15 +547,16 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     if (AbortPolled()) return Outcome::Aborted;
 
     std::lock_guard<std::mutex> saving(saveLock);
+    if (!OutputFolderStillThere(folder, input)) return Outcome::Failed;
     jpegQuality = request.quality;
     try {
         bool written;
         try {
-            written = SavePicture(result.buf, PathOf(output).c_str(), *metadata, SaveFormatByName);
+            written = SavePicture(result.buf, PathOf(saveName).c_str(), *metadata, SaveFormatByName);
         } catch (const ImageReadError&) {
             // The metadata were not kept and the input has gone or changed:
             // the painting is worth more than its metadata.
-            written = SavePicture(result.buf, PathOf(output).c_str(), nullptr, SaveFormatByName);
+            written = SavePicture(result.buf, PathOf(saveName).c_str(), nullptr, SaveFormatByName);
             if (written)
                 Fail(input + ": its metadata could not be kept or read again; " + output + " was written without them");
         }
@@ -570,10 +597,17 @@ int Run(int argc, char** argv) {
     const std::vector<std::string> outputs = OutputsOf(request);
     status = CheckOutputs(request, outputs);
     if (status != 0) return status;
+    OutputFolder folder{SaveFolderHolder(), FolderOfOutputs(request)};
+    folder.held.reset(OpenSaveFolder(PathOf(folder.path).c_str()));
+    if (!folder.held) {
+        Fail(outputs[0] + ": the picture could not be written (" + std::strerror(errno) + ")");
+        return kExitFailure;
+    }
+    SetSaveFolder(folder.held.get());
 
     int failures = 0;
     for (size_t i = 0; i < request.inputs.size(); ++i) {
-        Outcome outcome = AbortPolled() ? Outcome::Aborted : RepaintOne(request, request.inputs[i], outputs[i]);
+        Outcome outcome = AbortPolled() ? Outcome::Aborted : RepaintOne(request, request.inputs[i], outputs[i], folder);
         if (outcome == Outcome::Aborted || AbortPolled()) {
             std::lock_guard<std::mutex> saving(saveLock);  // a second signal now ends the program as well
             Fail(outcome == Outcome::Aborted ? "aborted; " + outputs[i] + " was not written"

@@ -35,6 +35,10 @@ double maxPictureMegapixels = kDefaultMaxMegapixels;
 
 namespace {
 
+// Keeps the first system error of a save, and its text (the system's own
+// words for error when empty).
+void NoteSaveError(int error, const std::string& text = std::string());
+
 // The narrow FreeImage calls take UTF-8 paths on Linux; their wide twins do
 // nothing there, but are the only way to reach every name on Windows.
 #if defined(_WIN32) && !defined(__WINE__)
@@ -89,15 +93,60 @@ bool MarkForDeletion(HANDLE handle, bool deleted) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
+// The folder a save writes into. A folder opened for saves (OpenSaveFolder)
+// is held without FILE_SHARE_DELETE, so it cannot be renamed or removed, and
+// its path goes on naming it.
+}  // namespace
+struct SaveFolder {
+    HANDLE handle;
+    std::filesystem::path path;
+};
+namespace {
+struct SaveSite {
+    std::filesystem::path folder;
+};
+
+SaveFolder* OpenFolder(const std::filesystem::path& path) {
+    HANDLE handle = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOfLastError();
+        return nullptr;
+    }
+    return new SaveFolder{handle, path};
+}
+void CloseFolder(SaveFolder* folder) {
+    CloseHandle(folder->handle);
+    delete folder;
+}
+bool FolderStillAt(const SaveFolder&, const std::filesystem::path&) { return true; }  // it cannot move
+
+bool OpenSite(const std::filesystem::path& folder, const SaveFolder* held, SaveSite& site) {
+    site.folder = held ? held->path : folder;
+    return true;
+}
+
 // What a save keeps of the file it replaces: on Windows, what MoveFileEx keeps.
 struct ReplacedFile {};
-ReplacedFile ReplacedFileAt(const std::filesystem::path&) { return {}; }
+ReplacedFile ReplacedFileAt(const SaveSite&, const std::filesystem::path&) { return {}; }
 void KeepOwnersChoices(FILE*, const ReplacedFile&) {}
+
+bool RenameOver(const SaveSite& site, const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code error;
+    std::filesystem::rename(site.folder / from, site.folder / to, error);
+    if (error) NoteSaveError(error.default_error_condition().value(), error.message());
+    return !error;
+}
+void RemoveFile(const SaveSite& site, const std::filesystem::path& name) {
+    std::error_code error;
+    std::filesystem::remove(site.folder / name, error);
+}
 
 // Made exclusively with CREATE_NEW (Wine's msvcrt ignores the "x" of _wfopen
 // modes), and marked for deletion until the save is complete, so that a
 // process ended outright leaves no temporary file behind.
-FILE* CreateNewFile(const std::filesystem::path& path, const ReplacedFile&) {
+FILE* CreateNewFile(const SaveSite& site, const std::filesystem::path& name, const ReplacedFile&) {
+    const std::filesystem::path path = site.folder / name;
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -131,6 +180,49 @@ bool KeepOnClose(FILE* file) {
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileType(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilename(path); }
 std::string PathText(const PicPathChar* path) { return path; }
+// The folder a save writes into, opened once: the temporary file is made,
+// and renamed over the target, relative to it, so that a folder renamed or
+// replaced by a link meanwhile never redirects the save.
+}  // namespace
+struct SaveFolder {
+    int descriptor;
+};
+namespace {
+struct SaveSite {
+    int folder = -1;
+    bool owned = false;
+    ~SaveSite() {
+        if (owned) close(folder);
+    }
+};
+
+int OpenFolderDescriptor(const std::filesystem::path& path) {
+    return open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+SaveFolder* OpenFolder(const std::filesystem::path& path) {
+    const int descriptor = OpenFolderDescriptor(path);
+    return descriptor == -1 ? nullptr : new SaveFolder{descriptor};
+}
+void CloseFolder(SaveFolder* folder) {
+    close(folder->descriptor);
+    delete folder;
+}
+bool FolderStillAt(const SaveFolder& folder, const std::filesystem::path& path) {
+    struct stat held, named;
+    return fstat(folder.descriptor, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+bool OpenSite(const std::filesystem::path& folder, const SaveFolder* held, SaveSite& site) {
+    if (held) {
+        site.folder = held->descriptor;
+        return true;
+    }
+    site.folder = OpenFolderDescriptor(folder);
+    site.owned = site.folder != -1;
+    return site.owned;
+}
+
 // What a save keeps of the regular file it replaces: its permissions, owner
 // and group. A symbolic link is replaced itself, and keeps nothing.
 struct ReplacedFile {
@@ -138,17 +230,25 @@ struct ReplacedFile {
     struct stat status = {};
 };
 
-ReplacedFile ReplacedFileAt(const std::filesystem::path& path) {
+ReplacedFile ReplacedFileAt(const SaveSite& site, const std::filesystem::path& name) {
     ReplacedFile replaced;
-    replaced.exists = lstat(path.c_str(), &replaced.status) == 0 && S_ISREG(replaced.status.st_mode);
+    replaced.exists = fstatat(site.folder, name.c_str(), &replaced.status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISREG(replaced.status.st_mode);
     return replaced;
 }
 
+bool RenameOver(const SaveSite& site, const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (renameat(site.folder, from.c_str(), site.folder, to.c_str()) == 0) return true;
+    NoteSaveError(errno);
+    return false;
+}
+void RemoveFile(const SaveSite& site, const std::filesystem::path& name) { unlinkat(site.folder, name.c_str(), 0); }
+
 // Made with the replaced file's permissions (less the umask), so that a
 // private picture is never readable by others, not even while it is written.
-FILE* CreateNewFile(const std::filesystem::path& path, const ReplacedFile& replaced) {
+FILE* CreateNewFile(const SaveSite& site, const std::filesystem::path& name, const ReplacedFile& replaced) {
     const mode_t mode = replaced.exists ? replaced.status.st_mode & 0777 : 0666;
-    const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int descriptor = openat(site.folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (descriptor == -1) return nullptr;
     FILE* file = fdopen(descriptor, "w+b");
     if (!file) close(descriptor);
@@ -495,12 +595,12 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
 // ---- writing ----------------------------------------------------------------
 
 const std::atomic<uint8_t>* saveCancelFlag = nullptr;
+thread_local const SaveFolder* heldSaveFolder = nullptr;
 thread_local int lastSaveSystemError = 0;
 thread_local std::string lastSaveErrorText;
 thread_local int lastSaveOmissions = 0;
 
-// Keeps the first system error of a save, and its text.
-void NoteSaveError(int error, const std::string& text = std::string()) {
+void NoteSaveError(int error, const std::string& text) {
     if (lastSaveSystemError != 0 || error == 0) return;
     lastSaveSystemError = error;
     lastSaveErrorText = text.empty() ? SystemErrorText(error) : text;
@@ -522,15 +622,14 @@ long TellFileProc(fi_handle handle) { return std::ftell(static_cast<FILE*>(handl
 
 // A new, empty file with an unused name in the target's folder, so that the
 // finished file can be renamed over the target in one step.
-FILE* CreateTemporaryBeside(const std::filesystem::path& target, const ReplacedFile& replaced,
-                            std::filesystem::path& temporary) {
+FILE* CreateTemporaryBeside(const SaveSite& site, const ReplacedFile& replaced, std::filesystem::path& temporary) {
     std::random_device entropy;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[40];
         std::snprintf(name, sizeof name, ".ostrivel-save-%08x.tmp", static_cast<unsigned>(entropy()));
-        temporary = target.parent_path() / name;
+        temporary = name;
         errno = 0;
-        if (FILE* file = CreateNewFile(temporary, replaced)) return file;
+        if (FILE* file = CreateNewFile(site, temporary, replaced)) return file;
         if (errno != EEXIST) break;
     }
     return nullptr;
@@ -542,9 +641,21 @@ FILE* CreateTemporaryBeside(const std::filesystem::path& target, const ReplacedF
 bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const PicPathChar* target, int flags) {
     if (IsEmpty(target)) return false;
     const std::filesystem::path targetPath(target);
+    const std::filesystem::path name = targetPath.filename();
+    // A bare name goes into the folder held for saves, when there is one.
+    const SaveFolder* held = targetPath.has_parent_path() ? nullptr : heldSaveFolder;
+    SaveSite site;
+    if (name.empty()) {
+        NoteSaveError(EISDIR);
+        return false;
+    }
+    if (!OpenSite(targetPath.parent_path(), held, site)) {
+        NoteSaveError(errno);
+        return false;
+    }
     std::filesystem::path temporary;
-    const ReplacedFile replaced = ReplacedFileAt(targetPath);
-    FILE* file = CreateTemporaryBeside(targetPath, replaced, temporary);
+    const ReplacedFile replaced = ReplacedFileAt(site, name);
+    FILE* file = CreateTemporaryBeside(site, replaced, temporary);
     if (!file) {
         NoteSaveError(errno);
         return false;
@@ -569,18 +680,9 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     written = written && !SaveCancelled() && !failed(KeepOnClose(file));
     written = !failed(std::fclose(file) == 0) && written;
 
-    std::error_code error;
-    if (written && !SaveCancelled()) {
-        std::filesystem::rename(temporary, targetPath, error);
-        if (error) NoteSaveError(error.default_error_condition().value(), error.message());
-    } else {
-        written = false;
-    }
-    if (!written || error) {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    return true;
+    if (written && !SaveCancelled() && RenameOver(site, temporary, name)) return true;
+    RemoveFile(site, temporary);
+    return false;
 }
 
 }  // namespace
@@ -649,6 +751,19 @@ const char* SaveLimitExceeded(int64_t width, int64_t height, int components, int
 }
 
 void SetSaveCancelFlag(const std::atomic<uint8_t>* flag) { saveCancelFlag = flag; }
+
+SaveFolder* OpenSaveFolder(const PicPathChar* path) {
+    if (IsEmpty(path)) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return OpenFolder(path);
+}
+void CloseSaveFolder(SaveFolder* folder) {
+    if (folder) CloseFolder(folder);
+}
+bool SaveFolderStillAt(const SaveFolder& folder, const PicPathChar* path) { return !IsEmpty(path) && FolderStillAt(folder, path); }
+void SetSaveFolder(const SaveFolder* folder) { heldSaveFolder = folder; }
 
 int LastSaveSystemError() { return lastSaveSystemError; }
 

@@ -117,6 +117,24 @@ const char* SaveLimitExceeded(int64_t width, int64_t height, int components, int
 // it off.
 void SetSaveCancelFlag(const std::atomic<uint8_t>* flag);
 
+// A folder held open for saves: while it is set on a thread, a save there
+// whose target is a bare file name writes into this folder, even when the
+// folder is renamed, or its path replaced by a link, meanwhile (on Windows
+// it cannot be renamed while held). The command-line tool holds its output
+// folder for a whole run, so that no swap of folders makes it write over an
+// input. OpenSaveFolder returns null, with errno set, when the folder cannot
+// be opened.
+struct SaveFolder;
+SaveFolder* OpenSaveFolder(const PicPathChar* path);
+void CloseSaveFolder(SaveFolder* folder);
+struct SaveFolderClose {
+    void operator()(SaveFolder* folder) const { CloseSaveFolder(folder); }
+};
+using SaveFolderHolder = std::unique_ptr<SaveFolder, SaveFolderClose>;
+// True while path names the held folder.
+bool SaveFolderStillAt(const SaveFolder& folder, const PicPathChar* path);
+void SetSaveFolder(const SaveFolder* folder);
+
 // The system error of the last failed save on this thread (0 when the
 // failure was not the system's, such as an encoder's refusal), as an errno
 // value, and the system's own words for it in UTF-8 (empty when it is 0),

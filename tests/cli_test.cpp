@@ -271,6 +271,38 @@ TEST(RepaintTool, NeverOverwritesAnInputUnderAnyNameNorOneOutputTwice) {
     }
 }
 
+// The output folder swapped for a link to the inputs' folder while a batch
+// runs: no input is overwritten, and each picture after the swap fails.
+TEST(RepaintTool, AnOutputFolderSwappedForTheInputsFolderDuringABatchIsNeverWrittenThrough) {
+    ScratchFolder scratch;
+    fs::create_directory(scratch.path("in"));
+    fs::create_directory(scratch.path("out"));
+    std::vector<std::string> args = {"smudge", "-q", "-o", "out"};
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        WritePicture(scratch.path(std::string("in/") + name), 800, 600, 3);
+        args.push_back(std::string("in/") + name);
+    }
+    const std::string before = ReadBytes(scratch.path("in/b.png"));
+    const pid_t pid = Start(scratch, args);
+    // Swapped while b.png is painted, so that its save finds the folder gone.
+    WaitUntil([&] { return fs::exists(scratch.path("out/a.png")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    fs::rename(scratch.path("out"), scratch.path("out.old"));
+    fs::create_directory_symlink("in", scratch.path("out"));
+    const RunResult run = Finish(scratch, pid);
+    EXPECT_EQ(run.status, 1) << run.errors;
+    for (const char* name : {"b.png", "c.png"}) {
+        EXPECT_EQ(ReadBytes(scratch.path(std::string("in/") + name)), before) << name;
+        EXPECT_NE(run.errors.find(std::string("in/") + name + ": the output folder out was moved or replaced"),
+                  std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(std::set<std::string>({"a.png"}), [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(scratch.path("out.old"))) names.insert(entry.path().filename());
+        return names;
+    }());
+}
+
 // A run interrupted once stops without writing; a run whose input is
 // deleted while it paints still saves, with the metadata kept at opening.
 TEST(RepaintTool, InterruptAbortsWithoutWritingAndADeletedInputIsStillSaved) {
