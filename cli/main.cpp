@@ -15,6 +15,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -140,6 +141,7 @@ void PrintUsage(FILE* out) {
                  "  --max-megapixels N          refuse pictures of more than N megapixels (default %d)\n"
                  "  -q, --quiet                 no progress bar\n"
                  "  -h, --help                  this text; 'ostrivel-repaint METHOD --help' lists a method's options\n"
+                 "  --                          ends the options: every later argument is a file\n"
                  "\n"
                  "Inputs: BMP, JPEG, TIFF or PNG; larger pictures than the limit are refused from their header.\n"
                  "Ctrl+C aborts cleanly: the picture in progress is not written.\n"
@@ -174,7 +176,8 @@ void Fail(const std::string& message) {
 // ---- arguments -----------------------------------------------------------
 
 bool ParseWholeNumber(const std::string& text, int& value) {
-    if (text.empty()) return false;
+    // strtol would skip leading blanks, and trailing ones are refused: neither is taken.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
     char* end = nullptr;
     errno = 0;
     long parsed = std::strtol(text.c_str(), &end, 10);
@@ -213,8 +216,14 @@ int ParseArguments(int argc, char** argv, Request& request) {
     for (const MethodOption& option : method.options) request.values.push_back(option.defaultValue);
 
     std::vector<std::string> positional;
+    bool optionsEnded = false;  // after "--", every argument is a file
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
+        if (optionsEnded || arg == "--") {
+            if (optionsEnded) positional.push_back(arg);
+            optionsEnded = true;
+            continue;
+        }
         auto takeValue = [&](std::string& out) {
             if (i + 1 >= argc) {
                 Fail(arg + " needs a value");

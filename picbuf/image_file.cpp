@@ -558,6 +558,10 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (status.type() == std::filesystem::file_type::not_found) return PictureRefusal::Missing;
+    if (error) {  // a loop of symbolic links, a folder that may not be searched
+        header.systemError = error.default_error_condition().value();
+        return PictureRefusal::Unreadable;
+    }
     // Checked before anything opens it: opening a FIFO would wait for a writer.
     if (status.type() != std::filesystem::file_type::regular) return PictureRefusal::NotAFile;
     errno = 0;

@@ -103,6 +103,10 @@ TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
              {"smudge", "in.png", "out.png", "--details", "0"},
              {"smudge", "in.png", "out.png", "--details", "abc"},
              {"smudge", "in.png", "out.png", "--quality", "5"},
+             {"smudge", "in.png", "out.png", "--quality", " 50"},
+             {"smudge", "in.png", "out.png", "--quality", "50 "},
+             {"smudge", "in.png", "out.png", "--", "--details", "3"},
+             {"smudge", "-dash.png", "out.png"},
              {"smudge", "in.png", "out.png", "--bogus", "1"},
              {"smudge", "in.png"},
              {"paint", "in.png", "out.png"},
@@ -115,6 +119,11 @@ TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
     EXPECT_FALSE(fs::exists(scratch.path("out.png")));
     EXPECT_EQ(RunTool(scratch, {"--help"}).status, 0);
     EXPECT_EQ(RunTool(scratch, {"smudge", "--help"}).status, 0);
+    // After "--", a name that starts with "-" is a file, and options are no more.
+    fs::copy_file(scratch.path("in.png"), scratch.path("-dash.png"));
+    RunResult dashed = RunTool(scratch, {"smudge", "--details", "20", "--", "-dash.png", "out.png"});
+    EXPECT_EQ(dashed.status, 0) << dashed.errors;
+    fs::remove(scratch.path("out.png"));
 
     RunResult run = RunTool(scratch, {"smudge", "in.png", "out.jpg", "--details", "20"});
     ASSERT_EQ(run.status, 0) << run.errors;
@@ -159,6 +168,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     WritePicture(scratch.path("wide.png"), 70000, 8, 1);
     fs::create_directory(scratch.path("folder.png"));
     ASSERT_EQ(mkfifo(scratch.path("fifo.png").c_str(), 0600), 0);
+    fs::create_symlink("loop.png", scratch.path("loop.png"));
     WriteBytes(scratch.path("locked.png"), ReadBytes(scratch.path("wide.png")));
     chmod(scratch.path("locked.png").c_str(), 0);
     const bool root = geteuid() == 0;  // root reads a file of mode 0 all the same
@@ -185,6 +195,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
         {{"wide.png", "kept.jpg"}, "65,500 pixels a side"},
         {{"folder.png", "kept.png"}, "is a folder"},
         {{"fifo.png", "kept.png"}, "FIFO"},
+        {{"loop.png", "kept.png"}, "cannot be read (Too many levels of symbolic links)"},
         {{"locked.png", "kept.png"}, root ? "" : "Permission denied"},
     };
     for (Case& c : cases) {
