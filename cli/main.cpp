@@ -580,6 +580,8 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
             Fail(input + ": its colour profile is damaged; " + output + " was written without it");
         if (omitted & SaveOmittedXmp)
             Fail(input + ": its XMP metadata are too large for a JPEG file; " + output + " was written without them");
+        if (omitted & SaveOmittedIptc)
+            Fail(input + ": its IPTC metadata cannot be written into a TIFF file; " + output + " was written without them");
     } catch (const UnsupportedImageFormat&) {
         Fail(output + ": " + kUnsupported);
         return Outcome::Failed;

@@ -817,6 +817,12 @@ bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatInd
         FreeImage_SetMetadata(FIMD_XMP, bitmap.get(), "XMLPacket", nullptr);
         lastSaveOmissions |= SaveOmittedXmp;
     }
+    // FreeImage gives libtiff the IPTC block's size in four-byte units, and
+    // libtiff takes it for bytes: the file would hold a quarter of the block.
+    if (format == FIF_TIFF && FreeImage_GetMetadataCount(FIMD_IPTC, bitmap.get()) > 0) {
+        FreeImage_SetMetadata(FIMD_IPTC, bitmap.get(), nullptr, nullptr);
+        lastSaveOmissions |= SaveOmittedIptc;
+    }
     if (WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format))) return true;
     // libpng refuses a profile whose header does not hold up, and with it the
     // whole file: the picture is worth more than its profile.

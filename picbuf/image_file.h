@@ -145,8 +145,9 @@ std::string LastSaveErrorText();
 // What the last save on this thread left out of the written file, each to
 // be told to the user: a colour profile the PNG writer refused as damaged,
 // an XMP packet too large for one JPEG segment (kMaxJpegXmpBytes, with the
-// packet's closing NUL).
-enum SaveOmission { SaveOmittedProfile = 1, SaveOmittedXmp = 2 };
+// packet's closing NUL), IPTC metadata in a TIFF file (FreeImage's TIFF
+// writer keeps only a quarter of them).
+enum SaveOmission { SaveOmittedProfile = 1, SaveOmittedXmp = 2, SaveOmittedIptc = 4 };
 constexpr unsigned kMaxJpegXmpBytes = 65504;
 int LastSaveOmissions();
 

@@ -495,6 +495,17 @@ TEST(ImageFileSave, WhatAFormatCannotHoldIsLeftOutAndTold) {
             EXPECT_EQ(bytes.find(marker, bytes.find(marker) + 1), std::string::npos) << "one segment";
         }
     }
+    // IPTC from a JPEG: carried into JPEG, left out of TIFF.
+    BitmapHolder bitmap = PatternBitmap(FIT_BITMAP, 24, 16, 24);
+    FreeImage_SetMetadataKeyValue(FIMD_IPTC, bitmap.get(), "Caption-Abstract", "Harbour at dusk");
+    ASSERT_TRUE(FreeImage_Save(FIF_JPEG, bitmap.get(), folder.path("iptc.jpg").c_str(), 0));
+    for (const char* name : {"out.jpg", "out.tif"}) {
+        const std::string target = folder.path(name);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), folder.path("iptc.jpg").c_str(), SaveFormatByName));
+        const bool tiff = FileFormat(target) == FIF_TIFF;
+        EXPECT_EQ(LastSaveOmissions(), tiff ? SaveOmittedIptc : 0) << name;
+        EXPECT_EQ(TagText(LoadBitmap(target).get(), FIMD_IPTC, "Caption-Abstract"), tiff ? "" : "Harbour at dusk");
+    }
 }
 
 #if !defined(_WIN32)
