@@ -588,7 +588,7 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
         return PictureRefusal::TooLarge;
     if (ShorterThanItsPixels(file.get(), size, format)) return PictureRefusal::Damaged;
     if (format == FIF_JPEG) {
-        const JpegFindings findings = ExamineJpeg(file.get(), size);
+        const JpegFindings findings = ExamineJpeg(file.get(), size, true);
         if (findings.tooShort) return PictureRefusal::Damaged;
         header.metadataLeftOut = !findings.brokenMetadata.empty();
     }

@@ -24,7 +24,7 @@ const uint8_t kExifIdentifier[6] = {'E', 'x', 'i', 'f', 0, 0};
 const char kPhotoshopIdentifier[] = "Photoshop 3.0";  // with its NUL, 14 bytes
 constexpr int kMaxNesting = 2;  // a thumbnail's thumbnail is as far as it goes
 
-JpegFindings Examine(const JpegBytes& in, int nesting);
+JpegFindings Examine(const JpegBytes& in, int nesting, bool toTheEnd = false);
 
 struct TiffBlock {
     const uint8_t* data;
@@ -125,7 +125,42 @@ uint64_t LeastScanBits(int marker, const uint8_t* frame, size_t bytes) {
     return blocks * bitsPerBlock;
 }
 
-JpegFindings Examine(const JpegBytes& in, int nesting) {
+// True when the markers after the first scan's header lead to the end of the
+// picture (EOI): entropy-coded data hold no 0xFF but as 0xFF 0x00 or a
+// restart marker, and every other marker is a segment with its length. A
+// file cut short ends before it.
+bool ReachesItsEnd(const JpegBytes& in, uint64_t at) {
+    std::vector<uint8_t> chunk(size_t(1) << 16);
+    uint64_t chunkAt = 0, chunkBytes = 0;
+    auto byteAt = [&](uint64_t offset, uint8_t& value) {
+        if (offset < chunkAt || offset >= chunkAt + chunkBytes) {
+            chunkAt = offset;
+            chunkBytes = std::min<uint64_t>(chunk.size(), in.size > offset ? in.size - offset : 0);
+            if (chunkBytes == 0 || !in.Read(chunkAt, chunk.data(), size_t(chunkBytes))) return false;
+        }
+        value = chunk[size_t(offset - chunkAt)];
+        return true;
+    };
+    uint8_t byte, marker;
+    while (byteAt(at, byte)) {
+        if (byte != 0xFF) {
+            ++at;
+            continue;
+        }
+        if (!byteAt(at + 1, marker)) return false;
+        if (marker == 0xD9) return true;
+        if (marker == 0x00 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += marker == 0xFF ? 1 : 2;
+            continue;
+        }
+        uint8_t high, low;
+        if (!byteAt(at + 2, high) || !byteAt(at + 3, low)) return false;
+        at += 2 + (uint32_t(high) << 8 | low);
+    }
+    return false;
+}
+
+JpegFindings Examine(const JpegBytes& in, int nesting, bool toTheEnd) {
     JpegFindings findings;
     uint8_t two[2];
     if (!in.Read(0, two, 2) || two[0] != 0xFF || two[1] != 0xD8) return findings;
@@ -147,7 +182,7 @@ JpegFindings Examine(const JpegBytes& in, int nesting) {
         const uint64_t dataAt = at + 2, dataBytes = length - 2;
         if (marker == 0xDA) {
             const uint64_t scanBytes = in.size > at + length ? in.size - at - length : 0;
-            findings.tooShort = leastBits > 0 && scanBytes * 8 < leastBits;
+            findings.tooShort = (leastBits > 0 && scanBytes * 8 < leastBits) || (toTheEnd && !ReachesItsEnd(in, at + length));
             break;
         }
         const bool exif = marker == 0xE1 && dataBytes >= sizeof kExifIdentifier;
@@ -171,11 +206,11 @@ JpegFindings Examine(const JpegBytes& in, int nesting) {
 
 }  // namespace
 
-JpegFindings ExamineJpeg(FILE* file, uint64_t size) {
+JpegFindings ExamineJpeg(FILE* file, uint64_t size, bool toTheEnd) {
     JpegBytes in;
     in.file = file;
     in.size = size;
-    return Examine(in, 0);
+    return Examine(in, 0, toTheEnd);
 }
 
 bool ExifBlockHoldsUp(const uint8_t* block, size_t size) { return BlockHoldsUp(block, size, 0); }

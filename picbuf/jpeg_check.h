@@ -15,13 +15,16 @@ struct JpegFindings {
     // there as FreeImage reads, so that FreeImage takes the segment for an
     // unknown one and skips it.
     std::vector<uint64_t> brokenMetadata;
-    // Fewer bytes follow the first scan header than the picture's 8 x 8
-    // blocks need at the least: the file was cut short.
+    // The file was cut short: fewer bytes follow the first scan header than
+    // the picture's 8 x 8 blocks need at the least, or its markers end before
+    // the end of the picture (EOI).
     bool tooShort = false;
 };
 
-// The segments of the JPEG in file (size bytes) up to its first scan.
-JpegFindings ExamineJpeg(FILE* file, uint64_t size);
+// The segments of the JPEG in file (size bytes) up to its first scan, and,
+// toTheEnd, its markers up to the end of the picture (a read of the whole
+// file, done once before it is decoded).
+JpegFindings ExamineJpeg(FILE* file, uint64_t size, bool toTheEnd = false);
 
 // True when the TIFF structure of an EXIF block (the bytes after
 // "Exif\0\0") holds up: every directory and every value lies inside the

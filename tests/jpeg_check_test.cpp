@@ -204,9 +204,19 @@ TEST(JpegCheck, JpegsWhoseDataEndEarlyAreRefusedAsDamaged) {
         EXPECT_EQ(refusal(whole), PictureRefusal::None);
         const std::string detailed = SavedJpeg(folder, 120, 90, flags);
         EXPECT_EQ(refusal(detailed), PictureRefusal::None);
-        // Cut anywhere after the frame header: damaged, not painted grey.
-        for (size_t cut : {detailed.size() / 3, detailed.size() * 2 / 3, detailed.size() - 3, detailed.size() - 2})
+        EXPECT_EQ(refusal(detailed + "trailing bytes"), PictureRefusal::None);
+        // Cut anywhere after the frame header: damaged, not painted grey,
+        // and known from the markers before anything is decoded.
+        for (size_t cut : {detailed.size() / 3, detailed.size() * 2 / 3, detailed.size() - 3, detailed.size() - 2}) {
             EXPECT_EQ(refusal(detailed.substr(0, cut)), PictureRefusal::Damaged) << cut;
+            PictureHeader header;
+            EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::Damaged) << cut;
+        }
+        // An end marker inside a segment after the scan is no end.
+        const std::string comment = "\xFF\xFE" + BigEndian16(4) + "\xFF\xD9";
+        WriteBytes(path, detailed.substr(0, detailed.size() - 2) + comment);
+        PictureHeader header;
+        EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::Damaged);
     }
 
     // A frame that claims 65,047 x 2,584 pixels over 866 bytes is refused
