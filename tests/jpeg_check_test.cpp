@@ -17,21 +17,26 @@ struct Entry {
 
 std::string BigEndian16(uint32_t value) { return {char(value >> 8), char(value)}; }
 
-// An EXIF TIFF block with IFD0 at offset 8 holding entries (claimed: the
-// count it says it holds), its link to the next directory, then tail.
-std::string ExifBlock(const std::vector<Entry>& entries, uint32_t next = 0, const std::string& tail = "",
-                      bool bigEndian = false, int claimed = -1) {
+// A TIFF directory of entries (claimed: the count it says it holds) and its
+// link to the next one.
+std::string Directory(const std::vector<Entry>& entries, uint32_t next, bool bigEndian = false, int claimed = -1) {
     auto number = [&](uint32_t value, int bytes) {
         return bigEndian ? (bytes == 2 ? BigEndian16(value) : BigEndian32(value)) : LittleEndian(value, bytes);
     };
-    std::string block = (bigEndian ? "MM" : "II") + number(42, 2) + number(8, 4);
-    block += number(claimed < 0 ? uint32_t(entries.size()) : uint32_t(claimed), 2);
+    std::string directory = number(claimed < 0 ? uint32_t(entries.size()) : uint32_t(claimed), 2);
     for (const Entry& e : entries) {
-        block += number(e.tag, 2) + number(e.type, 2) + number(e.count, 4);
+        directory += number(e.tag, 2) + number(e.type, 2) + number(e.count, 4);
         // Values of up to four bytes sit left-aligned in the entry.
-        block += e.type == 3 && e.count == 1 ? number(e.value, 2) + std::string(2, '\0') : number(e.value, 4);
+        directory += e.type == 3 && e.count == 1 ? number(e.value, 2) + std::string(2, '\0') : number(e.value, 4);
     }
-    return block + number(next, 4) + tail;
+    return directory + number(next, 4);
+}
+
+// An EXIF TIFF block with IFD0 at offset 8, then tail.
+std::string ExifBlock(const std::vector<Entry>& entries, uint32_t next = 0, const std::string& tail = "",
+                      bool bigEndian = false, int claimed = -1) {
+    return (bigEndian ? std::string("MM\0*\0\0\0\x08", 8) : std::string("II*\0\x08\0\0\0", 8)) +
+           Directory(entries, next, bigEndian, claimed) + tail;
 }
 
 // Where the values after IFD0's link start, for a directory of n entries.
@@ -57,22 +62,15 @@ std::string SavedJpeg(const ScratchFolder& folder, int width, int height, int fl
 
 TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
     ScratchFolder folder;
-    const std::string make = "Ostrivel";  // 9 bytes with its NUL: stored past the entry
-    const Entry makeEntry{0x010F, 2, 9, TailAt(1)}, orientation{0x0112, 3, 1, 1};
+    const Entry makeEntry{0x010F, 2, 9, TailAt(1)}, orientation{0x0112, 3, 1, 1};  // Make past the entry
     const std::string thumbnail = WithExif(SavedJpeg(folder, 8, 8), ExifBlock({}, 0, "", false, 300));
     const uint32_t ifd1 = TailAt(1);
-    auto directory = [](const std::vector<Entry>& entries, uint32_t next) {
-        std::string d = LittleEndian(entries.size(), 2);
-        for (const Entry& e : entries)
-            d += LittleEndian(e.tag, 2) + LittleEndian(e.type, 2) + LittleEndian(e.count, 4) + LittleEndian(e.value, 4);
-        return d + LittleEndian(next, 4);
-    };
     const std::string goodThumbnail = SavedJpeg(folder, 8, 8);
     // IFD1, right after IFD0, points to a thumbnail after itself.
     auto blockWithThumbnail = [&](const std::string& jpeg, uint32_t claimedLength) {
         const uint32_t thumbnailAt = ifd1 + 2 + 24 + 4;
         return ExifBlock({{0x010F, 2, 4, 0x00727473}}, ifd1,
-                         directory({{0x0201, 4, 1, thumbnailAt}, {0x0202, 4, 1, claimedLength}}, 0) + jpeg);
+                         Directory({{0x0201, 4, 1, thumbnailAt}, {0x0202, 4, 1, claimedLength}}, 0) + jpeg);
     };
 
     struct Case {
@@ -80,7 +78,7 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         std::string block;
         bool holds;
     };
-    const std::string tail = make + '\0';
+    const std::string tail("Ostrivel", 9);
     const Case cases[] = {
         {"one entry, its value after the directory", ExifBlock({makeEntry}, 0, tail), true},
         {"big-endian", ExifBlock({{0x010F, 2, 9, TailAt(1)}}, 0, tail, true), true},
@@ -95,12 +93,12 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         {"type 0", ExifBlock({{0x010F, 0, 1, 0}}), false},
         {"type 14", ExifBlock({{0x010F, 14, 1, 0}}), false},
         {"type 13 (a directory) with one value", ExifBlock({{0x014A, 13, 1, 0}}), true},
-        {"EXIF directory inside", ExifBlock({{0x8769, 4, 1, TailAt(1)}}, 0, directory({{0x9000, 7, 4, 0x30333230}}, 0)),
+        {"EXIF directory inside", ExifBlock({{0x8769, 4, 1, TailAt(1)}}, 0, Directory({{0x9000, 7, 4, 0x30333230}}, 0)),
          true},
         {"EXIF directory that is IFD0", ExifBlock({{0x8769, 4, 1, 8}}), false},
         {"GPS directory past the end", ExifBlock({{0x8825, 4, 1, 5000}}), false},
         {"interoperability directory looping to its parent",
-         ExifBlock({{0x8769, 4, 1, TailAt(1)}}, 0, directory({{0xA005, 4, 1, TailAt(1)}}, 0)), false},
+         ExifBlock({{0x8769, 4, 1, TailAt(1)}}, 0, Directory({{0xA005, 4, 1, TailAt(1)}}, 0)), false},
         {"next directory back to IFD0", ExifBlock({makeEntry}, 8, tail), false},
         {"next directory past the end", ExifBlock({makeEntry}, 70000, tail), false},
         {"thumbnail", blockWithThumbnail(goodThumbnail, uint32_t(goodThumbnail.size())), true},
