@@ -12,6 +12,7 @@ struct JpegBytes {
     uint64_t size = 0;
     bool Read(uint64_t at, void* out, size_t bytes) const {
         if (at + bytes > size) return false;
+        if (bytes == 0) return true;  // an empty segment: out may be null
         if (memory) {
             std::memcpy(out, memory + at, bytes);
             return true;

@@ -104,6 +104,8 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         {"thumbnail", blockWithThumbnail(goodThumbnail, uint32_t(goodThumbnail.size())), true},
         {"thumbnail longer than the block", blockWithThumbnail(goodThumbnail, uint32_t(goodThumbnail.size() + 1)), false},
         {"thumbnail with a broken EXIF block", blockWithThumbnail(thumbnail, uint32_t(thumbnail.size())), false},
+        {"thumbnail with an empty frame header (found by the fuzzer)",
+         blockWithThumbnail(std::string("\xFF\xD8\xFF\xC0\0\x02\xFF\xD9", 8), 8), true},
         {"no TIFF header", "JFIF" + ExifBlock({makeEntry}, 0, tail).substr(4), false},
         {"TIFF magic 43", "II+" + ExifBlock({makeEntry}, 0, tail).substr(3), false},
         {"IFD0 past the end", ExifBlock({}).substr(0, 4) + LittleEndian(4000, 4), false},
