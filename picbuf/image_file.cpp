@@ -577,6 +577,14 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
     if (!IsAcceptedFormat(format)) return PictureRefusal::Unsupported;
     // Before libpng reads the chunks ahead of the pixels, as even a header-only load does.
     if (format == FIF_PNG && PngChunkRunsPastTheEnd(FileBytes{file.get(), size})) return PictureRefusal::Damaged;
+    // Before FreeImage reads the header: for a progressive JPEG even that
+    // allocates the coefficients of the whole picture.
+    const JpegFindings findings = format == FIF_JPEG ? ExamineJpeg(file.get(), size, true) : JpegFindings();
+    if (double(findings.width) * double(findings.height) > maxPictureMegapixels * 1e6) {
+        header.width = findings.width;
+        header.height = findings.height;
+        return PictureRefusal::TooLarge;
+    }
     BitmapHolder claimed(LoadFile(format, path, PictureLoadFlags(format) | FIF_LOAD_NOPIXELS));
     if (!claimed) return PictureRefusal::Unsupported;
     header.width = FreeImage_GetWidth(claimed.get());
@@ -587,11 +595,8 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
         !GeometryFitsPictureBuffer(claimed.get()))
         return PictureRefusal::TooLarge;
     if (ShorterThanItsPixels(file.get(), size, format)) return PictureRefusal::Damaged;
-    if (format == FIF_JPEG) {
-        const JpegFindings findings = ExamineJpeg(file.get(), size, true);
-        if (findings.tooShort) return PictureRefusal::Damaged;
-        header.metadataLeftOut = !findings.brokenMetadata.empty();
-    }
+    if (findings.tooShort) return PictureRefusal::Damaged;
+    if (format == FIF_JPEG) header.metadataLeftOut = !findings.brokenMetadata.empty();
     if (format == FIF_TIFF) header.metadataLeftOut = TiffIptcToHide(FileBytes{file.get(), size}) != 0;
     return PictureRefusal::None;
 }

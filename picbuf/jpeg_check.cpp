@@ -198,7 +198,13 @@ JpegFindings Examine(const JpegBytes& in, int nesting, bool toTheEnd) {
             if (photoshop && std::memcmp(segment.data(), kPhotoshopIdentifier, skipped) == 0 &&
                 !PhotoshopResourcesHoldUp(segment.data() + skipped, segment.size() - skipped))
                 findings.brokenMetadata.push_back(dataAt);
-            if (IsFrameHeader(marker)) leastBits = LeastScanBits(marker, segment.data(), segment.size());
+            if (IsFrameHeader(marker)) {
+                leastBits = LeastScanBits(marker, segment.data(), segment.size());
+                if (findings.width == 0 && segment.size() >= 5) {
+                    findings.height = uint32_t(segment[1]) << 8 | segment[2];
+                    findings.width = uint32_t(segment[3]) << 8 | segment[4];
+                }
+            }
         }
         at += length;
     }

@@ -19,6 +19,8 @@ struct JpegFindings {
     // the picture's 8 x 8 blocks need at the least, or its markers end before
     // the end of the picture (EOI).
     bool tooShort = false;
+    // The size the first frame header claims (0 without one).
+    uint32_t width = 0, height = 0;
 };
 
 // The segments of the JPEG in file (size bytes) up to its first scan, and,

@@ -229,4 +229,11 @@ TEST(JpegCheck, JpegsWhoseDataEndEarlyAreRefusedAsDamaged) {
     PictureHeader header;
     EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::Damaged);
     EXPECT_EQ(header.width, 65047);
+    // Past the limit, a progressive frame is refused before FreeImage reads
+    // its header (which allocates 25 GB of coefficients for this one).
+    std::string progressive = SavedJpeg(folder, 64, 48, JPEG_PROGRESSIVE);
+    progressive.replace(progressive.find("\xFF\xC2") + 5, 4, BigEndian16(65500) + BigEndian16(65500));
+    WriteBytes(path, progressive);
+    EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::TooLarge);
+    EXPECT_EQ(std::make_pair(header.width, header.height), std::make_pair(int64_t(65500), int64_t(65500)));
 }
