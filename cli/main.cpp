@@ -15,6 +15,7 @@
 #endif
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -140,6 +141,7 @@ void PrintUsage(FILE* out) {
                  "  --max-megapixels N          refuse pictures of more than N megapixels (default %d)\n"
                  "  -q, --quiet                 no progress bar\n"
                  "  -h, --help                  this text; 'ostrivel-repaint METHOD --help' lists a method's options\n"
+                 "  --                          ends the options: every later argument is a file\n"
                  "\n"
                  "Inputs: BMP, JPEG, TIFF or PNG; larger pictures than the limit are refused from their header.\n"
                  "Ctrl+C aborts cleanly: the picture in progress is not written.\n"
@@ -174,7 +176,8 @@ void Fail(const std::string& message) {
 // ---- arguments -----------------------------------------------------------
 
 bool ParseWholeNumber(const std::string& text, int& value) {
-    if (text.empty()) return false;
+    // strtol would skip leading blanks, and trailing ones are refused: neither is taken.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
     char* end = nullptr;
     errno = 0;
     long parsed = std::strtol(text.c_str(), &end, 10);
@@ -213,8 +216,14 @@ int ParseArguments(int argc, char** argv, Request& request) {
     for (const MethodOption& option : method.options) request.values.push_back(option.defaultValue);
 
     std::vector<std::string> positional;
+    bool optionsEnded = false;  // after "--", every argument is a file
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
+        if (optionsEnded || arg == "--") {
+            if (optionsEnded) positional.push_back(arg);
+            optionsEnded = true;
+            continue;
+        }
         auto takeValue = [&](std::string& out) {
             if (i + 1 >= argc) {
                 Fail(arg + " needs a value");
@@ -476,8 +485,34 @@ std::string RefusalText(PictureRefusal refusal, const std::string& input, const 
     }
 }
 
-Outcome RepaintOne(const Request& request, const std::string& input, const std::string& output) {
+// The folder every output of a run goes into, held open from the start (see
+// SetSaveFolder), and its path as given.
+struct OutputFolder {
+    SaveFolderHolder held;
+    std::string path;
+};
+
+std::string FolderOfOutputs(const Request& request) {
+    if (!request.outputFolder.empty()) return request.outputFolder;
+    const std::string parent = Utf8Of(PathOf(request.output).parent_path());
+    return parent.empty() ? "." : parent;
+}
+
+// False, having said so, when the output folder is no longer the one held:
+// renamed, or replaced by a link (to the inputs' folder, say).
+bool OutputFolderStillThere(const OutputFolder& folder, const std::string& input) {
+    if (SaveFolderStillAt(*folder.held, PathOf(folder.path).c_str())) return true;
+    Fail(input + ": the output folder " + folder.path +
+         " was moved or replaced while the run went on; nothing was written for it");
+    return false;
+}
+
+Outcome RepaintOne(const Request& request, const std::string& input, const std::string& output,
+                   const OutputFolder& folder) {
     const RepaintMethod& method = *request.method;
+    // Written as a bare name into the held folder.
+    const std::string saveName = Utf8Of(PathOf(output).filename());
+    if (!OutputFolderStillThere(folder, input)) return Outcome::Failed;
     if (!HasWritableExtension(output)) {
         Fail(output + ": " + kUnsupported + " (use .bmp, .jpg, .tif or .png)");
         return Outcome::Failed;
@@ -511,6 +546,7 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
         Fail(input + ": " + RefusalText(refusal, input, header, request));
         return Outcome::Failed;
     }
+    if (header.metadataLeftOut) Fail(input + ": its EXIF or IPTC metadata are damaged; they were left out");
     if (AbortPolled()) return Outcome::Aborted;
     if (!CBxPicBufAPI::ReinitHeap(result.buf, source.buf)) {
         Fail(input + ": not enough memory to repaint this picture");
@@ -533,25 +569,32 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     if (AbortPolled()) return Outcome::Aborted;
 
     std::lock_guard<std::mutex> saving(saveLock);
+    if (!OutputFolderStillThere(folder, input)) return Outcome::Failed;
     jpegQuality = request.quality;
     try {
         bool written;
         try {
-            written = SavePicture(result.buf, PathOf(output).c_str(), *metadata, SaveFormatByName);
+            written = SavePicture(result.buf, PathOf(saveName).c_str(), *metadata, SaveFormatByName);
         } catch (const ImageReadError&) {
             // The metadata were not kept and the input has gone or changed:
             // the painting is worth more than its metadata.
-            written = SavePicture(result.buf, PathOf(output).c_str(), nullptr, SaveFormatByName);
+            written = SavePicture(result.buf, PathOf(saveName).c_str(), nullptr, SaveFormatByName);
             if (written)
                 Fail(input + ": its metadata could not be kept or read again; " + output + " was written without them");
         }
         if (!written && AbortPolled()) return Outcome::Aborted;
         if (!written) {
-            const int systemError = LastSaveSystemError();
-            Fail(output + ": the picture could not be written" +
-                 (systemError ? " (" + std::string(std::strerror(systemError)) + ")" : std::string()));
+            const std::string reason = LastSaveErrorText();
+            Fail(output + ": the picture could not be written" + (reason.empty() ? "" : " (" + reason + ")"));
             return Outcome::Failed;
         }
+        const int omitted = LastSaveOmissions();
+        if (omitted & SaveOmittedProfile)
+            Fail(input + ": its colour profile is damaged; " + output + " was written without it");
+        if (omitted & SaveOmittedXmp)
+            Fail(input + ": its XMP metadata are too large for a JPEG file; " + output + " was written without them");
+        if (omitted & SaveOmittedIptc)
+            Fail(input + ": its IPTC metadata cannot be written into a TIFF file; " + output + " was written without them");
     } catch (const UnsupportedImageFormat&) {
         Fail(output + ": " + kUnsupported);
         return Outcome::Failed;
@@ -578,10 +621,17 @@ int Run(int argc, char** argv) {
     const std::vector<std::string> outputs = OutputsOf(request);
     status = CheckOutputs(request, outputs);
     if (status != 0) return status;
+    OutputFolder folder{SaveFolderHolder(), FolderOfOutputs(request)};
+    folder.held.reset(OpenSaveFolder(PathOf(folder.path).c_str()));
+    if (!folder.held) {
+        Fail(outputs[0] + ": the picture could not be written (" + std::strerror(errno) + ")");
+        return kExitFailure;
+    }
+    SetSaveFolder(folder.held.get());
 
     int failures = 0;
     for (size_t i = 0; i < request.inputs.size(); ++i) {
-        Outcome outcome = AbortPolled() ? Outcome::Aborted : RepaintOne(request, request.inputs[i], outputs[i]);
+        Outcome outcome = AbortPolled() ? Outcome::Aborted : RepaintOne(request, request.inputs[i], outputs[i], folder);
         if (outcome == Outcome::Aborted || AbortPolled()) {
             std::lock_guard<std::mutex> saving(saveLock);  // a second signal now ends the program as well
             Fail(outcome == Outcome::Aborted ? "aborted; " + outputs[i] + " was not written"

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <random>
@@ -20,10 +21,13 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include "freeimage_bridge.h"
+#include "jpeg_check.h"
 #include "png_profile.h"
 
 int jpegQuality = 95;
@@ -31,14 +35,15 @@ double maxPictureMegapixels = kDefaultMaxMegapixels;
 
 namespace {
 
+// Keeps the first system error of a save, and its text (the system's own
+// words for error when empty).
+void NoteSaveError(int error, const std::string& text = std::string());
+
 // The narrow FreeImage calls take UTF-8 paths on Linux; their wide twins do
 // nothing there, but are the only way to reach every name on Windows.
 #if defined(_WIN32)
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileTypeU(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilenameU(path); }
-FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags) {
-    return FreeImage_LoadU(format, path, flags);
-}
 std::string PathText(const PicPathChar* path) { return std::filesystem::path(path).u8string(); }
 FILE* OpenForReading(const PicPathChar* path) { return _wfopen(path, L"rb"); }
 bool FlushToDisk(FILE* file) { return _commit(_fileno(file)) == 0; }
@@ -62,23 +67,94 @@ int ErrnoOf(DWORD error) {
     }
 }
 
+// The Windows error behind the errno of a failed save step, for its text.
+thread_local DWORD lastWindowsError = 0;
+int ErrnoOfLastError() {
+    lastWindowsError = GetLastError();
+    return ErrnoOf(lastWindowsError);
+}
+
+// The system's own words for a failed save step.
+std::string SystemErrorText(int error) {
+    wchar_t* text = nullptr;
+    if (lastWindowsError == 0 ||
+        !FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                        nullptr, lastWindowsError, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr))
+        return std::strerror(error);
+    std::wstring wide(text);
+    LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.')) wide.pop_back();
+    return std::filesystem::path(wide).u8string();
+}
+void ForgetSystemError() { lastWindowsError = 0; }
+
 bool MarkForDeletion(HANDLE handle, bool deleted) {
     FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(deleted)};
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
+// The folder a save writes into. A folder opened for saves (OpenSaveFolder)
+// is held without FILE_SHARE_DELETE, so it cannot be renamed or removed, and
+// its path goes on naming it.
+}  // namespace
+struct SaveFolder {
+    HANDLE handle;
+    std::filesystem::path path;
+};
+namespace {
+struct SaveSite {
+    std::filesystem::path folder;
+};
+
+SaveFolder* OpenFolder(const std::filesystem::path& path) {
+    HANDLE handle = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOfLastError();
+        return nullptr;
+    }
+    return new SaveFolder{handle, path};
+}
+void CloseFolder(SaveFolder* folder) {
+    CloseHandle(folder->handle);
+    delete folder;
+}
+bool FolderStillAt(const SaveFolder&, const std::filesystem::path&) { return true; }  // it cannot move
+
+bool OpenSite(const std::filesystem::path& folder, const SaveFolder* held, SaveSite& site) {
+    site.folder = held ? held->path : folder;
+    return true;
+}
+
+// What a save keeps of the file it replaces: on Windows, what MoveFileEx keeps.
+struct ReplacedFile {};
+ReplacedFile ReplacedFileAt(const SaveSite&, const std::filesystem::path&) { return {}; }
+void KeepOwnersChoices(FILE*, const ReplacedFile&) {}
+
+bool RenameOver(const SaveSite& site, const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code error;
+    std::filesystem::rename(site.folder / from, site.folder / to, error);
+    if (error) NoteSaveError(error.default_error_condition().value(), error.message());
+    return !error;
+}
+void RemoveFile(const SaveSite& site, const std::filesystem::path& name) {
+    std::error_code error;
+    std::filesystem::remove(site.folder / name, error);
+}
+
 // Made exclusively with CREATE_NEW (Wine's msvcrt ignores the "x" of _wfopen
 // modes), and marked for deletion until the save is complete, so that a
 // process ended outright leaves no temporary file behind.
-FILE* CreateNewFile(const std::filesystem::path& path) {
+FILE* CreateNewFile(const SaveSite& site, const std::filesystem::path& name, const ReplacedFile&) {
+    const std::filesystem::path path = site.folder / name;
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        errno = ErrnoOf(GetLastError());
+        errno = ErrnoOfLastError();
         return nullptr;
     }
     if (!MarkForDeletion(handle, true)) {
-        errno = ErrnoOf(GetLastError());
+        errno = ErrnoOfLastError();
         CloseHandle(handle);
         DeleteFileW(path.c_str());
         return nullptr;
@@ -97,23 +173,179 @@ FILE* CreateNewFile(const std::filesystem::path& path) {
 // The finished file stays when it is closed.
 bool KeepOnClose(FILE* file) {
     if (MarkForDeletion(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), false)) return true;
-    errno = ErrnoOf(GetLastError());
+    errno = ErrnoOfLastError();
     return false;
 }
 #else
 FREE_IMAGE_FORMAT FormatByContent(const PicPathChar* path) { return FreeImage_GetFileType(path, 0); }
 FREE_IMAGE_FORMAT FormatByName(const PicPathChar* path) { return FreeImage_GetFIFFromFilename(path); }
-FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags) {
-    return FreeImage_Load(format, path, flags);
-}
 std::string PathText(const PicPathChar* path) { return path; }
-FILE* CreateNewFile(const std::filesystem::path& path) { return std::fopen(path.c_str(), "w+bx"); }
+// The folder a save writes into, opened once: the temporary file is made,
+// and renamed over the target, relative to it, so that a folder renamed or
+// replaced by a link meanwhile never redirects the save.
+}  // namespace
+struct SaveFolder {
+    int descriptor;
+};
+namespace {
+struct SaveSite {
+    int folder = -1;
+    bool owned = false;
+    ~SaveSite() {
+        if (owned) close(folder);
+    }
+};
+
+int OpenFolderDescriptor(const std::filesystem::path& path) {
+    return open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+SaveFolder* OpenFolder(const std::filesystem::path& path) {
+    const int descriptor = OpenFolderDescriptor(path);
+    return descriptor == -1 ? nullptr : new SaveFolder{descriptor};
+}
+void CloseFolder(SaveFolder* folder) {
+    close(folder->descriptor);
+    delete folder;
+}
+bool FolderStillAt(const SaveFolder& folder, const std::filesystem::path& path) {
+    struct stat held, named;
+    return fstat(folder.descriptor, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+bool OpenSite(const std::filesystem::path& folder, const SaveFolder* held, SaveSite& site) {
+    if (held) {
+        site.folder = held->descriptor;
+        return true;
+    }
+    site.folder = OpenFolderDescriptor(folder);
+    site.owned = site.folder != -1;
+    return site.owned;
+}
+
+// What a save keeps of the regular file it replaces: its permissions, owner
+// and group. A symbolic link is replaced itself, and keeps nothing.
+struct ReplacedFile {
+    bool exists = false;
+    struct stat status = {};
+};
+
+ReplacedFile ReplacedFileAt(const SaveSite& site, const std::filesystem::path& name) {
+    ReplacedFile replaced;
+    replaced.exists = fstatat(site.folder, name.c_str(), &replaced.status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISREG(replaced.status.st_mode);
+    return replaced;
+}
+
+bool RenameOver(const SaveSite& site, const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (renameat(site.folder, from.c_str(), site.folder, to.c_str()) == 0) return true;
+    NoteSaveError(errno);
+    return false;
+}
+void RemoveFile(const SaveSite& site, const std::filesystem::path& name) { unlinkat(site.folder, name.c_str(), 0); }
+
+// Made with the replaced file's permissions (less the umask), so that a
+// private picture is never readable by others, not even while it is written.
+FILE* CreateNewFile(const SaveSite& site, const std::filesystem::path& name, const ReplacedFile& replaced) {
+    const mode_t mode = replaced.exists ? replaced.status.st_mode & 0777 : 0666;
+    const int descriptor = openat(site.folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (descriptor == -1) return nullptr;
+    FILE* file = fdopen(descriptor, "w+b");
+    if (!file) close(descriptor);
+    return file;
+}
+
+// Gives the finished file the replaced file's owner and group where the
+// process may, then its permissions (lost to the umask at creation). When
+// the group cannot be kept, the group's permissions are not given to the
+// process's own group. Where the file system keeps no owners, the file keeps
+// the permissions it was made with, which give no one more.
+void KeepOwnersChoices(FILE* file, const ReplacedFile& replaced) {
+    if (!replaced.exists) return;
+    const int descriptor = fileno(file);
+    const struct stat& old = replaced.status;
+    mode_t mode = old.st_mode & 0777;
+    struct stat now;
+    if (fchown(descriptor, old.st_uid, old.st_gid) != 0 && fchown(descriptor, uid_t(-1), old.st_gid) != 0 &&
+        (fstat(descriptor, &now) != 0 || now.st_gid != old.st_gid))
+        mode &= ~mode_t(070);
+    [[maybe_unused]] const int ignored = fchmod(descriptor, mode);
+}
 FILE* OpenForReading(const PicPathChar* path) { return std::fopen(path, "rb"); }
 bool FlushToDisk(FILE* file) { return fsync(fileno(file)) == 0; }
 bool KeepOnClose(FILE*) { return true; }
+std::string SystemErrorText(int error) { return std::strerror(error); }
+void ForgetSystemError() {}
 #endif
 
 bool IsEmpty(const PicPathChar* path) { return !path || !path[0]; }
+
+// Numbers in a file's header, read where they lie.
+struct FileBytes {
+    FILE* file;
+    uint64_t size;
+    bool bigEndian = false;
+    // Reads an unsigned number of `bytes` (1 to 4) at offset; false past the end.
+    bool Number(uint64_t offset, int bytes, uint32_t& value) const {
+        unsigned char data[4];
+        if (offset + bytes > size || std::fseek(file, long(offset), SEEK_SET) != 0 ||
+            std::fread(data, 1, size_t(bytes), file) != size_t(bytes))
+            return false;
+        value = 0;
+        for (int i = 0; i < bytes; ++i) value |= uint32_t(data[bigEndian ? bytes - 1 - i : i]) << (8 * i);
+        return true;
+    }
+};
+
+uint64_t TiffIptcToHide(FileBytes in);
+
+// ---- reading ----------------------------------------------------------------
+// FreeImage reads every file through these procedures, so that the metadata
+// blocks its readers would misread (a JPEG's broken EXIF and Photoshop
+// segments, a TIFF's IPTC tag of the wrong type) never reach them, and a JPEG
+// whose data end early is noticed.
+
+struct ReadFile {
+    FILE* file;
+    std::vector<uint64_t> hidden;  // offsets of identifiers or tag numbers to change as they are read
+    bool readAtEnd = false;        // the decoder asked for bytes past the end
+};
+
+unsigned ReadHiding(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+    ReadFile& in = *static_cast<ReadFile*>(handle);
+    const long at = std::ftell(in.file);
+    const size_t read = std::fread(buffer, size, count, in.file);
+    if (read == 0 && size > 0 && count > 0) in.readAtEnd = true;
+    const uint64_t bytes = uint64_t(read) * size;
+    for (uint64_t offset : in.hidden)
+        if (at >= 0 && offset >= uint64_t(at) && offset < uint64_t(at) + bytes)
+            static_cast<uint8_t*>(buffer)[offset - uint64_t(at)] ^= 0x20;  // "Exif" becomes "exif"; a tag unknown
+    return static_cast<unsigned>(read);
+}
+int SeekReading(fi_handle handle, long offset, int origin) {
+    return std::fseek(static_cast<ReadFile*>(handle)->file, offset, origin);
+}
+long TellReading(fi_handle handle) { return std::ftell(static_cast<ReadFile*>(handle)->file); }
+
+// Loads path in format with flags through the procedures above; cutShort,
+// when given, tells whether a JPEG's decoder ran out of data.
+FIBITMAP* LoadFile(FREE_IMAGE_FORMAT format, const PicPathChar* path, int flags, bool* cutShort = nullptr) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(OpenForReading(path), std::fclose);
+    if (!file) return nullptr;
+    ReadFile in{file.get(), {}};
+    std::error_code error;
+    const uint64_t size = std::filesystem::file_size(path, error);
+    if (error) return nullptr;
+    if (format == FIF_JPEG) in.hidden = ExamineJpeg(file.get(), size).brokenMetadata;
+    if (format == FIF_TIFF) {
+        if (const uint64_t iptc = TiffIptcToHide(FileBytes{file.get(), size})) in.hidden = {iptc};  // its tag number
+    }
+    std::rewind(file.get());
+    FreeImageIO io = {ReadHiding, nullptr, SeekReading, TellReading};
+    FIBITMAP* bitmap = FreeImage_LoadFromHandle(format, &io, static_cast<fi_handle>(&in), flags);
+    if (cutShort) *cutShort = format == FIF_JPEG && in.readAtEnd;
+    return bitmap;
+}
 
 // What the file is, by its first bytes, else by its name's extension.
 FREE_IMAGE_FORMAT FormatOfFile(const PicPathChar* path) {
@@ -219,22 +451,6 @@ void KeepMetadata(PictureMetadata& record, FIBITMAP* bitmap, FREE_IMAGE_FORMAT f
 // follows from the header: a shorter file is damaged. So is a PNG one of
 // whose chunks runs past the end of the file.
 
-struct FileBytes {
-    FILE* file;
-    uint64_t size;
-    bool bigEndian = false;
-    // Reads an unsigned number of `bytes` (1 to 4) at offset; false past the end.
-    bool Number(uint64_t offset, int bytes, uint32_t& value) const {
-        unsigned char data[4];
-        if (offset + bytes > size || std::fseek(file, long(offset), SEEK_SET) != 0 ||
-            std::fread(data, 1, size_t(bytes), file) != size_t(bytes))
-            return false;
-        value = 0;
-        for (int i = 0; i < bytes; ++i) value |= uint32_t(data[bigEndian ? bytes - 1 - i : i]) << (8 * i);
-        return true;
-    }
-};
-
 // The bytes an uncompressed BMP's header says the file holds; 0 when it is
 // compressed or its header cannot be read.
 uint64_t UncompressedBmpBytes(const FileBytes& in) {
@@ -296,6 +512,24 @@ uint64_t UncompressedTiffBytes(FileBytes in) {
     return (uint64_t(width) * samples * bits + 7) / 8 * height;
 }
 
+// The file offset of the IPTC entry (tag 33723) of a TIFF's first directory
+// when it is stored other than as LONG values, else 0. FreeImage takes
+// libtiff's count of that tag for a count of four-byte values and reads four
+// times past a BYTE or UNDEFINED block.
+uint64_t TiffIptcToHide(FileBytes in) {
+    uint32_t order, directory, entries;
+    if (!in.Number(0, 2, order) || (order != 0x4949 && order != 0x4D4D)) return 0;
+    in.bigEndian = order == 0x4D4D;
+    if (!in.Number(4, 4, directory) || !in.Number(directory, 2, entries)) return 0;
+    for (uint32_t i = 0; i < entries; ++i) {
+        const uint64_t entry = uint64_t(directory) + 2 + 12 * uint64_t(i);
+        uint32_t tag, type;
+        if (!in.Number(entry, 2, tag) || !in.Number(entry + 2, 2, type)) return 0;
+        if (tag == 33723 && type != 4) return entry;
+    }
+    return 0;
+}
+
 // True when a chunk of the PNG claims more bytes than the file holds: libpng
 // allocates what a chunk claims (up to 2 GiB) before it reads it.
 bool PngChunkRunsPastTheEnd(FileBytes in) {
@@ -312,7 +546,6 @@ bool PngChunkRunsPastTheEnd(FileBytes in) {
 
 bool ShorterThanItsPixels(FILE* file, uint64_t size, FREE_IMAGE_FORMAT format) {
     FileBytes in{file, size};
-    if (format == FIF_PNG) return PngChunkRunsPastTheEnd(in);
     const uint64_t needed = format == FIF_BMP ? UncompressedBmpBytes(in)
                             : format == FIF_TIFF ? UncompressedTiffBytes(in)
                                                  : 0;
@@ -325,6 +558,10 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (status.type() == std::filesystem::file_type::not_found) return PictureRefusal::Missing;
+    if (error) {  // a loop of symbolic links, a folder that may not be searched
+        header.systemError = error.default_error_condition().value();
+        return PictureRefusal::Unreadable;
+    }
     // Checked before anything opens it: opening a FIFO would wait for a writer.
     if (status.type() != std::filesystem::file_type::regular) return PictureRefusal::NotAFile;
     errno = 0;
@@ -338,6 +575,16 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
 
     format = FormatOfFile(path);
     if (!IsAcceptedFormat(format)) return PictureRefusal::Unsupported;
+    // Before libpng reads the chunks ahead of the pixels, as even a header-only load does.
+    if (format == FIF_PNG && PngChunkRunsPastTheEnd(FileBytes{file.get(), size})) return PictureRefusal::Damaged;
+    // Before FreeImage reads the header: for a progressive JPEG even that
+    // allocates the coefficients of the whole picture.
+    const JpegFindings findings = format == FIF_JPEG ? ExamineJpeg(file.get(), size, true) : JpegFindings();
+    if (double(findings.width) * double(findings.height) > maxPictureMegapixels * 1e6) {
+        header.width = findings.width;
+        header.height = findings.height;
+        return PictureRefusal::TooLarge;
+    }
     BitmapHolder claimed(LoadFile(format, path, PictureLoadFlags(format) | FIF_LOAD_NOPIXELS));
     if (!claimed) return PictureRefusal::Unsupported;
     header.width = FreeImage_GetWidth(claimed.get());
@@ -348,13 +595,25 @@ PictureRefusal CheckFile(const PicPathChar* path, PictureHeader& header, FREE_IM
         !GeometryFitsPictureBuffer(claimed.get()))
         return PictureRefusal::TooLarge;
     if (ShorterThanItsPixels(file.get(), size, format)) return PictureRefusal::Damaged;
+    if (findings.tooShort) return PictureRefusal::Damaged;
+    if (format == FIF_JPEG) header.metadataLeftOut = !findings.brokenMetadata.empty();
+    if (format == FIF_TIFF) header.metadataLeftOut = TiffIptcToHide(FileBytes{file.get(), size}) != 0;
     return PictureRefusal::None;
 }
 
 // ---- writing ----------------------------------------------------------------
 
 const std::atomic<uint8_t>* saveCancelFlag = nullptr;
+thread_local const SaveFolder* heldSaveFolder = nullptr;
 thread_local int lastSaveSystemError = 0;
+thread_local std::string lastSaveErrorText;
+thread_local int lastSaveOmissions = 0;
+
+void NoteSaveError(int error, const std::string& text) {
+    if (lastSaveSystemError != 0 || error == 0) return;
+    lastSaveSystemError = error;
+    lastSaveErrorText = text.empty() ? SystemErrorText(error) : text;
+}
 
 bool SaveCancelled() { return saveCancelFlag && saveCancelFlag->load(std::memory_order_relaxed) != 0; }
 
@@ -372,14 +631,14 @@ long TellFileProc(fi_handle handle) { return std::ftell(static_cast<FILE*>(handl
 
 // A new, empty file with an unused name in the target's folder, so that the
 // finished file can be renamed over the target in one step.
-FILE* CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temporary) {
+FILE* CreateTemporaryBeside(const SaveSite& site, const ReplacedFile& replaced, std::filesystem::path& temporary) {
     std::random_device entropy;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[40];
         std::snprintf(name, sizeof name, ".ostrivel-save-%08x.tmp", static_cast<unsigned>(entropy()));
-        temporary = target.parent_path() / name;
+        temporary = name;
         errno = 0;
-        if (FILE* file = CreateNewFile(temporary)) return file;
+        if (FILE* file = CreateNewFile(site, temporary, replaced)) return file;
         if (errno != EEXIST) break;
     }
     return nullptr;
@@ -391,10 +650,23 @@ FILE* CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem
 bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const PicPathChar* target, int flags) {
     if (IsEmpty(target)) return false;
     const std::filesystem::path targetPath(target);
+    const std::filesystem::path name = targetPath.filename();
+    // A bare name goes into the folder held for saves, when there is one.
+    const SaveFolder* held = targetPath.has_parent_path() ? nullptr : heldSaveFolder;
+    SaveSite site;
+    if (name.empty()) {
+        NoteSaveError(EISDIR);
+        return false;
+    }
+    if (!OpenSite(targetPath.parent_path(), held, site)) {
+        NoteSaveError(errno);
+        return false;
+    }
     std::filesystem::path temporary;
-    FILE* file = CreateTemporaryBeside(targetPath, temporary);
+    const ReplacedFile replaced = ReplacedFileAt(site, name);
+    FILE* file = CreateTemporaryBeside(site, replaced, temporary);
     if (!file) {
-        lastSaveSystemError = errno;
+        NoteSaveError(errno);
         return false;
     }
 
@@ -405,7 +677,7 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     // values from inside FreeImage, so it is read only right after a call
     // that failed.
     auto failed = [](bool ok) {
-        if (!ok && lastSaveSystemError == 0) lastSaveSystemError = errno;
+        if (!ok) NoteSaveError(errno);
         return !ok;
     };
     bool written = FreeImage_SaveToHandle(format, bitmap, &io, static_cast<fi_handle>(file), flags) != FALSE;
@@ -413,21 +685,13 @@ bool WriteThroughTemporary(FIBITMAP* bitmap, FREE_IMAGE_FORMAT format, const Pic
     written = !failed(std::fflush(file) == 0) && written;
     written = !failed(!std::ferror(file)) && written;
     written = written && !SaveCancelled() && !failed(FlushToDisk(file));
+    if (written) KeepOwnersChoices(file, replaced);
     written = written && !SaveCancelled() && !failed(KeepOnClose(file));
     written = !failed(std::fclose(file) == 0) && written;
 
-    std::error_code error;
-    if (written && !SaveCancelled()) {
-        std::filesystem::rename(temporary, targetPath, error);
-        if (error) lastSaveSystemError = error.value();
-    } else {
-        written = false;
-    }
-    if (!written || error) {
-        std::filesystem::remove(temporary, error);
-        return false;
-    }
-    return true;
+    if (written && !SaveCancelled() && RenameOver(site, temporary, name)) return true;
+    RemoveFile(site, temporary);
+    return false;
 }
 
 }  // namespace
@@ -456,9 +720,12 @@ bool LoadPicture(SBxPicBuf& picture, const PicPathChar* path, PictureMetadataHol
         record.reset(new PictureMetadata);
         record->source = path;
         record->stamped = StampOf(record->source, record->size, record->time);
-        BitmapHolder bitmap(LoadFile(format, path, PictureLoadFlags(format)));
+        bool cutShort = false;
+        BitmapHolder bitmap(LoadFile(format, path, PictureLoadFlags(format), &cutShort));
         why = bitmap ? PictureRefusal::Unsupported : PictureRefusal::Damaged;
-        if (!Import(bitmap.get(), loaded.buf)) return false;
+        // A JPEG decoder that ran out of data has painted the rest grey.
+        if (cutShort) why = PictureRefusal::Damaged;
+        if (cutShort || !Import(bitmap.get(), loaded.buf)) return false;
         // The editor works on 8-bit pictures only; 16-bit files are refused.
         if (loaded->bitsPerComponent != 8) return false;
         if (metadata) KeepMetadata(*record, bitmap.get(), format, path);
@@ -494,7 +761,24 @@ const char* SaveLimitExceeded(int64_t width, int64_t height, int components, int
 
 void SetSaveCancelFlag(const std::atomic<uint8_t>* flag) { saveCancelFlag = flag; }
 
+SaveFolder* OpenSaveFolder(const PicPathChar* path) {
+    if (IsEmpty(path)) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return OpenFolder(path);
+}
+void CloseSaveFolder(SaveFolder* folder) {
+    if (folder) CloseFolder(folder);
+}
+bool SaveFolderStillAt(const SaveFolder& folder, const PicPathChar* path) { return !IsEmpty(path) && FolderStillAt(folder, path); }
+void SetSaveFolder(const SaveFolder* folder) { heldSaveFolder = folder; }
+
 int LastSaveSystemError() { return lastSaveSystemError; }
+
+std::string LastSaveErrorText() { return lastSaveErrorText; }
+
+int LastSaveOmissions() { return lastSaveOmissions; }
 
 void FreePictureMetadata(PictureMetadata* metadata) { delete metadata; }
 
@@ -506,6 +790,9 @@ template <typename AddMetadata>
 bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatIndex, AddMetadata addMetadata) {
     EnsureFreeImage();
     lastSaveSystemError = 0;
+    lastSaveErrorText.clear();
+    lastSaveOmissions = 0;
+    ForgetSystemError();
     const FREE_IMAGE_FORMAT format = FormatForIndex(formatIndex, target);
     if (format == FIF_UNKNOWN || format == FIF_GIF || !FreeImage_FIFSupportsWriting(format))
         throw UnsupportedImageFormat(std::string());
@@ -527,7 +814,29 @@ bool SaveWith(const SBxPicBuf& picture, const PicPathChar* target, int formatInd
     BitmapHolder bitmap(Export(*written));
     if (!bitmap) return false;
     addMetadata(bitmap.get());
-    return WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format));
+    // FreeImage cuts an XMP packet too large for one JPEG segment into
+    // ordinary ones, which readers reject.
+    FITAG* xmp = nullptr;
+    if (format == FIF_JPEG && FreeImage_GetMetadata(FIMD_XMP, bitmap.get(), "XMLPacket", &xmp) && xmp &&
+        FreeImage_GetTagLength(xmp) > kMaxJpegXmpBytes) {
+        FreeImage_SetMetadata(FIMD_XMP, bitmap.get(), "XMLPacket", nullptr);
+        lastSaveOmissions |= SaveOmittedXmp;
+    }
+    // FreeImage gives libtiff the IPTC block's size in four-byte units, and
+    // libtiff takes it for bytes: the file would hold a quarter of the block.
+    if (format == FIF_TIFF && FreeImage_GetMetadataCount(FIMD_IPTC, bitmap.get()) > 0) {
+        FreeImage_SetMetadata(FIMD_IPTC, bitmap.get(), nullptr, nullptr);
+        lastSaveOmissions |= SaveOmittedIptc;
+    }
+    if (WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format))) return true;
+    // libpng refuses a profile whose header does not hold up, and with it the
+    // whole file: the picture is worth more than its profile.
+    const FIICCPROFILE* profile = FreeImage_GetICCProfile(bitmap.get());
+    if (format != FIF_PNG || !profile || !profile->data || lastSaveSystemError != 0 || SaveCancelled()) return false;
+    FreeImage_DestroyICCProfile(bitmap.get());
+    if (!WriteThroughTemporary(bitmap.get(), format, target, SaveFlags(format))) return false;
+    lastSaveOmissions |= SaveOmittedProfile;
+    return true;
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ enum class PictureRefusal {
     NotAFile,        // a folder, a FIFO, a device
     Unreadable,      // open failed; systemError says why
     Unsupported,     // not a BMP, JPEG, TIFF or PNG, or a layout the program does not take
-    Damaged,         // shorter than the uncompressed pixel data its header claims, or unreadable pixels
+    Damaged,         // shorter than its header claims (uncompressed pixels, a JPEG's data), or unreadable pixels
     TooLarge,        // more pixels than maxPictureMegapixels
     NotEnoughMemory, // decoding ran out of memory
 };
@@ -82,11 +82,16 @@ struct PictureHeader {
     int64_t height = 0;
     int bitsPerPixel = 0;
     int systemError = 0;  // errno of a failed open, for PictureRefusal::Unreadable
+    bool metadataLeftOut = false;  // an EXIF or IPTC block does not hold up and is not read
 };
 
 // Checks a file from its header only (no pixels are decoded): that it is a
 // readable regular file in one of the four formats, no larger than
-// maxPictureMegapixels, and, when uncompressed, not shorter than its pixels.
+// maxPictureMegapixels, and, when uncompressed, not shorter than its pixels;
+// a JPEG's entropy-coded data not far too short for its 8 x 8 blocks. A
+// JPEG's EXIF or Photoshop (IPTC) block whose structure does not hold up,
+// and a TIFF's IPTC tag of a type FreeImage misreads, are never handed to
+// FreeImage: the picture opens without them (header.metadataLeftOut).
 PictureRefusal CheckPictureFile(const PicPathChar* path, PictureHeader& header);
 
 // Reads an 8-bit grey or colour picture; 16-bit, palette, CMYK and alpha
@@ -112,9 +117,39 @@ const char* SaveLimitExceeded(int64_t width, int64_t height, int components, int
 // it off.
 void SetSaveCancelFlag(const std::atomic<uint8_t>* flag);
 
+// A folder held open for saves: while it is set on a thread, a save there
+// whose target is a bare file name writes into this folder, even when the
+// folder is renamed, or its path replaced by a link, meanwhile (on Windows
+// it cannot be renamed while held). The command-line tool holds its output
+// folder for a whole run, so that no swap of folders makes it write over an
+// input. OpenSaveFolder returns null, with errno set, when the folder cannot
+// be opened.
+struct SaveFolder;
+SaveFolder* OpenSaveFolder(const PicPathChar* path);
+void CloseSaveFolder(SaveFolder* folder);
+struct SaveFolderClose {
+    void operator()(SaveFolder* folder) const { CloseSaveFolder(folder); }
+};
+using SaveFolderHolder = std::unique_ptr<SaveFolder, SaveFolderClose>;
+// True while path names the held folder.
+bool SaveFolderStillAt(const SaveFolder& folder, const PicPathChar* path);
+void SetSaveFolder(const SaveFolder* folder);
+
 // The system error of the last failed save on this thread (0 when the
-// failure was not the system's, such as an encoder's refusal).
+// failure was not the system's, such as an encoder's refusal), as an errno
+// value, and the system's own words for it in UTF-8 (empty when it is 0),
+// to be shown with the path of the file that could not be written.
 int LastSaveSystemError();
+std::string LastSaveErrorText();
+
+// What the last save on this thread left out of the written file, each to
+// be told to the user: a colour profile the PNG writer refused as damaged,
+// an XMP packet too large for one JPEG segment (kMaxJpegXmpBytes, with the
+// packet's closing NUL), IPTC metadata in a TIFF file (FreeImage's TIFF
+// writer keeps only a quarter of them).
+enum SaveOmission { SaveOmittedProfile = 1, SaveOmittedXmp = 2, SaveOmittedIptc = 4 };
+constexpr unsigned kMaxJpegXmpBytes = 65504;
+int LastSaveOmissions();
 
 // Writes picture (8 or 16 bits, 1 or 3 components) to target in the format
 // of formatIndex, with the metadata and ICC profile of metadataSource when

@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"
 #include "test_support.h"
 
@@ -102,6 +103,10 @@ TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
              {"smudge", "in.png", "out.png", "--details", "0"},
              {"smudge", "in.png", "out.png", "--details", "abc"},
              {"smudge", "in.png", "out.png", "--quality", "5"},
+             {"smudge", "in.png", "out.png", "--quality", " 50"},
+             {"smudge", "in.png", "out.png", "--quality", "50 "},
+             {"smudge", "in.png", "out.png", "--", "--details", "3"},
+             {"smudge", "-dash.png", "out.png"},
              {"smudge", "in.png", "out.png", "--bogus", "1"},
              {"smudge", "in.png"},
              {"paint", "in.png", "out.png"},
@@ -114,6 +119,11 @@ TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
     EXPECT_FALSE(fs::exists(scratch.path("out.png")));
     EXPECT_EQ(RunTool(scratch, {"--help"}).status, 0);
     EXPECT_EQ(RunTool(scratch, {"smudge", "--help"}).status, 0);
+    // After "--", a name that starts with "-" is a file, and options are no more.
+    fs::copy_file(scratch.path("in.png"), scratch.path("-dash.png"));
+    RunResult dashed = RunTool(scratch, {"smudge", "--details", "20", "--", "-dash.png", "out.png"});
+    EXPECT_EQ(dashed.status, 0) << dashed.errors;
+    fs::remove(scratch.path("out.png"));
 
     RunResult run = RunTool(scratch, {"smudge", "in.png", "out.jpg", "--details", "20"});
     ASSERT_EQ(run.status, 0) << run.errors;
@@ -149,12 +159,16 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     WriteBytes(scratch.path("counts.tif"), ClaimingTiffStrip(4, false));
     WriteBytes(scratch.path("bomb.png"), ClaimingPng(40000, 40000));
     WriteBytes(scratch.path("grey.png"), ClaimingPng(46000, 46000));
+    // A text chunk ahead of the pixels that claims 1.7 GB, which libpng would allocate.
+    const std::string small = ClaimingPng(40, 30);
+    WriteBytes(scratch.path("text.png"), small.substr(0, 33) + BigEndian32(1700000000) + "tEXtComment" + small.substr(33));
     const bool roomy = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGE_SIZE)) > 50e9;
     WriteBytes(scratch.path("picture.tga"), std::string("\0\0\2\0\0\0\0\0\0\0\0\0\x74\x45\x58\x74\x18\0", 18) +
                                                 std::string(1500, '\0'));  // TGA, 17780 x 29784
     WritePicture(scratch.path("wide.png"), 70000, 8, 1);
     fs::create_directory(scratch.path("folder.png"));
     ASSERT_EQ(mkfifo(scratch.path("fifo.png").c_str(), 0600), 0);
+    fs::create_symlink("loop.png", scratch.path("loop.png"));
     WriteBytes(scratch.path("locked.png"), ReadBytes(scratch.path("wide.png")));
     chmod(scratch.path("locked.png").c_str(), 0);
     const bool root = geteuid() == 0;  // root reads a file of mode 0 all the same
@@ -172,6 +186,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
         {{"huge.bmp", "kept.png"}, "too large: 20000 x 20000 pixels (400 megapixels), 2.2 times the limit of 180"},
         {{"strip.tif", "kept.png"}, "damaged"},
         {{"counts.tif", "kept.png"}, "damaged"},
+        {{"text.png", "kept.png"}, "damaged"},
         {{"bomb.png", "kept.png"}, "too large: 40000 x 40000 pixels (1600 megapixels), 8.9 times"},
         {{"bomb.png", "kept.png", "--max-megapixels", "400"}, "4.0 times the limit of 400"},
         // 2116 megapixels take about 51 GB to smudge; a machine with more says nothing.
@@ -180,6 +195,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
         {{"wide.png", "kept.jpg"}, "65,500 pixels a side"},
         {{"folder.png", "kept.png"}, "is a folder"},
         {{"fifo.png", "kept.png"}, "FIFO"},
+        {{"loop.png", "kept.png"}, "cannot be read (Too many levels of symbolic links)"},
         {{"locked.png", "kept.png"}, root ? "" : "Permission denied"},
     };
     for (Case& c : cases) {
@@ -193,6 +209,40 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     }
     for (const char* kept : {"kept.png", "kept.jpg"}) EXPECT_EQ(ReadBytes(scratch.path(kept)), "an existing file") << kept;
     EXPECT_EQ(scratch.files(), before) << "no output and no temporary file";
+}
+
+// Metadata that cannot be read or written are left out with one line each,
+// and the picture is written all the same.
+TEST(RepaintTool, TellsInOneLineWhatWasLeftOutAndWritesThePicture) {
+    ScratchFolder scratch;
+    WritePicture(scratch.path("plain.jpg"), 40, 30, 3);
+    std::string jpeg = ReadBytes(scratch.path("plain.jpg"));
+    // An EXIF block whose first directory claims 65,535 entries.
+    const std::string exif = std::string("Exif\0\0II*\0\x08\0\0\0\xFF\xFF", 16) + std::string(100, '\0');
+    WriteBytes(scratch.path("exif.jpg"), jpeg.substr(0, 2) + "\xFF\xE1" + char(0) + char(exif.size() + 2) + exif + jpeg.substr(2));
+    auto tiffWith = [&](const std::string& name, const std::string& profile, size_t xmpBytes) {
+        PicBufHolder picture;
+        MakeTestPicture(picture, 40, 30, 3, 8);
+        BitmapHolder bitmap(Export(picture.buf));
+        FreeImage_CreateICCProfile(bitmap.get(), const_cast<char*>(profile.data()), long(profile.size()));
+        FreeImage_SetMetadataKeyValue(FIMD_XMP, bitmap.get(), "XMLPacket", ("<x:xmpmeta>" + std::string(xmpBytes, ' ') + "</x:xmpmeta>").c_str());
+        ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bitmap.get(), scratch.path(name).c_str(), 0));
+    };
+    tiffWith("profile.tif", BigEndian32(200) + std::string(196, 'x'), 10);
+    tiffWith("xmp.tif", "", 1 << 20);
+    const std::vector<std::string> cases[] = {
+        {"exif.jpg", "out.jpg", "exif.jpg: its EXIF or IPTC metadata are damaged; they were left out"},
+        {"profile.tif", "out.png", "profile.tif: its colour profile is damaged; out.png was written without it"},
+        {"xmp.tif", "out.jpg", "xmp.tif: its XMP metadata are too large for a JPEG file; out.jpg was written without them"},
+    };
+    for (const std::vector<std::string>& c : cases) {
+        RunResult run = RunTool(scratch, {"smudge", "-q", c[0], c[1]});
+        EXPECT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(run.errors, "ostrivel-repaint: " + c[2] + "\n");
+        PicBufHolder output;
+        EXPECT_TRUE(LoadPicture(output.buf, scratch.path(c[1]).c_str())) << c[0];
+        fs::remove(scratch.path(c[1]));
+    }
 }
 
 // An input under another name, or two inputs written to one output, stop
@@ -230,6 +280,38 @@ TEST(RepaintTool, NeverOverwritesAnInputUnderAnyNameNorOneOutputTwice) {
         EXPECT_EQ(ReadBytes(scratch.path("in.png")), before) << c.args[3];
         EXPECT_FALSE(fs::exists(scratch.path("out/p.png"))) << "nothing is written";
     }
+}
+
+// The output folder swapped for a link to the inputs' folder while a batch
+// runs: no input is overwritten, and each picture after the swap fails.
+TEST(RepaintTool, AnOutputFolderSwappedForTheInputsFolderDuringABatchIsNeverWrittenThrough) {
+    ScratchFolder scratch;
+    fs::create_directory(scratch.path("in"));
+    fs::create_directory(scratch.path("out"));
+    std::vector<std::string> args = {"smudge", "-q", "-o", "out"};
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        WritePicture(scratch.path(std::string("in/") + name), 800, 600, 3);
+        args.push_back(std::string("in/") + name);
+    }
+    const std::string before = ReadBytes(scratch.path("in/b.png"));
+    const pid_t pid = Start(scratch, args);
+    // Swapped while b.png is painted, so that its save finds the folder gone.
+    WaitUntil([&] { return fs::exists(scratch.path("out/a.png")); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    fs::rename(scratch.path("out"), scratch.path("out.old"));
+    fs::create_directory_symlink("in", scratch.path("out"));
+    const RunResult run = Finish(scratch, pid);
+    EXPECT_EQ(run.status, 1) << run.errors;
+    for (const char* name : {"b.png", "c.png"}) {
+        EXPECT_EQ(ReadBytes(scratch.path(std::string("in/") + name)), before) << name;
+        EXPECT_NE(run.errors.find(std::string("in/") + name + ": the output folder out was moved or replaced"),
+                  std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(std::set<std::string>({"a.png"}), [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(scratch.path("out.old"))) names.insert(entry.path().filename());
+        return names;
+    }());
 }
 
 // A run interrupted once stops without writing; a run whose input is

@@ -4,6 +4,11 @@
 // file is made here with FreeImage.
 #include <filesystem>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"
 #include "picbuf/png_profile.h"
@@ -239,9 +244,10 @@ TEST(ImageFileLoad, RefusesPicturesTheEditorCannotTakeAndFilesThatAreNone) {
 
 TEST(ImageFileLoad, CutFilesFailCleanlyOrKeepTheirGeometry) {
     ScratchFolder folder;
-    // Cut files at many points: FreeImage gives up on most, fills a cut JPEG
-    // with grey. Either way the load must not crash or read past its buffers,
-    // and an accepted picture has the file's full geometry.
+    // Cut files at many points: FreeImage gives up on most (a cut JPEG is
+    // refused as damaged, jpeg_check_test). Either way the load must not
+    // crash or read past its buffers, and an accepted picture has the file's
+    // full geometry.
     PicBufHolder picture;
     MakeTestPicture(picture, 40, 30, 3, 8);
     for (int index : {SaveFormatBmp, SaveFormatTiff, SaveFormatPng, SaveFormatJpeg}) {
@@ -376,6 +382,10 @@ TEST(ImageFileSave, FailedSavesThrowOrFailAndLeaveTheTargetAloneAndNoTemporaryFi
     EXPECT_FALSE(SavePicture(floats.buf, target.c_str(), nullptr, SaveFormatPng));  // cannot be exported
     EXPECT_FALSE(SavePicture(empty.buf, target.c_str(), nullptr, SaveFormatPng));
     EXPECT_FALSE(SavePicture(picture.buf, folder.path("no/such/folder/out.png").c_str(), nullptr, SaveFormatPng));
+    // The system's reason is kept for the message; a good save clears it.
+    EXPECT_EQ(std::make_pair(LastSaveSystemError(), LastSaveErrorText()), std::make_pair(ENOENT, std::string(std::strerror(ENOENT))));
+    ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+    EXPECT_EQ(std::make_pair(LastSaveSystemError(), LastSaveErrorText()), std::make_pair(0, std::string()));
     EXPECT_FALSE(SavePicture(picture.buf, "", nullptr, SaveFormatPng));
     fs::create_directory(folder.path("a_folder.png"));
     EXPECT_FALSE(SavePicture(picture.buf, folder.path("a_folder.png").c_str(), nullptr, SaveFormatPng));
@@ -383,6 +393,7 @@ TEST(ImageFileSave, FailedSavesThrowOrFailAndLeaveTheTargetAloneAndNoTemporaryFi
 
     EXPECT_EQ(ReadBytes(target), kept);
     EXPECT_EQ(folder.files(), (std::set<std::string>{"kept.png", "notes.xyz", "anim.gif", "a_folder.png"}));
+    EXPECT_EQ(LastSaveOmissions(), 0);
 }
 
 // A PNG source's profile is read from its iCCP chunk; a damaged one is left
@@ -439,3 +450,103 @@ TEST(ImageFileSave, DamagedPngProfileIsLeftOutAndTheSaveGoesOn) {
     EXPECT_TRUE(ReadPngIccProfile("").empty());
     EXPECT_TRUE(ReadPngIccProfile(static_cast<const PicPathChar*>(nullptr)).empty());
 }
+
+// What an output format cannot hold is left out and told, the rest written:
+// a profile libpng refuses, in PNG only; XMP beyond one JPEG segment, in JPEG
+// only (FreeImage would cut it into ordinary segments readers reject).
+TEST(ImageFileSave, WhatAFormatCannotHoldIsLeftOutAndTold) {
+    ScratchFolder folder;
+    PicBufHolder picture;
+    MakeTestPicture(picture, 16, 10, 3, 8);
+    const std::string garbage = WithClaimedSize(std::string(200, '\x5a'), 200);  // no ICC header
+    const std::string marker = "http://ns.adobe.com/xap/1.0/";
+    auto xmpOfBytes = [](size_t bytes) {  // with its closing NUL
+        return "<x:xmpmeta xmlns:x='adobe:ns:meta/'>" + std::string(bytes - 1 - 48, ' ') + "</x:xmpmeta>";
+    };
+    struct Case {
+        std::string profile;
+        size_t xmpBytes;
+        const char* target;
+        int omitted;
+    };
+    const Case cases[] = {
+        {garbage, 100, "out.png", SaveOmittedProfile}, {garbage, 100, "out.jpg", 0},
+        {garbage, 100, "out.tif", 0},                  {MinimalIccProfile(), 100, "out.png", 0},
+        {MinimalIccProfile(), 1 << 20, "out.jpg", SaveOmittedXmp}, {MinimalIccProfile(), 1 << 20, "out.png", 0},
+        {MinimalIccProfile(), kMaxJpegXmpBytes, "out.jpg", 0},
+        {MinimalIccProfile(), kMaxJpegXmpBytes + 1, "out.jpg", SaveOmittedXmp},
+        {garbage, 1 << 20, "out.png", SaveOmittedProfile},
+    };
+    const std::string source = folder.path("source.tif");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + " xmp " + std::to_string(c.xmpBytes) + " omitted " + std::to_string(c.omitted));
+        BitmapHolder bitmap = PatternBitmap(FIT_BITMAP, 24, 16, 24);
+        FreeImage_CreateICCProfile(bitmap.get(), const_cast<char*>(c.profile.data()), long(c.profile.size()));
+        const std::string xmp = xmpOfBytes(c.xmpBytes);
+        FreeImage_SetMetadataKeyValue(FIMD_XMP, bitmap.get(), "XMLPacket", xmp.c_str());
+        ASSERT_TRUE(FreeImage_Save(FIF_TIFF, bitmap.get(), source.c_str(), 0));
+        const std::string target = folder.path(c.target);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), source.c_str(), SaveFormatByName));
+        EXPECT_EQ(LastSaveOmissions(), c.omitted);
+        EXPECT_EQ(Profile(target) == c.profile, !(c.omitted & SaveOmittedProfile));
+        const std::string bytes = ReadBytes(target);
+        EXPECT_EQ(bytes.find("</x:xmpmeta>") != std::string::npos, !(c.omitted & SaveOmittedXmp));
+        if (FileFormat(target) == FIF_JPEG && !c.omitted) {
+            EXPECT_EQ(bytes.find(marker, bytes.find(marker) + 1), std::string::npos) << "one segment";
+        }
+    }
+    // IPTC from a JPEG: carried into JPEG, left out of TIFF.
+    BitmapHolder bitmap = PatternBitmap(FIT_BITMAP, 24, 16, 24);
+    FreeImage_SetMetadataKeyValue(FIMD_IPTC, bitmap.get(), "Caption-Abstract", "Harbour at dusk");
+    ASSERT_TRUE(FreeImage_Save(FIF_JPEG, bitmap.get(), folder.path("iptc.jpg").c_str(), 0));
+    for (const char* name : {"out.jpg", "out.tif"}) {
+        const std::string target = folder.path(name);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), folder.path("iptc.jpg").c_str(), SaveFormatByName));
+        const bool tiff = FileFormat(target) == FIF_TIFF;
+        EXPECT_EQ(LastSaveOmissions(), tiff ? SaveOmittedIptc : 0) << name;
+        EXPECT_EQ(TagText(LoadBitmap(target).get(), FIMD_IPTC, "Caption-Abstract"), tiff ? "" : "Harbour at dusk");
+    }
+}
+
+#if !defined(_WIN32)
+// A replaced file keeps its permissions, and its owner and group where the
+// process may change them; a new file gets the umask's; a symbolic link is
+// replaced by the new file and the file it named is left alone.
+TEST(ImageFileSave, AReplacedFileKeepsItsPermissionsOwnerAndGroupAndALinkIsReplaced) {
+    ScratchFolder folder;
+    PicBufHolder picture;
+    MakeTestPicture(picture, 12, 10, 3, 8);
+    const std::string target = folder.path("out.png");
+    const mode_t umaskBefore = umask(022);
+    auto modeOf = [](const std::string& path) {
+        struct stat status;
+        return lstat(path.c_str(), &status) == 0 ? status.st_mode : mode_t(0);
+    };
+    for (mode_t mode : {0600, 0640, 0604, 0664, 0751}) {
+        WriteBytes(target, "the user's older file");
+        ASSERT_EQ(chmod(target.c_str(), mode), 0);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+        EXPECT_EQ(modeOf(target), S_IFREG | mode) << std::oct << mode;
+    }
+    fs::remove(target);
+    ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+    EXPECT_EQ(modeOf(target), S_IFREG | 0644);
+
+    if (geteuid() == 0) {  // only root gives a file away
+        ASSERT_EQ(chown(target.c_str(), 12345, 23456), 0);
+        ASSERT_TRUE(SavePicture(picture.buf, target.c_str(), nullptr, SaveFormatPng));
+        struct stat status;
+        ASSERT_EQ(stat(target.c_str(), &status), 0);
+        EXPECT_EQ(std::make_pair(status.st_uid, status.st_gid), std::make_pair(uid_t(12345), gid_t(23456)));
+    }
+
+    const std::string linked = folder.path("linked.png"), link = folder.path("link.png");
+    WriteBytes(linked, "the file the link names");
+    chmod(linked.c_str(), 0600);
+    fs::create_symlink("linked.png", link);
+    ASSERT_TRUE(SavePicture(picture.buf, link.c_str(), nullptr, SaveFormatPng));
+    EXPECT_EQ(modeOf(link), S_IFREG | 0644);
+    EXPECT_EQ(ReadBytes(linked), "the file the link names");
+    umask(umaskBefore);
+}
+#endif
