@@ -15,7 +15,7 @@
 #include "picbuf/image_file.h"
 #include "picbuf/picbuf.h"
 
-// Messages of the repaint protocol and of the zoom box; both parameters 0.
+// Messages of the repaint protocol and of the zoom box; parameters 0 unless said.
 enum : UINT {
     UM_RESULT_CHANGED = 4247,
     UM_REDRAW = 4252,
@@ -27,6 +27,7 @@ enum : UINT {
     UM_START_SMUDGE = 4272,
     UM_START_REDRAW = 4273,
     UM_PREVIEW = 4277,
+    UM_PREVIEW_DONE = 4278,  // wParam: the number of the request
 };
 
 // Characters of a path, terminator included.

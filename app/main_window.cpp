@@ -136,8 +136,10 @@ void OnCreate(HWND window) {
 }
 
 void OnDestroy() {
-    // A running worker writes the result picture: it ends before anything is freed.
+    // A running worker writes the result picture, a preview reads the
+    // opened one: both end before anything is freed.
     StopRepaintWorker();
+    StopRepaintPreview();
     SaveSettings();
     FreePicture(document.original);
     FreePicture(document.result);
@@ -383,7 +385,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_ENDSESSION:
         // The process ends after this: a running worker must not be cut off
         // while the pictures are torn down.
-        if (wParam) StopRepaintWorker();
+        if (wParam) StopRepaintWorker(), StopRepaintPreview();
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -25,5 +25,11 @@ bool RepaintWorkerRunning();
 // messages it sends meanwhile: nothing it uses may be freed before.
 void StopRepaintWorker();
 
+// True while the open dialog's preview is computed or waits its turn.
+bool RepaintPreviewBusy();
+// Stops the open dialog's preview computation and waits for it: nothing it
+// reads may be freed before.
+void StopRepaintPreview();
+
 // Sends the engines' progress steps to the open dialog's progress bar.
 void InstallRepaintProgress();

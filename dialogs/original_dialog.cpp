@@ -90,7 +90,10 @@ bool Command(HWND dialog, RepaintFrame&, int id, int code) {
     return true;
 }
 
-void Preview(RepaintFrame&, SBxPicBuf& out, const SBxPicBuf& in) { OriginalRepaint(out, in, ParamsFromSettings()); }
+PreviewTask PreparePreview(RepaintFrame&) {
+    const OriginalParams params = ParamsFromSettings();
+    return [params](SBxPicBuf& out, const SBxPicBuf& in) { OriginalRepaint(out, in, params); };
+}
 
 void EnableForRun(HWND dialog, bool enable) {
     EnableControls(dialog,
@@ -114,7 +117,7 @@ void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
 }  // namespace
 
 const MethodDialog kOriginalDialog = {IDD_ORIGINAL, UM_START_ORIGINAL, Open, SliderMoved, Command,
-                                      Preview, EnableForRun, PrepareRun};
+                                      PreparePreview, EnableForRun, PrepareRun};
 
 INT_PTR CALLBACK OriginalDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     return RepaintFrameProc(kOriginalDialog, dialog, message, wParam, lParam);

@@ -62,8 +62,15 @@ bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
     return true;
 }
 
-void Preview(RepaintFrame& frame, SBxPicBuf& out, const SBxPicBuf&) {
-    RedrawPreview(out, *frame.loaded, frame.previewRect, JobFromSettings(), frame.redrawCache);
+// The edge plane of the whole picture is made here when Details changed:
+// the thread owns the cache while it runs.
+PreviewTask PreparePreview(RepaintFrame& frame) {
+    const RedrawJob job = JobFromSettings();
+    const CBxRect region = frame.previewRect;
+    RepaintFrame* owner = &frame;
+    return [job, region, owner](SBxPicBuf& out, const SBxPicBuf&) {
+        RedrawPreview(out, *owner->loaded, region, job, owner->redrawCache);
+    };
 }
 
 // The level box follows "Import Edges To Image" again after a run.
@@ -86,7 +93,7 @@ void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
 }  // namespace
 
 const MethodDialog kRedrawDialog = {IDD_REDRAW, UM_START_REDRAW, Open, SliderMoved, Command,
-                                    Preview, EnableForRun, PrepareRun};
+                                    PreparePreview, EnableForRun, PrepareRun};
 
 INT_PTR CALLBACK RedrawDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     return RepaintFrameProc(kRedrawDialog, dialog, message, wParam, lParam);

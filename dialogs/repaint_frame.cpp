@@ -75,6 +75,8 @@ bool PointIn(HWND child, POINT point) {
 
 // --- preview -------------------------------------------------------------
 
+void CancelPreview(RepaintFrame& frame);
+
 void PreviewToggled(HWND dialog, RepaintFrame& frame) {
     if (IsChecked(dialog, IDC_PREVIEW)) {
         // The frame goes round the picture point in the middle of the view.
@@ -95,6 +97,7 @@ void PreviewToggled(HWND dialog, RepaintFrame& frame) {
         RequestPreview(dialog);
     } else {
         previewFrame = nullptr;
+        CancelPreview(frame);
         if (!frame.running) ShowLoadedPicture(frame);
         cursorOverFrame = 0;
         RefreshView(frame);
@@ -102,44 +105,159 @@ void PreviewToggled(HWND dialog, RepaintFrame& frame) {
     frameDragging = 0;
 }
 
-void ComputePreview(RepaintFrame& frame) {
-    const CBxRect& r = frame.previewRect;
+// Puts the finished preview into the display picture: outside the frame
+// the picture stays unprocessed.
+void ShowPreview(RepaintFrame& frame, const SBxPicBuf& out, const CBxRect& r) {
+    ShowLoadedPicture(frame);
+    CBxPicBufAPI::CopyRect(*frame.display, out, CBxPoint{r.left, r.top}, CBxPoint{0, 0},
+                           CBxSize{r.right - r.left, r.bottom - r.top});
+}
+
+// Engine failures are caught here, apart from the thread procedure (see
+// NOINLINE_FOR_EXCEPTIONS); an abort only means the result is not wanted.
+NOINLINE_FOR_EXCEPTIONS void ComputePreview(PreviewWork& work) {
+    try {
+        work.task(work.out.buf, work.in.buf);
+    } catch (const std::exception& error) {
+        if (!AbortPolled()) work.failure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : 41;
+    } catch (...) {
+        if (!AbortPolled()) work.failure = 41;
+    }
+}
+
+struct PreviewThreadStart {
+    HWND dialog;
+    PreviewWork* work;
+};
+
+DWORD WINAPI PreviewThread(LPVOID parameter) {
+    const PreviewThreadStart start = *static_cast<PreviewThreadStart*>(parameter);
+    delete static_cast<PreviewThreadStart*>(parameter);
+    ComputePreview(*start.work);
+    PostMessageW(start.dialog, UM_PREVIEW_DONE, start.work->computing, 0);
+    return 0;
+}
+
+void ReleasePreviewBuffers(PreviewWork& work) {
+    work.task = nullptr;
+    CBxPicBufAPI::DoneHeap(work.in.buf);
+    CBxPicBufAPI::DoneHeap(work.out.buf);
+}
+
+// Waits for the thread to end; its result, if any, is dropped by the caller.
+void JoinPreviewThread(PreviewWork& work) {
+    if (!work.thread) return;
+    WaitForSingleObject(work.thread, INFINITE);
+    CloseHandle(work.thread);
+    work.thread = nullptr;
+}
+
+// Starts the newest request on a thread of its own. A frame cut to nothing
+// shows the loaded picture at once.
+NOINLINE_FOR_EXCEPTIONS void StartPreviewThread(HWND dialog, RepaintFrame& frame) {
+    PreviewWork& work = frame.preview;
+    work.pending = false;
+    const CBxRect r = work.nextRect;
     const int width = r.right - r.left, height = r.bottom - r.top;
     const SBxPicBuf& loaded = *frame.loaded;
-    ShowLoadedPicture(frame);  // outside the frame the picture stays unprocessed
-    if (width <= 0 || height <= 0) return;
-    PicBufHolder in, out;
-    if (!CBxPicBufAPI::ReinitHeap(in.buf, width, height, loaded.components, loaded.bitsPerComponent) ||
-        !CBxPicBufAPI::ReinitHeap(out.buf, in.buf) || !in->pixels || !out->pixels)
-        throw std::bad_alloc();
-    CBxPicBufAPI::Copy(in.buf, loaded, r);
-    frame.method->preview(frame, out.buf, in.buf);
-    CBxPicBufAPI::CopyRect(*frame.display, out.buf, CBxPoint{r.left, r.top}, CBxPoint{0, 0}, CBxSize{width, height});
+    if (width <= 0 || height <= 0) {
+        ShowLoadedPicture(frame);
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+        return;
+    }
+    work.task = std::move(work.next);
+    work.next = nullptr;
+    work.rect = r;
+    work.computing = work.newest;
+    work.failure = 0;
+    PreviewThreadStart* start = nullptr;
+    try {
+        if (!CBxPicBufAPI::ReinitHeap(work.in.buf, width, height, loaded.components, loaded.bitsPerComponent) ||
+            !CBxPicBufAPI::ReinitHeap(work.out.buf, work.in.buf) || !work.in->pixels || !work.out->pixels)
+            throw std::bad_alloc();
+        CBxPicBufAPI::Copy(work.in.buf, loaded, r);
+        start = new PreviewThreadStart{dialog, &work};
+    } catch (const std::exception& error) {
+        ReleasePreviewBuffers(work);
+        ShowLoadedPicture(frame);
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+        ReportFailure(error);
+        return;
+    }
+    RequestAbort(false);
+    work.thread = CreateThread(nullptr, 0, PreviewThread, start, 0, nullptr);
+    if (!work.thread) {
+        delete start;
+        ReleasePreviewBuffers(work);
+        ShowLoadedPicture(frame);
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+        ReportFailure(std::bad_alloc());
+    }
+}
+
+// Stops the preview under way and forgets any waiting request.
+void CancelPreview(RepaintFrame& frame) {
+    PreviewWork& work = frame.preview;
+    ++work.newest;  // whatever is under way is stale now
+    work.pending = false;
+    work.next = nullptr;
+    if (work.thread) {
+        RequestAbort(true);
+        JoinPreviewThread(work);
+        RequestAbort(false);
+    }
+    ReleasePreviewBuffers(work);
+}
+
+// The thread has ended: its result lands when it is still the newest
+// request, then a waiting request starts.
+void OnPreviewDone(HWND dialog, RepaintFrame& frame, unsigned number) {
+    PreviewWork& work = frame.preview;
+    if (!work.thread || number != work.computing) return;  // cancelled meanwhile
+    JoinPreviewThread(work);
+    const bool wanted = number == work.newest && !work.pending && previewFrame && !frame.running &&
+                        IsChecked(dialog, IDC_PREVIEW);
+    if (wanted) {
+        if (work.failure) {
+            ShowLoadedPicture(frame);
+        } else {
+            ShowPreview(frame, work.out.buf, work.rect);
+        }
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+    }
+    const int failure = wanted ? work.failure : 0;
+    ReleasePreviewBuffers(work);
+    if (work.pending && !frame.running) StartPreviewThread(dialog, frame);
+    if (failure) MessageBoxW(app.mainWindow, Lang(failure), L"", MB_OK | MB_ICONWARNING);
 }
 
 NOINLINE_FOR_EXCEPTIONS void OnPreviewRequest(HWND dialog, RepaintFrame& frame) {
     // During a run the worker owns the display picture: the preview follows
     // when the run is aborted (a finished run closes the dialog).
     if (!IsChecked(dialog, IDC_PREVIEW) || frame.running) return;
-    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
-    UpdateWindow(dialog);
     if (!previewFrame) {
+        CancelPreview(frame);
         ShowLoadedPicture(frame);
-    } else {
-        HCURSOR wait = LoadCursorW(nullptr, IDC_WAIT), arrow = LoadCursorW(nullptr, IDC_ARROW);
-        SetClassLongPtrW(dialog, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(wait));
-        SetCursor(wait);
-        try {
-            ComputePreview(frame);
-        } catch (const std::exception& error) {
-            ShowLoadedPicture(frame);
-            ReportFailure(error);
-        }
-        SetClassLongPtrW(dialog, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(arrow));
-        SetCursor(arrow);
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+        return;
     }
-    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
-    SetCursorEverywhere(IDC_ARROW);
+    // The engine works on a thread of its own, so the window keeps
+    // answering; a request made meanwhile stops it and waits its turn.
+    PreviewWork& work = frame.preview;
+    ++work.newest;
+    work.nextRect = frame.previewRect;
+    try {
+        work.next = frame.method->preparePreview(frame);
+    } catch (const std::exception& error) {
+        ReportFailure(error);
+        return;
+    }
+    work.pending = true;
+    if (work.thread) {
+        RequestAbort(true);
+        return;
+    }
+    StartPreviewThread(dialog, frame);
     // The focus stays where the user is working: on a slider, its arrow keys
     // go on moving it.
 }
@@ -212,6 +330,7 @@ void OnSlider(HWND dialog, RepaintFrame& frame, HWND slider, int code, int thumb
 // --- OK, Cancel and the end of a run --------------------------------------
 
 void CloseDialog(HWND dialog, RepaintFrame& frame, bool restoreLoaded) {
+    CancelPreview(frame);
     SetFocus(app.mainWindow);
     LockToolbar(false);
     UndockWindow(dialog);
@@ -240,6 +359,7 @@ void StartRun(HWND dialog, RepaintFrame& frame) {
 }
 
 void OnOkOrCancel(HWND dialog, RepaintFrame& frame, int id) {
+    CancelPreview(frame);  // the run writes the display picture and takes the cores
     frame.closing = 1;
     repaintDialogOpen = 0;
     cursorOverFrame = 0;
@@ -421,6 +541,7 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
     if (!frame) return FALSE;
     switch (message) {
     case WM_DESTROY:
+        CancelPreview(*frame);
         if (frame->dialogMutex) CloseHandle(frame->dialogMutex);
         SetWindowLongPtrW(dialog, DWLP_USER, 0);
         delete frame;
@@ -451,6 +572,9 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
         return TRUE;
     case UM_PREVIEW:
         OnPreviewRequest(dialog, *frame);
+        return TRUE;
+    case UM_PREVIEW_DONE:
+        OnPreviewDone(dialog, *frame, static_cast<unsigned>(wParam));
         return TRUE;
     case WM_SETCURSOR:
         OnSetCursor(dialog, *frame, HIWORD(lParam));
@@ -520,6 +644,15 @@ HWND OpenRepaintDialog(RepaintMethod method, Document& document) {
 }
 
 void RequestPreview(HWND dialog) { SendMessageW(dialog, UM_PREVIEW, 0, 0); }
+
+bool RepaintPreviewBusy() {
+    const RepaintFrame* frame = activeRepaintDialog ? FrameOf(activeRepaintDialog) : nullptr;
+    return frame && (frame->preview.thread || frame->preview.pending);
+}
+
+void StopRepaintPreview() {
+    if (RepaintFrame* frame = activeRepaintDialog ? FrameOf(activeRepaintDialog) : nullptr) CancelPreview(*frame);
+}
 
 void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position) {
     SendDlgItemMessageW(dialog, id, TBM_SETRANGE, TRUE, MAKELPARAM(minimum, maximum));

@@ -2,6 +2,7 @@
 // each method adds, and small control helpers. Internal to dialogs/.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 
 #include "dialogs/dialogs.h"
@@ -20,6 +21,8 @@ struct RepaintFrame;
 #define NOINLINE_FOR_EXCEPTIONS
 #endif
 
+using PreviewTask = std::function<void(SBxPicBuf& out, const SBxPicBuf& in)>;
+
 // What one method's dialog adds to the frame.
 struct MethodDialog {
     int resource;       // dialog template
@@ -30,9 +33,10 @@ struct MethodDialog {
     void (*sliderMoved)(HWND dialog, int id, int position);
     // The method's own buttons and boxes; false for commands it does not know.
     bool (*command)(HWND dialog, RepaintFrame& frame, int id, int code);
-    // Repaints `in`, the framed region of the loaded picture, into `out` of
-    // the same geometry, on the dialog's thread.
-    void (*preview)(RepaintFrame& frame, SBxPicBuf& out, const SBxPicBuf& in);
+    // Takes the settings as they stand, on the dialog's thread, and returns
+    // the work that repaints `in`, the framed region of the loaded picture,
+    // into `out` of the same geometry, on the preview thread.
+    PreviewTask (*preparePreview)(RepaintFrame& frame);
     // Enables or disables the controls a full run locks.
     void (*enableForRun)(HWND dialog, bool enable);
     // Before a full run: the progress bar's maximum and start position.
@@ -42,6 +46,22 @@ struct MethodDialog {
 extern const MethodDialog kOriginalDialog;
 extern const MethodDialog kSmudgeDialog;
 extern const MethodDialog kRedrawDialog;
+
+// The preview computed off the dialog's thread, one at a time. Each request
+// takes a new number; a result lands only when its number is still the
+// newest, so a superseded one is dropped.
+struct PreviewWork {
+    HANDLE thread;       // the computation under way, or null
+    unsigned newest;     // number of the newest request
+    unsigned computing;  // number of the one the thread works on
+    bool pending;        // the newest waits for the thread to end
+    PreviewTask next;    // its work and region
+    CBxRect nextRect;
+    PreviewTask task;    // the thread's
+    CBxRect rect;
+    PicBufHolder in, out;
+    int failure;         // language entry of what failed, 0 when nothing did
+};
 
 // One open dialog's state, made when it opens and freed when it is destroyed.
 struct RepaintFrame {
@@ -54,7 +74,8 @@ struct RepaintFrame {
     uint8_t closing;      // OK or Cancel was pressed
     uint8_t runFinished;  // a full run completed
     bool running;         // a worker writes the display picture
-    RedrawPreviewCache redrawCache;  // Redraw's whole-picture edge plane
+    RedrawPreviewCache redrawCache;  // Redraw's whole-picture edge plane; the preview thread's
+    PreviewWork preview;
 };
 
 // The dialog procedure all three dialogs share, and each dialog's own,

@@ -42,10 +42,10 @@ void SliderMoved(HWND dialog, int id, int position) {
 
 bool Command(HWND, RepaintFrame&, int id, int) { return id == IDC_ABORT; }
 
-void Preview(RepaintFrame&, SBxPicBuf& out, const SBxPicBuf& in) {
+PreviewTask PreparePreview(RepaintFrame&) {
     const SmudgeArguments a = SmudgeArgumentsFromSliders(static_cast<float>(uiDetails),
                                                          static_cast<float>(uiProlongation), static_cast<float>(uiSigma));
-    SmudgeRepaint(out, in, a.sharpness, a.alpha, a.sigma);
+    return [a](SBxPicBuf& out, const SBxPicBuf& in) { SmudgeRepaint(out, in, a.sharpness, a.alpha, a.sigma); };
 }
 
 void EnableForRun(HWND dialog, bool enable) {
@@ -69,7 +69,7 @@ void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
 }  // namespace
 
 const MethodDialog kSmudgeDialog = {IDD_SMUDGE, UM_START_SMUDGE, Open, SliderMoved, Command,
-                                    Preview, EnableForRun, PrepareRun};
+                                    PreparePreview, EnableForRun, PrepareRun};
 
 INT_PTR CALLBACK SmudgeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     return RepaintFrameProc(kSmudgeDialog, dialog, message, wParam, lParam);

@@ -90,6 +90,7 @@ void StartRepaintWorker(RepaintMethod method, const SBxPicBuf& source, SBxPicBuf
     if (worker) CloseHandle(worker);  // the previous run has told its end already
     worker = nullptr;
     runFailure = 0;
+    heldSteps = 0;  // what previews' threads reported belongs to no run
     LPTHREAD_START_ROUTINE procedure = nullptr;
     void* job = nullptr;
     switch (method) {

@@ -143,6 +143,7 @@ void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& r
         PicBufHolder eightBit;
         cache.details = 0;  // invalid until the plane is complete
         ExtractEdges(cache.edges.buf, EightBitForm(source, eightBit), RedrawEdgeSigma(values.details));
+        if (AbortPolled()) return;  // an unfinished plane stays invalid
         cache.details = job.details;
     }
     // The region alone goes to 8 bits: the same samples as the region of

@@ -13,6 +13,7 @@
 #include "app/app.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/repaint_frame.h"
+#include "engines/smudge/smudge.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -43,6 +44,34 @@ bool PreviewOnlyIn(const CBxRect& frame, bool inside = true) {
                 return false;
         }
     return differs == inside;
+}
+
+// The preview is computed off the window's thread: this waits for it.
+bool Settled() { return PumpUntil([] { return !RepaintPreviewBusy(); }, 30000); }
+
+// How often the view is told to show a new picture, seen from its window
+// procedure.
+int landed;
+WNDPROC watchedProc;
+LRESULT CALLBACK Watching(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == UM_RESULT_CHANGED) ++landed;
+    return CallWindowProcW(watchedProc, hwnd, message, wParam, lParam);
+}
+
+// Whether the display shows inside `r` what Smudge makes of it with the
+// current settings.
+bool ShowsSmudgeOf(const CBxRect& r) {
+    PicBufHolder in, out;
+    CBxPicBufAPI::ReinitHeap(in.buf, r.right - r.left, r.bottom - r.top, document.original.components, 8);
+    CBxPicBufAPI::Copy(in.buf, document.original, r);
+    const SmudgeArguments a = SmudgeArgumentsFromSliders(static_cast<float>(uiDetails),
+                                                         static_cast<float>(uiProlongation), static_cast<float>(uiSigma));
+    SmudgeRepaint(out.buf, in.buf, a.sharpness, a.alpha, a.sigma);
+    for (int y = 0; y < out->height; ++y)
+        if (memcmp(PicRow(out.buf, y), PicRow(document.result, r.top + y) + r.left * out->components,
+                   out->width * out->components) != 0)
+            return false;
+    return true;
 }
 
 bool ShowsLoaded() { return Hash(document.result) == Hash(document.original); }
@@ -151,6 +180,7 @@ void Frame(const std::wstring& picture) {
           "it starts without preview, bar or Abort, showing the opened picture");
 
     SetChecked(dialog, IDC_PREVIEW, true);
+    Settled();
     RepaintFrame& frame = FrameOf(dialog);
     const CBxRect r = frame.previewRect;
     Check(previewFrame == &frame.previewRect && r.right - r.left == 300 && r.bottom - r.top == 300,
@@ -176,6 +206,7 @@ void Frame(const std::wstring& picture) {
     // Drag it beyond the right edge and back.
     SetChecked(dialog, IDC_PREVIEW, false);
     SetChecked(dialog, IDC_PREVIEW, true);
+    Settled();
     const double width = frame.previewArea[2] - frame.previewArea[0];
     POINT start = OnScreen((frame.previewArea[0] + frame.previewArea[2]) / 2, (frame.previewArea[1] + frame.previewArea[3]) / 2);
     const uint64_t before = Hash(document.result);
@@ -192,6 +223,7 @@ void Frame(const std::wstring& picture) {
     Mouse(start.x, start.y + 40, WM_MOUSEMOVE);
     Check(frame.previewRect.bottom - frame.previewRect.top == 300, "dragged back it has its full size again");
     Mouse(start.x, start.y + 40, WM_LBUTTONUP);
+    Settled();
     Check(frameDragging == 0 && PreviewOnlyIn(frame.previewRect), "releasing it computes the preview there");
     const double scale = view.scale;
     SendMessageW(dialog, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(start.x, start.y));
@@ -203,13 +235,28 @@ void Frame(const std::wstring& picture) {
     // Keys and clicks on the channel are typed in the keyboard test.
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_PAGEDOWN);
     Check(uiDetails == 11, "a page step moves one step (got %d)", static_cast<int>(uiDetails));
+    Settled();
     const uint64_t previewed = Hash(document.result);
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBTRACK, 60);
+    Settled();
     Check(uiDetails == 60 && WindowText(GetDlgItem(dialog, IDC_SMUDGE_DETAILS_VALUE)) == "60" &&
               Hash(document.result) == previewed,
           "dragging the thumb shows the value and computes nothing");
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBPOSITION, 60);
+    Settled();
     Check(Hash(document.result) != previewed, "releasing it computes the preview");
+
+    Section("the frame: a newer preview supersedes an older one");
+    landed = 0;
+    const WNDPROC editorProc =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Watching)));
+    watchedProc = editorProc;
+    Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBPOSITION, 20);  // starts a preview
+    Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBPOSITION, 95);  // stops it and waits its turn
+    Settled();
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editorProc));
+    Check(landed == 1 && ShowsSmudgeOf(frame.previewRect),
+          "only the newest settings' preview is shown (%d shown)", landed);
 
     Section("the frame: Cancel");
     Click(dialog, IDCANCEL);
@@ -217,6 +264,44 @@ void Frame(const std::wstring& picture) {
           "Cancel closes the dialog and drops the preview");
     Check(ToolbarButtonEnabled(IDM_OPEN) && ToolbarButtonEnabled(IDM_REPAINT_SMUDGE) && repaintDialogOpen == 0,
           "and unlocks the toolbar");
+}
+
+// Whether the display shows inside `r` what Redraw makes of it with the
+// current settings and an edge plane of its own.
+bool ShowsRedrawOf(const CBxRect& r) {
+    RedrawJob job{};
+    FillRedrawJob(job, uiEdgeDetails, uiEdgeCut, uiFuseToImage, uiQuantization);
+    RedrawPreviewCache cache;
+    PicBufHolder out;
+    RedrawPreview(out.buf, document.original, r, job, cache);
+    for (int y = 0; y < out->height; ++y)
+        if (memcmp(PicRow(out.buf, y), PicRow(document.result, r.top + y) + r.left * out->components,
+                   out->width * out->components) != 0)
+            return false;
+    return true;
+}
+
+// A preview stopped while it makes Redraw's edge plane leaves no unfinished
+// plane for the next one; closing the dialog meanwhile lets no stale preview
+// land afterwards.
+void StoppedPreviews(const std::wstring& picture) {
+    Section("previews stopped while they are computed");
+    DropFile(window, picture);
+    uiEdgeDetails = 37;
+    HWND dialog = OpenDialog(IDM_REPAINT_REDRAW);
+    if (!dialog) return;
+    SetChecked(dialog, IDC_PREVIEW, true);  // the whole picture's edges first
+    bool busy = RepaintPreviewBusy();
+    Scroll(dialog, IDC_REDRAW_CUT, TB_PAGEDOWN);
+    Check(busy && Settled() && ShowsRedrawOf(FrameOf(dialog).previewRect),
+          "a Cut step during the edge plane shows what Redraw makes afresh");
+    Scroll(dialog, IDC_REDRAW_DETAILS, TB_PAGEDOWN);
+    busy = RepaintPreviewBusy();
+    Click(dialog, IDCANCEL);
+    const bool stopped = !RepaintPreviewBusy() && !IsWindow(dialog) && ShowsLoaded();
+    PumpMessages(400);
+    Check(busy && stopped && ShowsLoaded() && activeRepaintDialog == nullptr,
+          "Cancel during a preview stops it and the opened picture stays shown (busy %d)", busy);
 }
 
 // Answers every dialog with Cancel, so a command that should have been
@@ -275,6 +360,7 @@ void AbortAndFailure(const std::wstring& picture, const std::wstring& other) {
           "during the run the bar and Abort show and the sliders and OK are locked");
     Click(dialog, IDC_ABORT);
     PumpUntil([&] { return Enabled(dialog, IDOK); }, 30000);
+    Settled();
     Check(IsWindow(dialog) && Enabled(dialog, IDC_ORIG_SMOOTHNESS) && Enabled(dialog, IDC_ORIG_FLATTEN) &&
               !Visible(dialog, IDC_PROGRESS) && !Visible(dialog, IDC_ABORT),
           "Abort keeps the dialog with its controls, without bar and Abort");
@@ -395,6 +481,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     if (!Check(window != nullptr, "the main window is created")) return Summary();
     Frame(largePicture);
     AbortAndFailure(largePicture, smallPicture);
+    StoppedPreviews(largePicture);
     FinishedRuns(smallPicture);
     CloseDuringRun(largePicture);
     return Summary();
