@@ -76,6 +76,17 @@ void MakeOpenFilter(WCHAR filter[kOpenFilterChars]) {
 
 void ShowFailure(HWND owner) { MessageBoxW(owner, Lang(41), L"", MB_OK); }
 
+// A save the system refused (a read-only folder, a full disk): entry 97 and
+// the system's own reason, rather than blaming the format.
+void ShowNotWritten(HWND owner) {
+    const std::string reason = LastSaveErrorText();
+    WCHAR text[LANGUAGE_TEXT_SIZE + 512];
+    int length = wsprintfW(text, L"%s\n\n", Lang(kNotWrittenEntry));
+    MultiByteToWideChar(CP_UTF8, 0, reason.c_str(), -1, text + length, static_cast<int>(std::size(text)) - length);
+    text[std::size(text) - 1] = 0;
+    MessageBoxW(owner, text, L"", MB_OK);
+}
+
 // Whether text ends in the type's extension or its long form, in any case.
 bool HasExtension(const WCHAR* text, const SaveType& type) {
     const int length = lstrlenW(text);
@@ -237,8 +248,8 @@ WriteOutcome TryWrite(const CorePath& target, int format, bool withMetadata) {
 
 // Writes the result picture. When the opened file's metadata are neither
 // kept nor readable any more, asks once whether to save without them (after
-// Yes the document has no metadata source); other failures are reported with
-// entry 41.
+// Yes the document has no metadata source); a write the system refused is
+// reported with its reason, other failures with entry 41.
 bool WritePicture(HWND owner, const WCHAR* path, int format) {
     CorePath target;
     // A path fails to convert when its folder is not there.
@@ -253,7 +264,11 @@ bool WritePicture(HWND owner, const WCHAR* path, int format) {
         document.metadataSource[0] = 0;
         outcome = TryWrite(target, format, false);
     }
-    if (outcome != Written) ShowFailure(owner);
+    if (outcome == WriteFailed && LastSaveSystemError() != 0) {
+        ShowNotWritten(owner);
+    } else if (outcome != Written) {
+        ShowFailure(owner);
+    }
     return outcome == Written;
 }
 

@@ -92,6 +92,7 @@ const DefaultText kDefaults[] = {
     {94, L"Ctrl"},
     {95, L"Menu"},
     {96, L"-denoised"},
+    {97, L"The picture could not be written:"},
     {98, L"All files"},
     {99, L"All supported pictures"},
 };
