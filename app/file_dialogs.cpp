@@ -310,9 +310,11 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
         read = false;
     }
     if (!read) {
-        // A picture too large is not a format fault: say so.
+        // A picture too large, or a folder, is not a format fault: say so.
         if (refusal == PictureRefusal::TooLarge)
             MessageBoxW(owner, Lang(kPictureTooLargeEntry), L"", MB_OK);
+        else if (refusal == PictureRefusal::NotAFile)
+            MessageBoxW(owner, Lang(kNotAFileEntry), L"", MB_OK);
         else
             ShowFailure(owner);
         return false;

@@ -89,6 +89,7 @@ const DefaultText kDefaults[] = {
     {88, L"The metadata and colour profile of the opened picture could not be kept, and its file has been moved, "
          L"changed or deleted since. Save the picture without them?"},
     {89, L"This picture is too large to open: it has more than 180 megapixels."},
+    {93, L"This is a folder or a device, not a picture file."},
     {94, L"Ctrl"},
     {95, L"Menu"},
     {96, L"-denoised"},

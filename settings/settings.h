@@ -76,6 +76,7 @@ extern int32_t currentLanguage;
 const int kNotEnoughMemoryEntry = 86;
 // The entry that says a picture has more pixels than the editor opens.
 const int kPictureTooLargeEntry = 89;
+const int kNotAFileEntry = 93;    // a folder or a device given to open
 const int kNotWrittenEntry = 97;  // a save the system refused; its reason follows
 // The Ctrl key's name in shortcuts ("Strg" in German), the Menu button's
 // text and the suffix of the name Save As offers.

@@ -95,6 +95,11 @@ void Opening(const std::wstring& photo) {
     }
     std::vector<SeenDialog> seen = WithDialogs([&] { DropFile(window, folder + L"missing.jpg"); });
     Check(seen.size() == 1 && document.original.width == 120, "a dropped file fails the same way");
+    CreateDirectoryW((folder + L"album.png").c_str(), nullptr);
+    seen = WithDialogs([&] { DropFile(window, folder + L"album.png"); });
+    Check(seen.size() == 1 && seen[0].text == Utf8(DefaultLang(kNotAFileEntry)) && document.original.width == 120,
+          "a folder is called one, not a format fault (got \"%s\")", seen.empty() ? "" : seen[0].text.c_str());
+    RemoveDirectoryW((folder + L"album.png").c_str());
 }
 
 BOOL CALLBACK FindFileList(HWND child, LPARAM found) {
