@@ -52,29 +52,11 @@ void ExpectNothingHalfDone(const ScratchFolder& folder, const std::string& outpu
         code == 0 ? std::set<std::string>{"in.png", "out.png"} : std::set<std::string>{"in.png"};
     std::set<std::string> names = folder.files();
     for (int wait = 0; wait < 100 && names != expected; ++wait, Sleep(20)) names = folder.files();
-    std::string listed;
-    for (const std::string& name : names) listed += " " + name;
-    EXPECT_EQ(names, expected) << how << ": exit " << code << ", left:" << listed;
+    EXPECT_EQ(names, expected) << how << ": exit " << code;
     if (code == 0) {
         SBxPicBuf result = {};
         EXPECT_TRUE(LoadPicture(result, output.c_str())) << how << ": the finished result does not open";
         CBxPicBufAPI::DoneHeap(result);
-    }
-}
-
-void WriteInput(const std::string& input) {
-    PicBufHolder picture;
-    MakeTestPicture(picture, 1200, 1200, 3, 8);
-    ASSERT_TRUE(SavePicture(picture.buf, input.c_str(), "", SaveFormatByName));
-}
-
-// Waits while the run paints (a random wait) or until its temporary file
-// appears (it is writing its result).
-void WaitForMoment(const ScratchFolder& folder, HANDLE process, bool whileSaving, std::mt19937& random) {
-    if (whileSaving) {
-        while (folder.files().size() < 2 && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) Sleep(0);
-    } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300 + random() % 1200));
     }
 }
 
@@ -83,7 +65,11 @@ void WaitForMoment(const ScratchFolder& folder, HANDLE process, bool whileSaving
 TEST(WindowsTool, CtrlBreakOnceOrTwiceStopsTheRunCleanly) {
     ScratchFolder folder;
     const std::string input = folder.path("in.png"), output = folder.path("out.png");
-    WriteInput(input);
+    {
+        PicBufHolder picture;
+        MakeTestPicture(picture, 1200, 1200, 3, 8);
+        ASSERT_TRUE(SavePicture(picture.buf, input.c_str(), "", SaveFormatByName));
+    }
     std::mt19937 random(11);
     int stoppedWhilePainting = 0;
     for (int run = 0; run < 8; ++run) {
@@ -92,13 +78,18 @@ TEST(WindowsTool, CtrlBreakOnceOrTwiceStopsTheRunCleanly) {
                                  (whileSaving ? " while saving" : " while painting");
         PROCESS_INFORMATION process = StartTool(input, output);
         ASSERT_NE(process.hProcess, nullptr);
-        WaitForMoment(folder, process.hProcess, whileSaving, random);
+        if (whileSaving) {  // until its temporary file appears
+            while (folder.files().size() < 2 && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) Sleep(0);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300 + random() % 1200));
+        }
         if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId)) {
             // Wine gives console events only to programs in a console of its
             // own; a test run with its output in a pipe has none.
+            const DWORD error = GetLastError();
             TerminateProcess(process.hProcess, 9);
             Finish(process);
-            GTEST_SKIP() << "no console to send Ctrl+Break through (error " << GetLastError() << ")";
+            GTEST_SKIP() << "no console to send Ctrl+Break through (error " << error << ")";
         }
         if (twice) GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
         const DWORD code = Finish(process);
