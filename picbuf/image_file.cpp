@@ -20,6 +20,8 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+
+#include <cwctype>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -170,6 +172,41 @@ FILE* CreateNewFile(const SaveSite& site, const std::filesystem::path& name, con
     return file;
 }
 
+// A process ended outright can leave its temporary file behind although the
+// file was marked for deletion (Wine does not always honour the mark for a
+// killed process), so each save clears this program's leftovers in its
+// folder. A save under way holds its file open without sharing, which makes
+// the exclusive open below fail for it; the age covers the moment between
+// its close and its rename.
+bool IsTemporaryName(const std::wstring& name) {
+    const std::wstring head = L".ostrivel-save-", tail = L".tmp";
+    if (name.size() != head.size() + 8 + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(head.size() + 8, tail.size(), tail) != 0)
+        return false;
+    for (size_t i = head.size(); i < head.size() + 8; ++i)
+        if (!std::iswxdigit(name[i])) return false;
+    return true;
+}
+
+void ClearStaleTemporaries(const SaveSite& site) {
+    constexpr uint64_t kStaleAfter = 60ull * 10000000;  // one minute in FILETIME's 100 ns steps
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((site.folder / L".ostrivel-save-*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    FILETIME nowTime;
+    GetSystemTimeAsFileTime(&nowTime);
+    auto ticks = [](const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; };
+    do {
+        const bool plainFile = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+        if (!plainFile || !IsTemporaryName(found.cFileName) || ticks(found.ftLastWriteTime) + kStaleAfter > ticks(nowTime))
+            continue;
+        HANDLE stale = CreateFileW((site.folder / found.cFileName).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (stale != INVALID_HANDLE_VALUE) CloseHandle(stale);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 // The finished file stays when it is closed.
 bool KeepOnClose(FILE* file) {
     if (MarkForDeletion(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), false)) return true;
@@ -274,6 +311,9 @@ void KeepOwnersChoices(FILE* file, const ReplacedFile& replaced) {
 FILE* OpenForReading(const PicPathChar* path) { return std::fopen(path, "rb"); }
 bool FlushToDisk(FILE* file) { return fsync(fileno(file)) == 0; }
 bool KeepOnClose(FILE*) { return true; }
+// A killed process's temporary file cannot be told from a save under way
+// here, so none is removed.
+void ClearStaleTemporaries(const SaveSite&) {}
 std::string SystemErrorText(int error) { return std::strerror(error); }
 void ForgetSystemError() {}
 #endif
@@ -632,6 +672,7 @@ long TellFileProc(fi_handle handle) { return std::ftell(static_cast<FILE*>(handl
 // A new, empty file with an unused name in the target's folder, so that the
 // finished file can be renamed over the target in one step.
 FILE* CreateTemporaryBeside(const SaveSite& site, const ReplacedFile& replaced, std::filesystem::path& temporary) {
+    ClearStaleTemporaries(site);
     std::random_device entropy;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char name[40];

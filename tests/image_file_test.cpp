@@ -2,9 +2,14 @@
 // refused, round trips, metadata carried over (also when the opened file has
 // gone), and failed saves that must leave the target alone. Every fixture
 // file is made here with FreeImage.
+#include <chrono>
 #include <filesystem>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -512,6 +517,42 @@ TEST(ImageFileSave, WhatAFormatCannotHoldIsLeftOutAndTold) {
         EXPECT_EQ(TagText(LoadBitmap(target).get(), FIMD_IPTC, "Caption-Abstract"), tiff ? "" : "Harbour at dusk");
     }
 }
+
+#if defined(_WIN32)
+// A killed save's temporary file is cleared by the next save into its folder;
+// a save under way (its file held open), a recent file and names this
+// program does not make are left alone.
+TEST(ImageFileSave, TheNextSaveClearsTemporaryFilesOfKilledSaves) {
+    ScratchFolder folder;
+    PicBufHolder picture;
+    MakeTestPicture(picture, 12, 10, 3, 8);
+    struct Leftover {
+        const char* name;
+        int minutesOld;
+        bool heldOpen;
+        bool cleared;
+    };
+    const Leftover leftovers[] = {
+        {".ostrivel-save-0badf00d.tmp", 2, false, true},    {".ostrivel-save-0000abcd.tmp", 0, false, false},
+        {".ostrivel-save-0000abce.tmp", 2, true, false},    {".ostrivel-save-0000abc.tmp", 2, false, false},
+        {".ostrivel-save-0000abcx.tmp", 2, false, false},   {"x.ostrivel-save-0000abcd.tmp", 2, false, false},
+        {".ostrivel-save-0000abcd.tmp.png", 2, false, false}};
+    std::set<std::string> expected = {"out.png"};
+    HANDLE held = INVALID_HANDLE_VALUE;
+    for (const Leftover& leftover : leftovers) {
+        const std::string path = folder.path(leftover.name);
+        WriteBytes(path, "half a picture");
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::minutes(leftover.minutesOld));
+        if (leftover.heldOpen)
+            held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!leftover.cleared) expected.insert(leftover.name);
+    }
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SavePicture(picture.buf, folder.path("out.png").c_str(), nullptr, SaveFormatPng));
+    CloseHandle(held);
+    EXPECT_EQ(folder.files(), expected);
+}
+#endif
 
 #if !defined(_WIN32)
 // A replaced file keeps its permissions, and its owner and group where the
