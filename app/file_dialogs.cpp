@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "picbuf/image_file.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -341,7 +342,9 @@ bool SavePictureAs(HWND owner, WCHAR savedPath[PATH_CHARS + 8]) {
     const WCHAR* namePart = NamePart(folder);
     if (namePart) folder[namePart - folder] = 0;
 
-    jpegQuality = ReadSettingsInt(L"jpeg", L"85");
+    WCHAR saveAsQuality[16];
+    wsprintfW(saveAsQuality, L"%d", kJpegQualitySaveAs);
+    jpegQuality = ReadSettingsInt(L"jpeg", saveAsQuality);
 
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof(dialog);
