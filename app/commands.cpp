@@ -36,7 +36,7 @@ void ClosePictures() {
 
 // The state without a picture: Close, and an opening that ran out of memory.
 void ShowNoPicture() {
-    SetStatusText(Lang(1));
+    SetStatusText(Lang(kOpenHintEntry));
     EnableToolbarButton(IDM_OPEN, true);
     EnablePictureCommands(false);
     ClosePictures();
@@ -73,9 +73,9 @@ RepaintMethod MethodOfCommand(int command) {
 void ShowOpenedPicture(HWND window, const WCHAR* path) {
     lstrcpynW(document.metadataSource, path, PATH_CHARS);
     SetTitleWithPath(path);
-    SetStatusText(Lang(22));
+    SetStatusText(Lang(kViewHintEntry));
     if (!CopyPicture(document.result, document.original)) {
-        MessageBoxW(window, Lang(41), L"", MB_OK);  // memory ran short
+        MessageBoxW(window, Lang(kFormatNotSupportedEntry), L"", MB_OK);  // memory ran short
         ShowNoPicture();
         return;
     }
@@ -127,7 +127,7 @@ void CmdRepaint(HWND window, int command) {
     const int depth = document.original.bitsPerComponent;
     bool suitable = command == IDM_REPAINT_ORIGINAL ? depth == 8 : depth == 8 || depth == 16;
     if (!suitable) {
-        MessageBoxW(window, Lang(41), L"", MB_OK);
+        MessageBoxW(window, Lang(kFormatNotSupportedEntry), L"", MB_OK);
         return;
     }
     // The dialog shows the opened picture: a result the user agreed to drop is gone.
@@ -151,19 +151,19 @@ void CmdMenu(HWND window) {
     HMENU loaded = LoadMenuW(app.instance, MAKEINTRESOURCEW(IDR_POPUP_MENU));
     if (!loaded) return;
     HMENU menu = GetSubMenu(loaded, 0);
-    SetMenuText(menu, 0, TRUE, Lang(4));
-    SetMenuText(menu, 1, TRUE, Lang(5));
-    SetMenuText(menu, 2, TRUE, Lang(6));
-    SetMenuTextWithKey(menu, IDM_OPEN, 7, L'O');
-    SetMenuTextWithKey(menu, IDM_SAVE_AS, 8, L'S');
-    SetMenuText(menu, IDM_CLOSE, FALSE, Lang(9));
-    SetMenuText(menu, IDM_OPTIONS, FALSE, Lang(10));
-    SetMenuText(menu, IDM_EXIT, FALSE, Lang(11));
-    SetMenuTextWithKey(menu, IDM_REPAINT_ORIGINAL, 55, RepaintShortcut(IDM_REPAINT_ORIGINAL));
-    SetMenuTextWithKey(menu, IDM_REPAINT_SMUDGE, 56, RepaintShortcut(IDM_REPAINT_SMUDGE));
-    SetMenuTextWithKey(menu, IDM_REPAINT_REDRAW, 60, RepaintShortcut(IDM_REPAINT_REDRAW));
-    SetMenuText(menu, IDM_VISIT_WEB_SITE, FALSE, Lang(17));
-    SetMenuText(menu, IDM_ABOUT, FALSE, Lang(20));
+    SetMenuText(menu, 0, TRUE, Lang(kFileMenuEntry));
+    SetMenuText(menu, 1, TRUE, Lang(kRepaintMenuEntry));
+    SetMenuText(menu, 2, TRUE, Lang(kHelpMenuEntry));
+    SetMenuTextWithKey(menu, IDM_OPEN, kOpenItemEntry, L'O');
+    SetMenuTextWithKey(menu, IDM_SAVE_AS, kSaveAsItemEntry, L'S');
+    SetMenuText(menu, IDM_CLOSE, FALSE, Lang(kCloseItemEntry));
+    SetMenuText(menu, IDM_OPTIONS, FALSE, Lang(kOptionsItemEntry));
+    SetMenuText(menu, IDM_EXIT, FALSE, Lang(kExitItemEntry));
+    SetMenuTextWithKey(menu, IDM_REPAINT_ORIGINAL, kRepaintOriginalEntry, RepaintShortcut(IDM_REPAINT_ORIGINAL));
+    SetMenuTextWithKey(menu, IDM_REPAINT_SMUDGE, kRepaintSmudgeEntry, RepaintShortcut(IDM_REPAINT_SMUDGE));
+    SetMenuTextWithKey(menu, IDM_REPAINT_REDRAW, kRepaintRedrawEntry, RepaintShortcut(IDM_REPAINT_REDRAW));
+    SetMenuText(menu, IDM_VISIT_WEB_SITE, FALSE, Lang(kVisitWebSiteEntry));
+    SetMenuText(menu, IDM_ABOUT, FALSE, Lang(kAboutItemEntry));
     for (int command : {IDM_OPEN, IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW, IDM_CLOSE}) {
         const bool needsPicture = command != IDM_OPEN;
         if (!CommandAllowedNow(command) || (needsPicture && !ToolbarButtonEnabled(IDM_SAVE_AS)))
@@ -179,11 +179,9 @@ void CmdMenu(HWND window) {
 }
 
 void CmdAbout(HWND window) {
-    MessageBoxW(window,
-                L"Ostrivel " OSTRIVEL_VERSION_WIDE L"\n\n"
-                L"Repaints photographs as paintings and drawings.\n"
-                L"Open a picture, pick a repaint method, preview it on a part of the picture, then run it.",
-                Lang(42), MB_ICONINFORMATION);
+    WCHAR text[2 * LANGUAGE_TEXT_SIZE + 40];
+    wsprintfW(text, L"Ostrivel " OSTRIVEL_VERSION_WIDE L"\n\n%s\n%s", Lang(kAboutPurposeEntry), Lang(kAboutHowToEntry));
+    MessageBoxW(window, text, Lang(kAboutTitleEntry), MB_ICONINFORMATION);
 }
 
 void CmdOptions(HWND window) { ShowOptionsDialog(window); }
@@ -209,5 +207,6 @@ bool CommandAllowedNow(int command) {
 
 bool ConfirmDropResult(HWND window) {
     if (!app.unsavedResult) return true;
-    return MessageBoxW(window, Lang(21), Lang(3), MB_YESNO | MB_ICONINFORMATION) == IDYES;
+    return MessageBoxW(window, Lang(kDropUnsavedResultEntry), Lang(kWarningEntry), MB_YESNO | MB_ICONINFORMATION) ==
+           IDYES;
 }

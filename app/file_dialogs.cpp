@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "picbuf/image_file.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
@@ -31,8 +32,6 @@ const OpenType kOpenTypes[] = {{L"BMP", L"*.bmp"},
                                {L"TIFF", L"*.tif;*.tiff"},
                                {L"PNG", L"*.png"}};
 const WCHAR kAllPicturePatterns[] = L"*.bmp;*.jpg;*.jpeg;*.jpe;*.tif;*.tiff;*.png";
-const int kAllPicturesEntry = 99;
-const int kAllFilesEntry = 98;
 // Room for the two translated names (each shown in at most 1024 characters)
 // and the fixed entries.
 const int kOpenFilterChars = 3 * 1024;
@@ -74,7 +73,7 @@ void MakeOpenFilter(WCHAR filter[kOpenFilterChars]) {
     *end = 0;  // the list ends with an empty pair
 }
 
-void ShowFailure(HWND owner) { MessageBoxW(owner, Lang(41), L"", MB_OK); }
+void ShowFailure(HWND owner) { MessageBoxW(owner, Lang(kFormatNotSupportedEntry), L"", MB_OK); }
 
 // A save the system refused (a read-only folder, a full disk): entry 97 and
 // the system's own reason, rather than blaming the format.
@@ -201,7 +200,7 @@ UINT_PTR CALLBACK QualityPanelHook(HWND panel, UINT message, WPARAM wParam, LPAR
         jpegQuality = std::max(jpegQuality, kQualityMin);
         SendMessageW(slider, TBM_SETPOS, TRUE, jpegQuality);
         ShowQuality(panel);
-        SetDlgItemTextW(panel, IDC_JPEG_LABEL, Lang(48));
+        SetDlgItemTextW(panel, IDC_JPEG_LABEL, Lang(kJpegQualityEntry));
         return TRUE;
     }
     case WM_NOTIFY:
@@ -259,7 +258,8 @@ bool WritePicture(HWND owner, const WCHAR* path, int format) {
     }
     WriteOutcome outcome = TryWrite(target, format, document.metadata || document.metadataSource[0]);
     if (outcome == MetadataLost) {
-        if (MessageBoxW(owner, Lang(88), Lang(3), MB_YESNO | MB_ICONWARNING) != IDYES) return false;
+        if (MessageBoxW(owner, Lang(kDropMetadataEntry), Lang(kWarningEntry), MB_YESNO | MB_ICONWARNING) != IDYES)
+            return false;
         document.metadata.reset();
         document.metadataSource[0] = 0;
         outcome = TryWrite(target, format, false);
@@ -294,7 +294,7 @@ bool OpenPicture(HWND owner, const WCHAR* path) {
         dialog.nFilterIndex = 1;
         dialog.lpstrFile = chosen;
         dialog.nMaxFile = PATH_CHARS;
-        dialog.lpstrTitle = Lang(49);
+        dialog.lpstrTitle = Lang(kOpenTitleEntry);
         dialog.Flags = OFN_EXPLORER | OFN_NOREADONLYRETURN | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
         if (!GetOpenFileNameW(&dialog)) return false;
     }
@@ -342,7 +342,9 @@ bool SavePictureAs(HWND owner, WCHAR savedPath[PATH_CHARS + 8]) {
     const WCHAR* namePart = NamePart(folder);
     if (namePart) folder[namePart - folder] = 0;
 
-    jpegQuality = ReadSettingsInt(L"jpeg", L"85");
+    WCHAR saveAsQuality[16];
+    wsprintfW(saveAsQuality, L"%d", kJpegQualitySaveAs);
+    jpegQuality = ReadSettingsInt(L"jpeg", saveAsQuality);
 
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof(dialog);
@@ -353,7 +355,7 @@ bool SavePictureAs(HWND owner, WCHAR savedPath[PATH_CHARS + 8]) {
     dialog.lpstrFile = name;
     dialog.nMaxFile = PATH_CHARS;
     dialog.lpstrInitialDir = namePart ? folder : nullptr;
-    dialog.lpstrTitle = Lang(8);
+    dialog.lpstrTitle = Lang(kSaveAsItemEntry);
     dialog.lpstrDefExt = list.types[typeIndex - 1].extension + 1;
     dialog.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_NOREADONLYRETURN | OFN_ENABLETEMPLATE | OFN_ENABLEHOOK |
                    OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;

@@ -110,11 +110,11 @@ void OnCreate(HWND window) {
     app.unsavedResult = 0;
     LoadSettings();
     LoadLanguageTable();  // now with the translation chosen in Options
-    if (crashedLastTime) MessageBoxW(window, Lang(2), Lang(3), MB_ICONINFORMATION);
+    if (crashedLastTime) MessageBoxW(window, Lang(kCrashedLastTimeEntry), Lang(kWarningEntry), MB_ICONINFORMATION);
 
     CBxPicBufAPI::Init(document.workCopy);
-    app.statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, Lang(1), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, window, nullptr,
-                                    app.instance, nullptr);
+    app.statusBar = CreateWindowExW(0, STATUSCLASSNAMEW, Lang(kOpenHintEntry), WS_CHILD | WS_VISIBLE, 0, 0, 0, 0,
+                                    window, nullptr, app.instance, nullptr);
     document.metadataSource[0] = 0;
     document.currentPath[0] = 0;
     app.comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));

@@ -45,10 +45,17 @@ void Open(HWND dialog, RepaintFrame&) {
     CheckDlgButton(dialog, IDC_ORIG_SHARPEN_ON, uiDoLoG != 0 ? BST_CHECKED : BST_UNCHECKED);
     EnableSteps(dialog);
     SetSliders(dialog);
-    SetLanguageTexts(dialog, {{IDC_ORIG_SMOOTHING_GROUP, 53}, {IDC_ORIG_SMOOTHNESS_LABEL, 31},
-                              {IDC_ORIG_WEAK_EDGES_LABEL, 33}, {IDC_ORIG_SHARPENING_GROUP, 30},
-                              {IDC_ORIG_FLATTEN_ON, 13}, {IDC_ORIG_SHARPEN_ON, 14}, {IDC_PREVIEW, 73},
-                              {IDC_ORIG_DEFAULT, 12}, {IDOK, 45}, {IDCANCEL, 46}, {IDC_ABORT, 68}});
+    SetLanguageTexts(dialog, {{IDC_ORIG_SMOOTHING_GROUP, kSmoothingGroupEntry},
+                              {IDC_ORIG_SMOOTHNESS_LABEL, kSmoothnessEntry},
+                              {IDC_ORIG_WEAK_EDGES_LABEL, kWeakEdgesEntry},
+                              {IDC_ORIG_SHARPENING_GROUP, kSharpeningGroupEntry},
+                              {IDC_ORIG_FLATTEN_ON, kFlattenOnEntry},
+                              {IDC_ORIG_SHARPEN_ON, kSharpenOnEntry},
+                              {IDC_PREVIEW, kPreviewEntry},
+                              {IDC_ORIG_DEFAULT, kDefaultButtonEntry},
+                              {IDOK, kOkEntry},
+                              {IDCANCEL, kCancelEntry},
+                              {IDC_ABORT, kAbortEntry}});
 }
 
 void SliderMoved(HWND dialog, int id, int position) {

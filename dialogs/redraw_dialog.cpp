@@ -9,7 +9,7 @@
 
 namespace {
 
-const int kFirstLevelEntry = 63;  // "Rough Quantization" .. "Original Image"
+const int kFirstLevelEntry = kRoughQuantizationEntry;  // "Rough Quantization" .. "Original Image"
 
 RedrawJob JobFromSettings() {
     RedrawJob job{};
@@ -35,9 +35,15 @@ void Open(HWND dialog, RepaintFrame&) {
         SendDlgItemMessageW(dialog, IDC_REDRAW_LEVEL, CB_ADDSTRING, 0,
                             reinterpret_cast<LPARAM>(Lang(kFirstLevelEntry + level)));
     SendDlgItemMessageW(dialog, IDC_REDRAW_LEVEL, CB_SETCURSEL, uiQuantization, 0);
-    SetLanguageTexts(dialog, {{IDC_REDRAW_EDGES_GROUP, 69}, {IDC_REDRAW_COLORS_GROUP, 70},
-                              {IDC_REDRAW_DETAILS_LABEL, 75}, {IDC_REDRAW_CUT_LABEL, 76}, {IDC_REDRAW_FUSE, 77},
-                              {IDOK, 45}, {IDCANCEL, 46}, {IDC_ABORT, 68}, {IDC_PREVIEW, 73}});
+    SetLanguageTexts(dialog, {{IDC_REDRAW_EDGES_GROUP, kEdgesGroupEntry},
+                              {IDC_REDRAW_COLORS_GROUP, kColorsGroupEntry},
+                              {IDC_REDRAW_DETAILS_LABEL, kRedrawDetailsEntry},
+                              {IDC_REDRAW_CUT_LABEL, kCutEntry},
+                              {IDC_REDRAW_FUSE, kImportEdgesEntry},
+                              {IDOK, kOkEntry},
+                              {IDCANCEL, kCancelEntry},
+                              {IDC_ABORT, kAbortEntry},
+                              {IDC_PREVIEW, kPreviewEntry}});
 }
 
 void SliderMoved(HWND dialog, int id, int position) {

@@ -50,7 +50,8 @@ void RefreshView(const RepaintFrame& frame) {
 }
 
 void ReportFailure(const std::exception& error) {
-    MessageBoxW(app.mainWindow, Lang(IsMemoryFailure(error) ? kNotEnoughMemoryEntry : 41), L"", MB_OK | MB_ICONWARNING);
+    MessageBoxW(app.mainWindow, Lang(IsMemoryFailure(error) ? kNotEnoughMemoryEntry : kFormatNotSupportedEntry), L"",
+                MB_OK | MB_ICONWARNING);
 }
 
 int ClampSide(double value, int limit) {
@@ -119,9 +120,9 @@ NOINLINE_FOR_EXCEPTIONS void ComputePreview(PreviewWork& work) {
     try {
         work.task(work.out.buf, work.in.buf);
     } catch (const std::exception& error) {
-        if (!AbortPolled()) work.failure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : 41;
+        if (!AbortPolled()) work.failure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : kFormatNotSupportedEntry;
     } catch (...) {
-        if (!AbortPolled()) work.failure = 41;
+        if (!AbortPolled()) work.failure = kFormatNotSupportedEntry;
     }
 }
 

@@ -30,9 +30,13 @@ void Open(HWND dialog, RepaintFrame&) {
     SetupSlider(dialog, IDC_SMUDGE_PROLONGATION, kSmudgeProlongationMin, kSmudgeProlongationMax, uiProlongation);
     SetupSlider(dialog, IDC_SMUDGE_SIGMA, kSmudgeSigmaMin, kSmudgeSigmaMax, uiSigma);
     for (const auto& pair : kValueControls) ShowValue(dialog, pair[0]);
-    SetLanguageTexts(dialog, {{IDC_SMUDGE_DETAILS_LABEL, 57}, {IDC_SMUDGE_PROLONGATION_LABEL, 58},
-                              {IDC_SMUDGE_SIGMA_LABEL, 59}, {IDOK, 45}, {IDCANCEL, 46}, {IDC_ABORT, 68},
-                              {IDC_PREVIEW, 73}});
+    SetLanguageTexts(dialog, {{IDC_SMUDGE_DETAILS_LABEL, kSmudgeDetailsEntry},
+                              {IDC_SMUDGE_PROLONGATION_LABEL, kProlongationEntry},
+                              {IDC_SMUDGE_SIGMA_LABEL, kSigmaEntry},
+                              {IDOK, kOkEntry},
+                              {IDCANCEL, kCancelEntry},
+                              {IDC_ABORT, kAbortEntry},
+                              {IDC_PREVIEW, kPreviewEntry}});
 }
 
 void SliderMoved(HWND dialog, int id, int position) {

@@ -64,10 +64,10 @@ NOINLINE_FOR_EXCEPTIONS DWORD RunToEnd(RepaintMethod method, const void* job) {
     try {
         RunEngine(method, job);
     } catch (const std::exception& error) {
-        runFailure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : 41;
+        runFailure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : kFormatNotSupportedEntry;
         RequestAbort(true);
     } catch (...) {
-        runFailure = 41;
+        runFailure = kFormatNotSupportedEntry;
         RequestAbort(true);
     }
     SendProgress(0, ProgressRule::Always, nullptr);  // what helper threads reported last

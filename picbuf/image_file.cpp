@@ -32,7 +32,7 @@
 #include "jpeg_check.h"
 #include "png_profile.h"
 
-int jpegQuality = 95;
+int jpegQuality = kJpegQualityForZero;
 double maxPictureMegapixels = kDefaultMaxMegapixels;
 
 namespace {
@@ -423,7 +423,7 @@ int SaveFlags(FREE_IMAGE_FORMAT format) {
     if (format != FIF_JPEG) return 0;
     // FreeImage reads quality from the low seven bits and takes higher bits
     // as other options, so anything above 100 is held at 100.
-    if (jpegQuality <= 0) return 95;
+    if (jpegQuality <= 0) return kJpegQualityForZero;
     return jpegQuality > 100 ? 100 : jpegQuality;
 }
 

@@ -42,8 +42,17 @@ enum SaveFormatIndex {
     SaveFormatJpeg = 4,
 };
 
-// JPEG quality of the next save; 0 or less means 95, above 100 means 100.
+// JPEG quality of the next save; 0 or less means kJpegQualityForZero, above
+// 100 means 100.
 extern int jpegQuality;
+// The program's rules for the quality when nobody chose one: the `jpeg`
+// settings key read at start falls back to kJpegQualityAtLoad (also for a
+// value below 20), Save As reads the key with kJpegQualitySaveAs, and a
+// quality of 0 or less (the one a program gets that never set it) saves
+// at kJpegQualityForZero.
+const int kJpegQualityAtLoad = 90;
+const int kJpegQualitySaveAs = 85;
+const int kJpegQualityForZero = 95;
 
 // The metadata and colour profile of an opened picture, made by LoadPicture.
 // They are kept in memory, so that a save carries them over even when the

@@ -25,10 +25,10 @@ void InitOptionsDialog(HWND dialog) {
     for (int i = 0; i < languageCount; ++i)
         SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(languageList[i].name));
     SendMessageW(list, CB_SETCURSEL, currentLanguage, 0);
-    SetWindowTextW(dialog, Lang(44));
-    SetDlgItemTextW(dialog, IDC_LANGUAGE_LABEL, Lang(43));
-    SetDlgItemTextW(dialog, IDOK, Lang(45));
-    SetDlgItemTextW(dialog, IDCANCEL, Lang(46));
+    SetWindowTextW(dialog, Lang(kOptionsTitleEntry));
+    SetDlgItemTextW(dialog, IDC_LANGUAGE_LABEL, Lang(kSelectLanguageEntry));
+    SetDlgItemTextW(dialog, IDOK, Lang(kOkEntry));
+    SetDlgItemTextW(dialog, IDCANCEL, Lang(kCancelEntry));
 }
 
 // OK: the selected position becomes the current translation (-1 when nothing
@@ -71,7 +71,8 @@ void ShowOptionsDialog(HWND owner) {
     if (DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_OPTIONS), owner, OptionsDialogProc, 0) != IDOK) return;
     // The remaining texts change at the next start; this message is already
     // in the chosen language.
-    LoadLanguageEntry(47);
-    LoadLanguageEntry(38);
-    if (currentLanguage != previousLanguage) MessageBoxW(owner, Lang(47), Lang(38), MB_ICONINFORMATION);
+    LoadLanguageEntry(kRestartForLanguageEntry);
+    LoadLanguageEntry(kReportEntry);
+    if (currentLanguage != previousLanguage)
+        MessageBoxW(owner, Lang(kRestartForLanguageEntry), Lang(kReportEntry), MB_ICONINFORMATION);
 }

@@ -72,17 +72,89 @@ extern LanguageRecord languageList[LANGUAGE_LIST_MAX];
 extern int32_t languageCount;
 extern int32_t currentLanguage;
 
-// The entry that says memory ran out during a repaint.
-const int kNotEnoughMemoryEntry = 86;
-// The entry that says a picture has more pixels than the editor opens.
-const int kPictureTooLargeEntry = 89;
-const int kNotAFileEntry = 93;    // a folder or a device given to open
-const int kNotWrittenEntry = 97;  // a save the system refused; its reason follows
-// The Ctrl key's name in shortcuts ("Strg" in German), the Menu button's
-// text and the suffix of the name Save As offers.
-const int kControlKeyEntry = 94;
-const int kMenuButtonEntry = 95;
-const int kSaveNameSuffixEntry = 96;
+// The name of every language entry. The number is the entry's key in the
+// language file ("string<N>"), so a number never changes once shipped;
+// the English texts are in the table in language.cpp, by the same names.
+enum LanguageEntry : int {
+    kOpenHintEntry = 1,  // the status bar with no picture
+    kCrashedLastTimeEntry = 2,
+    kWarningEntry = 3,
+    kFileMenuEntry = 4,
+    kRepaintMenuEntry = 5,
+    kHelpMenuEntry = 6,
+    kOpenItemEntry = 7,
+    kSaveAsItemEntry = 8,
+    kCloseItemEntry = 9,
+    kOptionsItemEntry = 10,
+    kExitItemEntry = 11,
+    kDefaultButtonEntry = 12,
+    kFlattenOnEntry = 13,
+    kSharpenOnEntry = 14,
+    kGlobalSharpeningEntry = 15,
+    kHelpContentsEntry = 16,
+    kVisitWebSiteEntry = 17,
+    kAboutItemEntry = 20,
+    kDropUnsavedResultEntry = 21,  // the question before an unsaved result is lost
+    kViewHintEntry = 22,           // the status bar with a picture
+    kOpenTipEntry = 23,
+    kSaveAsTipEntry = 24,
+    kZoomInTipEntry = 25,
+    kZoomOutTipEntry = 26,
+    kZoomFitTipEntry = 27,
+    kZoom100TipEntry = 28,
+    kZoomBoxTipEntry = 29,
+    kSharpeningGroupEntry = 30,
+    kSmoothnessEntry = 31,
+    kLocalityEntry = 32,
+    kWeakEdgesEntry = 33,
+    kReportEntry = 38,
+    kFormatNotSupportedEntry = 41,  // also any failure that has no text of its own
+    kAboutTitleEntry = 42,
+    kSelectLanguageEntry = 43,
+    kOptionsTitleEntry = 44,
+    kOkEntry = 45,
+    kCancelEntry = 46,
+    kRestartForLanguageEntry = 47,
+    kJpegQualityEntry = 48,
+    kOpenTitleEntry = 49,
+    kSmoothingGroupEntry = 53,
+    kSetPowerEntry = 54,
+    kRepaintOriginalEntry = 55,
+    kRepaintSmudgeEntry = 56,
+    kSmudgeDetailsEntry = 57,
+    kProlongationEntry = 58,
+    kSigmaEntry = 59,
+    kRepaintRedrawEntry = 60,
+    kGainEntry = 61,
+    kThresholdEntry = 62,
+    kRoughQuantizationEntry = 63,  // the five Redraw levels follow in order
+    kNormalQuantizationEntry = 64,
+    kDetailedQuantizationEntry = 65,
+    kSmoothedImageEntry = 66,
+    kOriginalImageEntry = 67,
+    kAbortEntry = 68,
+    kEdgesGroupEntry = 69,
+    kColorsGroupEntry = 70,
+    kSetRepaintingPowerEntry = 71,
+    kPreviewEntry = 73,
+    kRedrawDetailsEntry = 75,
+    kCutEntry = 76,
+    kImportEdgesEntry = 77,
+    kRepaintingMethodEntry = 84,
+    kRepaintingPowerEntry = 85,
+    kNotEnoughMemoryEntry = 86,  // memory ran out during a repaint
+    kDropMetadataEntry = 88,
+    kPictureTooLargeEntry = 89,  // more pixels than the editor opens
+    kAboutPurposeEntry = 90,     // the About box's two paragraphs
+    kAboutHowToEntry = 91,
+    kNotAFileEntry = 93,    // a folder or a device given to open
+    kControlKeyEntry = 94,  // the Ctrl key's name in shortcuts ("Strg" in German)
+    kMenuButtonEntry = 95,
+    kSaveNameSuffixEntry = 96,  // the suffix of the name Save As offers
+    kNotWrittenEntry = 97,      // a save the system refused; its reason follows
+    kAllFilesEntry = 98,
+    kAllPicturesEntry = 99,
+};
 
 // Language entry `entry`; the empty text for a number outside 1 to 99.
 const WCHAR* Lang(int entry);

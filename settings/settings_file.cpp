@@ -10,6 +10,7 @@
 #include "engines/original/original.h"
 #include "engines/redraw/redraw.h"
 #include "engines/smudge/smudge.h"
+#include "picbuf/image_file.h"
 
 int32_t uiFuseToImage;
 int32_t uiEdgeDetails;
@@ -28,7 +29,7 @@ int32_t uiDoWeickert;
 int32_t uiFlatten;
 int32_t uiLoGPower;
 int32_t uiWeickertPower;
-int32_t jpegSetting = 90;
+int32_t jpegSetting = kJpegQualityAtLoad;
 bool crashedLastTime;
 
 namespace {
@@ -46,7 +47,12 @@ struct SettingsKey {
     int32_t minimum, maximum;
 };
 
-// Keys only carried for older settings files keep whatever they hold.
+// uiLocality, uiDoWeickert, uiWeickertPower and uiCycles are only carried
+// for older settings files: no engine or control reads them, and they keep
+// whatever they hold (kAnyMin to kAnyMax; a run of Original stores 10 in
+// uiCycles). The other keys' names are the old ones too; in
+// the dialogs' words uiDoShock is "flatten on", uiDoLoG "sharpen on",
+// uiRelaxation "weak edges" and uiSmoothAlpha "smoothness".
 const int32_t kAnyMin = INT32_MIN, kAnyMax = INT32_MAX;
 
 // Read and written in this order.
@@ -122,8 +128,10 @@ void LoadSettings() {
     WriteSettingsInt(kCrashKey, 1);
     for (const SettingsKey& key : kUiKeys)
         *key.value = std::clamp(ReadSettingsInt(key.name, key.defaultValue), key.minimum, key.maximum);
-    jpegSetting = ReadSettingsInt(L"jpeg", L"90");
-    if (jpegSetting < 20) jpegSetting = 90;
+    WCHAR atLoad[16];
+    wsprintfW(atLoad, L"%d", kJpegQualityAtLoad);
+    jpegSetting = ReadSettingsInt(L"jpeg", atLoad);
+    if (jpegSetting < 20) jpegSetting = kJpegQualityAtLoad;
 }
 
 void SaveSettings() {

@@ -287,7 +287,7 @@ void MovedAway(const std::wstring& photo) {
     app.unsavedResult = 1;
     const std::string title = Title();
     run = SaveAs(folder + L"declined.jpg", 3, IDNO);
-    Check(run.messages.size() == 1 && run.messages[0].text == Utf8(DefaultLang(88)) &&
+    Check(run.messages.size() == 1 && run.messages[0].text == Utf8(DefaultLang(kDropMetadataEntry)) &&
               run.messages[0].title == "Warning" && run.messages[0].owner == window,
           "without them the editor asks entry 88, caption Warning, owned by the main window");
     Check(!FileExists(folder + L"declined.jpg") && app.unsavedResult == 1 && Title() == title,

@@ -244,7 +244,8 @@ void Dropping() {
     DropFile(window, firstPicture);
     Check(document.original.width == 64 && document.result.width == 64 && app.unsavedResult == 0,
           "the first picture is opened, nothing unsaved");
-    Check(WindowText(window) == "Ostrivel - " + Utf8(firstPicture.c_str()) && StatusText() == Utf8(DefaultLang(22)),
+    Check(WindowText(window) == "Ostrivel - " + Utf8(firstPicture.c_str()) &&
+              StatusText() == Utf8(DefaultLang(kViewHintEntry)),
           "the title shows its path, the status bar entry 22");
     Check(lstrcmpW(document.metadataSource, firstPicture.c_str()) == 0 &&
               lstrcmpW(document.currentPath, firstPicture.c_str()) == 0,
@@ -256,8 +257,9 @@ void Dropping() {
     Check(app.unsavedResult == 1, "UM_RUN_DONE marks the result unsaved");
     int answer = IDNO;
     std::vector<SeenDialog> asked = WithDialogs([] { DropFile(window, secondPicture); }, Answer(answer));
-    Check(asked.size() == 1 && asked[0].text == Utf8(DefaultLang(21)) && asked[0].title == "Warning",
-          "dropping asks entry 21 with caption entry 3");
+    Check(
+        asked.size() == 1 && asked[0].text == Utf8(DefaultLang(kDropUnsavedResultEntry)) && asked[0].title == "Warning",
+        "dropping asks entry 21 with caption entry 3");
     Check(document.original.width == 64 && app.unsavedResult == 1, "No keeps the result and its mark");
     answer = IDYES;
     asked = WithDialogs([] { DropFile(window, secondPicture); }, Answer(answer));
@@ -388,7 +390,7 @@ void Closing() {
           "Yes frees both pictures and both display caches; nothing is unsaved");
     CheckButtons(false, "after Close");
     CheckMenu(false, "after Close");
-    Check(StatusText() == Utf8(DefaultLang(1)) && WindowText(window) == title,
+    Check(StatusText() == Utf8(DefaultLang(kOpenHintEntry)) && WindowText(window) == title,
           "the status bar says entry 1 again, the title keeps its last text");
     RECT rect = ViewRect(ViewRectPaint);
     Check(LooksAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2, kBackground),

@@ -440,7 +440,8 @@ void FinishedRuns(const std::wstring& picture) {
     }
     SendMessageW(window, UM_RUN_DONE, 0, 0);
     FileCommandRun run = RunFileCommand(window, IDM_OPEN, ChooseFile(picture), IDNO);
-    Check(run.messages.size() == 1 && run.messages[0].text == Utf8(DefaultLang(21)) && run.fileDialogs.empty(),
+    Check(run.messages.size() == 1 && run.messages[0].text == Utf8(DefaultLang(kDropUnsavedResultEntry)) &&
+              run.fileDialogs.empty(),
           "after a finished run Open asks first");
     app.unsavedResult = 0;
 }

@@ -114,7 +114,8 @@ void CloseWithUnsavedResult(HINSTANCE instance) {
                                       },
                                   },
                                   &answer);
-    Check(dialogs.size() == 2 && dialogs[0].text == Utf8(DefaultLang(21)) && dialogs[0].title == "Warning",
+    Check(dialogs.size() == 2 && dialogs[0].text == Utf8(DefaultLang(kDropUnsavedResultEntry)) &&
+              dialogs[0].title == "Warning",
           "each close asks entry 21 with caption entry 3 (%d asked)", static_cast<int>(dialogs.size()));
     Check(exitCode == 0, "Yes ends the program with exit code 0 (got %d)", exitCode);
     app.unsavedResult = 0;
@@ -174,7 +175,8 @@ void SettingsFile() {
     // A killed run ends with the marker it set at start, as checked above.
     WriteSettingsKey("Crashed Last Time", "1");
     window = OpenMainWindow(&seen);
-    Check(crashedLastTime && seen.size() == 1 && seen[0].text == Utf8(DefaultLang(2)) && seen[0].title == "Warning",
+    Check(crashedLastTime && seen.size() == 1 && seen[0].text == Utf8(DefaultLang(kCrashedLastTimeEntry)) &&
+              seen[0].title == "Warning",
           "the next start shows entry 2 with caption entry 3 (%d shown)", static_cast<int>(seen.size()));
     Check(seen.size() == 1 && seen[0].owner == window && !seen[0].ownerVisible,
           "owned by the main window, before it is shown");
@@ -308,7 +310,8 @@ void Languages() {
     bool allDefault = true;
     for (int entry = 1; entry <= LANGUAGE_ENTRIES; ++entry)
         allDefault = allDefault && !lstrcmpW(Lang(entry), DefaultLang(entry));
-    Check(allDefault && Utf8(Lang(1)) == "Press Ctrl+O to open an image", "every entry has its English default");
+    Check(allDefault && Utf8(Lang(kOpenHintEntry)) == "Press Ctrl+O to open an image",
+          "every entry has its English default");
     OptionsView view = RunOptions(window, -2, IDCANCEL);
     Check(view.shown && view.items.empty() && view.title == "Options" && view.label == "&Select Language:",
           "Options opens with an empty list and English texts");
@@ -319,11 +322,11 @@ void Languages() {
     Section("languages: a translation that lacks keys");
     WriteLanguageFile(TwoLanguages(1));
     window = OpenMainWindow();
-    Check(currentLanguage == 1 && languageCount == 2 && Utf8(Lang(1)) == "бета один",
-          "the count, the current index and its texts are read (\"%s\")", Utf8(Lang(1)).c_str());
-    Check(Utf8(Lang(3)) == "Warning" && Utf8(Lang(45)) == "OK",
-          "a missing key and an empty one give the English default (got \"%s\", \"%s\")", Utf8(Lang(3)).c_str(),
-          Utf8(Lang(45)).c_str());
+    Check(currentLanguage == 1 && languageCount == 2 && Utf8(Lang(kOpenHintEntry)) == "бета один",
+          "the count, the current index and its texts are read (\"%s\")", Utf8(Lang(kOpenHintEntry)).c_str());
+    Check(Utf8(Lang(kWarningEntry)) == "Warning" && Utf8(Lang(kOkEntry)) == "OK",
+          "a missing key and an empty one give the English default (got \"%s\", \"%s\")",
+          Utf8(Lang(kWarningEntry)).c_str(), Utf8(Lang(kOkEntry)).c_str());
     Check(Utf8(languageList[1].name) == "Бета" && Utf8(languageList[1].acronym) == "BETAWITHAVERYLO",
           "names are read as Unicode; 15 characters of the acronym are kept (got %s)",
           Utf8(languageList[1].acronym).c_str());
@@ -343,10 +346,11 @@ void Languages() {
     Check(view.messages.size() == 1 && view.messages[0].text == "alpha restart" &&
               view.messages[0].title == "alpha report" && view.messages[0].owner == window,
           "and says entry 47 with caption 38 of the new translation, owned by the main window");
-    Check(Utf8(Lang(1)) == "бета один", "the other texts wait for the next start");
+    Check(Utf8(Lang(kOpenHintEntry)) == "бета один", "the other texts wait for the next start");
     CloseMainWindow(window);
     window = OpenMainWindow();
-    Check(Utf8(Lang(1)) == "alpha one", "the next start uses the chosen translation (got \"%s\")", Utf8(Lang(1)).c_str());
+    Check(Utf8(Lang(kOpenHintEntry)) == "alpha one", "the next start uses the chosen translation (got \"%s\")",
+          Utf8(Lang(kOpenHintEntry)).c_str());
     CloseMainWindow(window);
     RemoveSettingsFolder();  // a new user: the language file's choice again
 
@@ -365,7 +369,8 @@ void Languages() {
         Check(view.items.size() == c.listed && (c.listed == 0 || view.items.back() == "Language 99"),
               "\"Languages No=%s\" lists %d translations in index order (got %d)", c.count,
               static_cast<int>(c.listed), static_cast<int>(view.items.size()));
-        Check(Utf8(Lang(1)) == "Press Ctrl+O to open an image", "index -1 selects no section: English texts");
+        Check(Utf8(Lang(kOpenHintEntry)) == "Press Ctrl+O to open an image",
+              "index -1 selects no section: English texts");
         CloseMainWindow(window);
     }
 
@@ -388,7 +393,8 @@ void Languages() {
     CloseMainWindow(window);
     Check(FileStart(TestLanguageFile(), 1 << 20) == shipped, "storing the choice leaves the language file as shipped");
     window = OpenMainWindow();
-    Check(Utf8(Lang(44)) == "Optionen" && Utf8(Lang(9)) == "Schließen", "the next start is in German");
+    Check(Utf8(Lang(kOptionsTitleEntry)) == "Optionen" && Utf8(Lang(kCloseItemEntry)) == "Schließen",
+          "the next start is in German");
     CloseMainWindow(window);
     RemoveLanguageFile();
 }
