@@ -140,8 +140,8 @@ TEST(Original, FlatPicturesComeBackAndOtherDepthsAreRefused) {
 }
 
 // Raising the flag at every progress step in turn stops the tile at the next
-// poll: until T9 it comes back unchanged, later in the cycle after the pass
-// that follows the step. Passes switched off still poll.
+// poll: until the weak-structure fill it comes back unchanged, later in the
+// cycle after the pass that follows the step. Passes switched off still poll.
 TEST(Original, AbortAtEveryPollOfATile) {
     ThreadCount one(1);
     PicBufHolder source, result, full, afterFirstPass, switchedOff;

@@ -196,7 +196,7 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
     const int W = tileIn.width, H = tileIn.height, components = tileIn.components;
     const int Wp = W + 2 * kTileBorder, Hp = H + 2 * kTileBorder;
 
-    // T1, T2: the padded tile P with a replicated border.
+    // The padded tile P with a replicated border.
     Step();
     PicBufHolder P;
     Allocate(P.buf, Wp, Hp, components, tileIn.bitsPerComponent);
@@ -204,7 +204,7 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
     CBxPicBufAPI::CopyRect(P.buf, tileIn, CBxPoint{kTileBorder, kTileBorder}, CBxPoint{0, 0}, CBxSize{W, H});
     ReplicateBorder(P.buf, kTileBorder);
 
-    // T3: the float and integer working copies and the tensor planes.
+    // The float and integer working copies and the tensor planes.
     PicBufHolder F, tensorXX, tensorXY, tensorYY;
     Allocate(F.buf, Wp, Hp, components, 32);
     Allocate(tensorXX.buf, Wp, Hp, 1, 32);
@@ -217,10 +217,10 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
     I.samples.resize(static_cast<size_t>(Wp) * Hp * components);
     Step();
 
-    // T4: the output starts as the input (it stays so after an early abort).
+    // The output starts as the input (it stays so after an early abort).
     if (tileOut.pixels != tileIn.pixels) CBxPicBufAPI::Copy(tileOut, tileIn);
 
-    // T5.
+    // P into the float copy F and the 8.8 fixed-point copy I.
     const size_t rowSamples = static_cast<size_t>(Wp) * components;
     for (int y = 0; y < Hp; ++y) {
         const uint8_t* in = PicRow(P.buf, y);
@@ -231,9 +231,9 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
             i[k] = in[k] * 256;
         }
     }
-    Step();  // T6
+    Step();
 
-    // T7: trace length and the per-pixel records.
+    // Trace length and room for the per-pixel records.
     const float sigma = FlowSigma(params.smoothness);
     const int steps = FlowSteps(sigma);
     FlowTraces traces;
@@ -243,23 +243,23 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
     Step();
     if (AbortPolled()) return;
 
-    StructureTensor(tensorXX.buf, tensorXY.buf, tensorYY.buf, F.buf, threads);  // T8
+    StructureTensor(tensorXX.buf, tensorXY.buf, tensorYY.buf, F.buf, threads);
     Step();
-    FillWeakStructure(tensorXX.buf, tensorXY.buf, tensorYY.buf, params.edgeThreshold, threads);  // T9
+    FillWeakStructure(tensorXX.buf, tensorXY.buf, tensorYY.buf, params.edgeThreshold, threads);
     Step();
     if (AbortPolled()) return;
 
     TensorField field;
     MakeTensorField(field, tensorXX.buf, tensorXY.buf, tensorYY.buf);
     for (PicBufHolder* plane : {&tensorXX, &tensorXY, &tensorYY}) CBxPicBufAPI::DoneHeap(plane->buf);
-    BuildFlowTraces(traces, field, sigma, steps, components, F.buf, threads);  // T10
+    BuildFlowTraces(traces, field, sigma, steps, components, F.buf, threads);
     CBxPicBufAPI::DoneHeap(F.buf);
     Step();
-    BuildGradientSamples(gradients, field, components, threads);  // T11
+    BuildGradientSamples(gradients, field, components, threads);
     std::vector<float>().swap(field.abc);
     Step();
 
-    // T12: the ten cycles on I. The flag is polled after every pass; each
+    // The ten cycles on I. The flag is polled after every pass; each
     // cycle reports three steps whichever passes are switched on.
     const int deadZone = FlattenDeadZone(params.flattenLevel);
     const float amount = params.sharpenStrength * 0.5f;
@@ -275,7 +275,7 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
         Step();
     }
 
-    // T13, T14: back to 8 bits (also after an abort inside the cycles).
+    // Back to 8 bits and out of the border (also after an abort inside the cycles).
     traces = FlowTraces();
     std::vector<GradientSamples>().swap(gradients);
     for (int y = 0; y < Hp; ++y) {
