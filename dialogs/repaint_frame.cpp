@@ -543,6 +543,9 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
     switch (message) {
     case WM_DESTROY:
         CancelPreview(*frame);
+        // The view points into this record (closing the main window ends the
+        // dialog without Cancel): it must not outlive it.
+        if (previewFrame == &frame->previewRect) previewFrame = nullptr;
         if (frame->dialogMutex) CloseHandle(frame->dialogMutex);
         SetWindowLongPtrW(dialog, DWLP_USER, 0);
         delete frame;

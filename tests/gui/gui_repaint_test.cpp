@@ -446,10 +446,33 @@ void FinishedRuns(const std::wstring& picture) {
     app.unsavedResult = 0;
 }
 
-void CloseDuringRun(const std::wstring& picture) {
-    Section("closing the editor during a run");
+// Closing the editor while a preview or a run is under way: it waits for the
+// thread before it frees the pictures, and nothing lands afterwards.
+void CloseDuringWork(HINSTANCE instance, const std::wstring& picture) {
+    Section("closing the editor during a preview");
     DropFile(window, picture);
-    HWND dialog = OpenDialog(IDM_REPAINT_SMUDGE);
+    uiEdgeDetails = 41;
+    HWND dialog = OpenDialog(IDM_REPAINT_REDRAW);
+    if (!dialog) return;
+    SetChecked(dialog, IDC_PREVIEW, true);  // the whole picture's edge plane takes a while
+    HANDLE thread = nullptr;
+    if (HANDLE own = FrameOf(dialog).preview.thread)
+        DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE, 0);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    const bool ended = thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    const bool freed = !IsWindow(window) && !document.original.pixels && !document.result.pixels;
+    PumpMessages(400);
+    Check(ended && freed && !document.result.pixels && previewFrame == nullptr && activeRepaintDialog == nullptr,
+          "the window waits for the preview's thread before it frees the pictures, and no preview lands "
+          "afterwards (thread %d, ended %d, freed %d, frame %d, dialog %d)", thread != nullptr, ended, freed,
+          previewFrame != nullptr, activeRepaintDialog != nullptr);
+    if (thread) CloseHandle(thread);
+
+    Section("closing the editor during a run");
+    window = OpenEditorWindow(instance, 1000, 700);
+    if (!Check(window != nullptr, "the main window opens again")) return;
+    DropFile(window, picture);
+    dialog = OpenDialog(IDM_REPAINT_SMUDGE);
     if (!dialog) return;
     RunUntil(dialog, [] { return RepaintWorkerRunning(); });
     SendMessageW(window, WM_CLOSE, 0, 0);
@@ -484,6 +507,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     AbortAndFailure(largePicture, smallPicture);
     StoppedPreviews(largePicture);
     FinishedRuns(smallPicture);
-    CloseDuringRun(largePicture);
+    CloseDuringWork(instance, largePicture);
     return Summary();
 }
