@@ -24,7 +24,6 @@ uint8_t cursorOverFrame;
 namespace {
 
 const int kPanStep = 50;
-const LPARAM kFitWithoutDrawing = 99;  // second parameter of the fit command sent by the opening steps
 
 // Creates a repaint dialog only to measure it; its own initialisation does not run.
 INT_PTR CALLBACK MeasureDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
@@ -237,7 +236,7 @@ void OnCommand(HWND window, int command, int code, LPARAM lParam) {
     case IDM_VISIT_WEB_SITE: CmdVisitWebSite(window); break;
     case IDM_ZOOM_IN: ZoomBy(kZoomInFactor); break;
     case IDM_ZOOM_OUT: ZoomBy(kZoomOutFactor); break;
-    case IDM_ZOOM_FIT: ZoomToFit(lParam != kFitWithoutDrawing); break;
+    case IDM_ZOOM_FIT: ZoomToFit(true); break;
     case IDM_ZOOM_100: Zoom100(); break;
     case IDM_PAN_LEFT: PanView(-kPanStep, 0); break;
     case IDM_PAN_RIGHT: PanView(kPanStep, 0); break;
