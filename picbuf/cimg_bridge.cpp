@@ -111,6 +111,27 @@ void ExportPicture(const CImgF& image, SBxPicBuf& picture) {
     ExportSamples(image, picture);
 }
 
+// CImg's symmetric_eigen of the 2 x 2 tensor (a b; b c), expression by
+// expression, without the two small images it and get_tensor_at allocate:
+// once per pixel, from every thread, that was a lock of the Windows heap
+// per pixel. (vx, vy) is the eigenvector of the larger eigenvalue; the other
+// one is (-vy, vx).
+struct TensorEigen2 {
+    float larger, smaller, vx, vy;
+};
+
+inline TensorEigen2 SymmetricEigen2(float tensorA, float tensorB, float tensorC) {
+    const double a = tensorA, b = tensorB, c = tensorB, d = tensorC, e = a + d,
+                 f = std::sqrt(std::max(e * e - 4 * (a * d - b * c), 0.0)), l1 = 0.5 * (e - f), l2 = 0.5 * (e + f),
+                 n = std::sqrt(cimg_library::cimg::sqr(l2 - a) + b * b);
+    TensorEigen2 eigen{(float)l2, (float)l1, 1, 0};
+    if (n > 0) {
+        eigen.vx = (float)(b / n);
+        eigen.vy = (float)((l2 - a) / n);
+    }
+    return eigen;
+}
+
 // CImg's diffusion_tensors (2-D, square-root form, anisotropy 1) pass by
 // pass, with abort polls CImg does not have there. Each step calls the same
 // CImg operations or repeats its arithmetic expression by expression, so the
@@ -140,11 +161,10 @@ CImgF ComputeDiffusionTensors(const CImgF& image, float sharpness, float alpha, 
     for (int y = 0; y < height; ++y) {
         if (AbortPolled()) continue;  // the remaining rows stay unfinished
         float *ptrd0 = field.data(0, y, 0, 0), *ptrd1 = field.data(0, y, 0, 1), *ptrd2 = field.data(0, y, 0, 2);
-        cimg_library::CImg<float> val(2), vec(2, 2);
         for (int x = 0; x < width; ++x) {
-            field.get_tensor_at(x, y).symmetric_eigen(val, vec);
-            const float _l1 = val[1], _l2 = val[0], l1 = _l1 > 0 ? _l1 : 0, l2 = _l2 > 0 ? _l2 : 0,
-                        ux = vec(1, 0), uy = vec(1, 1), vx = vec(0, 0), vy = vec(0, 1),
+            const TensorEigen2 e = SymmetricEigen2(*ptrd0, *ptrd1, *ptrd2);
+            const float _l1 = e.smaller, _l2 = e.larger, l1 = _l1 > 0 ? _l1 : 0, l2 = _l2 > 0 ? _l2 : 0,
+                        ux = -e.vy, uy = e.vx, vx = e.vx, vy = e.vy,
                         n1 = (float)std::pow(1 + l1 + l2, -power1), n2 = (float)std::pow(1 + l1 + l2, -power2);
             *(ptrd0++) = n1 * ux * ux + n2 * vx * vx;
             *(ptrd1++) = n1 * ux * uy + n2 * vx * vy;
