@@ -7,15 +7,17 @@
 #include <cstring>
 #include <vector>
 
+#include "picbuf/large_blocks.h"
+
 namespace {
 
 constexpr size_t kAlignment = 64;
 
-// Aligned pixel blocks. MinGW's C library has no std::aligned_alloc; its own
-// pair must be freed with its own free.
+// Aligned pixel blocks. MinGW's C library has no std::aligned_alloc; the
+// program's own blocks there keep freed large ones for reuse.
 #if defined(_WIN32)
-void* AlignedAlloc(size_t alignment, size_t size) { return _aligned_malloc(size, alignment); }
-void AlignedFree(void* block) { _aligned_free(block); }
+void* AlignedAlloc(size_t alignment, size_t size) { return AllocateBlock(size, alignment); }
+void AlignedFree(void* block) { ReleaseBlock(block); }
 #else
 void* AlignedAlloc(size_t alignment, size_t size) { return std::aligned_alloc(alignment, size); }
 void AlignedFree(void* block) { std::free(block); }

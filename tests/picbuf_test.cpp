@@ -1,6 +1,8 @@
 #include "picbuf/picbuf.h"
 #include "test_support.h"
 
+#include <new>
+
 namespace {
 
 uint8_t* Pixel8(const SBxPicBuf& buf, int x, int y) {
@@ -177,3 +179,35 @@ TEST(PicBuf, MapGoesBothWaysAroundTheAnchorsAndTransformsFollowIt) {
     MakeFilled(grey, 8, 8, 1, 8, 0);
     EXPECT_FALSE(CBxPicBufAPI::TransformBilinearFast(dst.buf, grey.buf, zoom));
 }
+
+#if defined(_WIN32)
+// The program's operator new keeps freed large blocks for reuse. Every kind
+// of block keeps the alignment asked for, holds all its bytes and goes back
+// to where it came from; a large block freed and asked for again in the
+// same size is the same block.
+TEST(LargeBlocks, KeepAlignmentAndReuseFreedBlocksOfTheSameSize) {
+    const size_t sizes[] = {1, 4000, (size_t(1) << 18) - 17, size_t(1) << 18, (size_t(5) << 20) + 3};
+    for (size_t alignment : {size_t(0), size_t(64), size_t(4096)})
+        for (size_t size : sizes) {
+            void* block = alignment ? ::operator new(size, std::align_val_t(alignment)) : ::operator new(size);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (alignment ? alignment : 16), 0u) << size;
+            std::memset(block, 0x5a, size);
+            if (alignment) ::operator delete(block, std::align_val_t(alignment));
+            else ::operator delete(block);
+        }
+    // A reused block still holds what was written into it; the system's
+    // fresh pages are zeros.
+    const size_t large = size_t(3) << 20;
+    uint8_t* first = new uint8_t[large];
+    std::memset(first, 0x5a, large);
+    delete[] first;
+    uint8_t* other = new uint8_t[large + (size_t(1) << 16)];
+    EXPECT_EQ(other[large / 2], 0) << "a block of another size is not handed out";
+    uint8_t* second = new uint8_t[large];
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(second[large - 1], 0x5a);
+    delete[] other;
+    delete[] second;
+    EXPECT_EQ(::operator new(SIZE_MAX - 8, std::nothrow), nullptr);
+}
+#endif
