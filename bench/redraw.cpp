@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "engines/redraw/redraw.h"
+#include "engines/redraw/redraw_internal.h"
 #include "picbuf/image_file.h"
 #include "picbuf/run_control.h"
 

@@ -59,7 +59,7 @@ bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
     } else if (id == IDC_REDRAW_LEVEL && code == CBN_SELCHANGE) {
         uiQuantization = static_cast<int32_t>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
     } else if (id == IDC_ABORT) {
-        frame.redrawCache.details = 0;  // the next preview makes the edges again
+        if (frame.redrawCache) frame.redrawCache->details = 0;  // the next preview makes the edges again
         return true;
     } else {
         return id == IDC_REDRAW_LEVEL;  // other notifications of the level box
@@ -73,9 +73,11 @@ bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
 PreviewTask PreparePreview(RepaintFrame& frame) {
     const RedrawJob job = JobFromSettings();
     const CBxRect region = frame.previewRect;
-    RepaintFrame* owner = &frame;
-    return [job, region, owner](SBxPicBuf& out, const SBxPicBuf&) {
-        RedrawPreview(out, *owner->loaded, region, job, owner->redrawCache);
+    const SBxPicBuf* loaded = frame.loaded;
+    if (!frame.redrawCache) frame.redrawCache = std::make_shared<RedrawPreviewCache>();
+    std::shared_ptr<RedrawPreviewCache> cache = frame.redrawCache;
+    return [job, region, loaded, cache](SBxPicBuf& out, const SBxPicBuf&) {
+        RedrawPreview(out, *loaded, region, job, *cache);
     };
 }
 
@@ -91,7 +93,7 @@ void EnableForRun(HWND dialog, bool enable) {
 // The run reports exactly the maximum, starting from 1: the bar is full one
 // step before the end.
 void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
-    ReleaseRedrawPreviewCache(frame.redrawCache);
+    if (frame.redrawCache) ReleaseRedrawPreviewCache(*frame.redrawCache);
     maximum = RedrawProgressTotal(frame.loaded->components);
     start = 1;
 }

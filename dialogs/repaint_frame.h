@@ -4,12 +4,14 @@
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
 #include "dialogs/dialogs.h"
-#include "engines/redraw/redraw.h"
+#include "picbuf/picbuf.h"
 #include "picbuf/run_control.h"
 
 struct RepaintFrame;
+struct RedrawPreviewCache;  // the Redraw dialog's alone
 
 // For a function that catches the engines' exceptions: it must not be
 // inlined into a window, dialog or thread procedure, which under Wine use
@@ -74,7 +76,7 @@ struct RepaintFrame {
     uint8_t closing;      // OK or Cancel was pressed
     uint8_t runFinished;  // a full run completed
     bool running;         // a worker writes the display picture
-    RedrawPreviewCache redrawCache;  // Redraw's whole-picture edge plane; the preview thread's
+    std::shared_ptr<RedrawPreviewCache> redrawCache;  // Redraw's whole-picture edge plane; the preview thread's
     PreviewWork preview;
 };
 

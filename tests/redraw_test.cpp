@@ -3,7 +3,7 @@
 // progress and abort, and the editor's preview.
 #include <memory>
 
-#include "engines/redraw/redraw.h"
+#include "engines/redraw/redraw_internal.h"
 #include "test_support.h"
 
 namespace {

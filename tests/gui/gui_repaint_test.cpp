@@ -13,6 +13,7 @@
 #include "app/app.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/repaint_frame.h"
+#include "engines/redraw/redraw.h"
 #include "engines/smudge/smudge.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
