@@ -22,7 +22,7 @@ void RunOriginal(SBxPicBuf& result, const SBxPicBuf& source, const std::vector<i
 }
 
 int OriginalTotal(const SBxPicBuf& source, const std::vector<int>&) {
-    return kOriginalStepsPerTile * OriginalTileCount(source.width, source.height);
+    return OriginalProgressTotal(source.width, source.height);
 }
 
 void RunRedraw(SBxPicBuf& result, const SBxPicBuf& source, const std::vector<int>& v) {

@@ -3,15 +3,12 @@
 // the Default button.
 #include "dialogs/repaint_frame.h"
 
+#include "engines/engine_common.h"
 #include "engines/original/original.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
 namespace {
-
-// The progress bar counts one step per tile more than the engine reports,
-// so a finished run leaves it one step short per tile.
-const int kProgressStepsPerTile = kOriginalStepsPerTile + 1;
 
 OriginalParams ParamsFromSettings() {
     return OriginalParamsFromSliders(uiSmoothAlpha, uiRelaxation, uiDoShock, uiFlatten, uiDoLoG, uiLoGPower);
@@ -117,7 +114,10 @@ void EnableForRun(HWND dialog, bool enable) {
 
 void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
     uiCycles = 10;
-    maximum = OriginalTileCount(frame.loaded->width, frame.loaded->height) * kProgressStepsPerTile;
+    const int width = frame.loaded->width, height = frame.loaded->height;
+    // One step per tile more than the engine reports: a finished run leaves
+    // the bar one step short per tile.
+    maximum = OriginalProgressTotal(width, height) + RepaintTileCount(width, height);
     start = 0;
 }
 

@@ -59,15 +59,10 @@ void EnableForRun(HWND dialog, bool enable) {
                    enable);
 }
 
-// The bar's maximum counts tiles as the engine does but small pictures as
-// components + 2, so a small grey picture ends short of it.
+// From the start position 1 the engine's steps fill the bar exactly.
 void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
-    const SBxPicBuf& picture = *frame.loaded;
-    if (picture.width < kSmudgeTileSize && picture.height < kSmudgeTileSize)
-        maximum = picture.components + 2;
-    else
-        maximum = 3 * (picture.width / kSmudgeTileSize) * (picture.height / kSmudgeTileSize) + 4;
     start = 1;
+    maximum = start + SmudgeProgressTotal(*frame.loaded);
 }
 
 }  // namespace

@@ -42,8 +42,9 @@ extern std::atomic<int> originalThreadCount;
 // Progress steps one tile reports.
 constexpr int kOriginalStepsPerTile = 38;
 
-// Tiles a picture of this size is processed in (1 when it is processed whole).
-int OriginalTileCount(int width, int height);
+// The progress steps a complete run over a picture of this size reports:
+// kOriginalStepsPerTile for each tile (RepaintTileCount).
+int OriginalProgressTotal(int width, int height);
 
 // The dialog's sliders and check boxes: valid positions and the values a
 // fresh settings file holds.

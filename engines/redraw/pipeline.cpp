@@ -83,7 +83,7 @@ void RequireRedrawFormat(const SBxPicBuf& picture) {
 // picture is repainted from its 8-bit form, which `holder` keeps.
 const SBxPicBuf& EightBitForm(const SBxPicBuf& given, PicBufHolder& holder) {
     if (given.bitsPerComponent == 8 || !HasSamples(given)) return given;
-    MakePictureLike(holder.buf, given);
+    AllocatePictureLike(holder.buf, given);
     Require(CBxPicBufAPI::Copy(holder.buf, given));
     Require(CBxPicBufAPI::ConvertBpcComp(holder.buf, 8, given.components));
     return holder.buf;
@@ -102,7 +102,7 @@ void StrokesAndColours(SBxPicBuf& result, const SBxPicBuf& source, SBxPicBuf& ed
         return;
     }
     PicBufHolder colours;
-    MakePictureLike(colours.buf, source);
+    AllocatePictureLike(colours.buf, source);
     if (HasSamples(source)) Require(CBxPicBufAPI::Copy(colours.buf, source));
     if (values.level != RedrawLevelOriginal) QuantizeColors(colours.buf, values.level);
     Progress(1);
@@ -124,7 +124,7 @@ void RedrawRepaint(const RedrawJob& job) {
     const RedrawValues values = CheckedValues(job);
 
     PicBufHolder edges;
-    MakePicture(edges.buf, source.width, source.height, 1, 8);
+    AllocatePicture(edges.buf, source.width, source.height, 1, 8);
     Progress(1);
     if (!AbortPolled()) ExtractEdges(edges.buf, source, RedrawEdgeSigma(values.details));
     Progress(1);
@@ -149,15 +149,15 @@ void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& r
     // The region alone goes to 8 bits: the same samples as the region of
     // the whole picture's 8-bit form.
     PicBufHolder part, edgePart, strokes;
-    MakePicture(part.buf, width, height, source.components, source.bitsPerComponent);
-    MakePicture(edgePart.buf, width, height, 1, 8);
+    AllocatePicture(part.buf, width, height, source.components, source.bitsPerComponent);
+    AllocatePicture(edgePart.buf, width, height, 1, 8);
     Require(CBxPicBufAPI::Copy(part.buf, source, region));
     if (source.bitsPerComponent != 8) Require(CBxPicBufAPI::ConvertBpcComp(part.buf, 8, source.components));
     Require(CBxPicBufAPI::Copy(edgePart.buf, cache.edges.buf, region));
     StrokesAndColours(strokes.buf, part.buf, edgePart.buf, values);
     if (source.bitsPerComponent != 8)
         Require(CBxPicBufAPI::ConvertBpcComp(strokes.buf, source.bitsPerComponent, source.components));
-    MakePictureLike(preview, strokes.buf);
+    AllocatePictureLike(preview, strokes.buf);
     Require(CBxPicBufAPI::Copy(preview, strokes.buf));
 }
 

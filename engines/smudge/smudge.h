@@ -47,19 +47,7 @@ constexpr int kSmudgeDetailsMin = 1, kSmudgeDetailsMax = 100;
 constexpr int kSmudgeProlongationMin = 1, kSmudgeProlongationMax = 100;
 constexpr int kSmudgeSigmaMin = 0, kSmudgeSigmaMax = 100;
 
-constexpr int kSmudgeTileSize = 500;    // threshold for tiling and tile count divisor
 constexpr int kSmudgeTileMargin = 50;   // context on each side of a tile, clipped to the picture
-
-// One tile: the rectangle it writes back and the larger one it smooths.
-struct SmudgeTile {
-    CBxRect inner;
-    CBxRect outer;
-};
-
-// The tiles of a picture of at least 500 x 500 pixels, row by row: nx =
-// width / 500 columns, ny = height / 500 rows; the inner rectangles cover
-// the picture exactly once. Empty for a smaller picture.
-std::vector<SmudgeTile> SmudgeTileGrid(int width, int height);
 
 // The progress steps a complete run over source reports.
 int SmudgeProgressTotal(const SBxPicBuf& source);
