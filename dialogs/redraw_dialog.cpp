@@ -1,7 +1,7 @@
 // The Redraw dialog: Details and Cut sliders for the edges, the "Import
 // Edges To Image" box and the colour level. The preview keeps the edge plane
 // of the whole picture, so only a change of Details makes it again.
-#include "dialogs/repaint_frame.h"
+#include "dialogs/param_sliders.h"
 
 #include "engines/redraw/redraw.h"
 #include "resources/resource.h"
@@ -11,22 +11,13 @@ namespace {
 
 const int kFirstLevelEntry = kRoughQuantizationEntry;  // "Rough Quantization" .. "Original Image"
 
-RedrawJob JobFromSettings() {
-    RedrawJob job{};
-    FillRedrawJob(job, uiEdgeDetails, uiEdgeCut, uiFuseToImage, uiQuantization);
-    return job;
-}
-
-void ShowValues(HWND dialog) {
-    const RedrawJob job = JobFromSettings();
-    SetNumberText(dialog, IDC_REDRAW_DETAILS_VALUE, "%.1f", job.details + 0.5f);  // display only
-    SetNumberText(dialog, IDC_REDRAW_CUT_VALUE, "%.0f", job.cut);
-}
+const ParamSlider kSliders[] = {
+    {&kRedrawParams[kRedrawDetails], IDC_REDRAW_DETAILS, IDC_REDRAW_DETAILS_VALUE},
+    {&kRedrawParams[kRedrawCut], IDC_REDRAW_CUT, IDC_REDRAW_CUT_VALUE},
+};
 
 void Open(HWND dialog, RepaintFrame&) {
-    SetupSlider(dialog, IDC_REDRAW_DETAILS, kRedrawDetailsMin, kRedrawDetailsMax, uiEdgeDetails);
-    SetupSlider(dialog, IDC_REDRAW_CUT, kRedrawCutMin, kRedrawCutMax, uiEdgeCut);
-    ShowValues(dialog);
+    for (const ParamSlider& control : kSliders) SetupParamSlider(dialog, control);
     // Checked exactly when the run burns the strokes in.
     CheckDlgButton(dialog, IDC_REDRAW_FUSE, uiFuseToImage > 0 ? BST_CHECKED : BST_UNCHECKED);
     EnableControls(dialog, {IDC_REDRAW_LEVEL}, uiFuseToImage > 0);
@@ -47,9 +38,7 @@ void Open(HWND dialog, RepaintFrame&) {
 }
 
 void SliderMoved(HWND dialog, int id, int position) {
-    if (id == IDC_REDRAW_DETAILS) uiEdgeDetails = position;
-    if (id == IDC_REDRAW_CUT) uiEdgeCut = position;
-    ShowValues(dialog);
+    StoreParamSlider(dialog, kSliders, id, position);
 }
 
 bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
@@ -71,13 +60,13 @@ bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
 // The edge plane of the whole picture is made here when Details changed:
 // the thread owns the cache while it runs.
 PreviewTask PreparePreview(RepaintFrame& frame) {
-    const RedrawJob job = JobFromSettings();
+    const RedrawParams params = RedrawParamsFromPositions(SettingPositions(kRedrawParams));
     const CBxRect region = frame.previewRect;
     const SBxPicBuf* loaded = frame.loaded;
     if (!frame.redrawCache) frame.redrawCache = std::make_shared<RedrawPreviewCache>();
     std::shared_ptr<RedrawPreviewCache> cache = frame.redrawCache;
-    return [job, region, loaded, cache](SBxPicBuf& out, const SBxPicBuf&) {
-        RedrawPreview(out, *loaded, region, job, *cache);
+    return [params, region, loaded, cache](SBxPicBuf& out, const SBxPicBuf&) {
+        RedrawPreview(out, *loaded, region, params, *cache);
     };
 }
 

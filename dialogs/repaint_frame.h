@@ -97,8 +97,6 @@ void RequestPreview(HWND dialog);
 // Range, page and line size 0 (a click on the channel or an arrow key moves
 // one step) and position.
 void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position);
-// A number formatted with a printf format, as the control's text.
-void SetNumberText(HWND dialog, int id, const char* format, double value);
 // The controls' texts from the language table: pairs of control and entry.
 void SetLanguageTexts(HWND dialog, std::initializer_list<std::pair<int, int>> controlsAndEntries);
 void EnableControls(HWND dialog, std::initializer_list<int> ids, bool enable);

@@ -51,7 +51,7 @@ std::pair<int, int> Repaint(PicBufHolder& result, const SBxPicBuf& source, const
 }
 
 OriginalParams Params(bool flatten, bool sharpen, int smoothness = 5) {
-    return OriginalParamsFromSliders(smoothness, 20, flatten, 20, sharpen, 10);
+    return OriginalParamsFromPositions({smoothness, 20, flatten, 20, sharpen, 10});
 }
 
 TensorField UniformField(int width, int height, float a, float b, float c) {
@@ -70,7 +70,7 @@ TensorField UniformField(int width, int height, float a, float b, float c) {
 TEST(Original, KeepsItsLook) {
     PicBufHolder source, result;
     MakeTestPicture(source, 96, 72, 3, 8, 5);
-    Repaint(result, source.buf, OriginalParamsFromSliders(6, 12, 1, 8, 1, 14));
+    Repaint(result, source.buf, OriginalParamsFromPositions({6, 12, 1, 8, 1, 14}));
     EXPECT_EQ(PixelHash(result.buf), 6822685568312356483u);
 }
 

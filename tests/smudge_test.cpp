@@ -8,12 +8,15 @@
 
 namespace {
 
-const SmudgeArguments kDefaults = SmudgeArgumentsFromSliders(SmudgeJob{});
+const SmudgeParams kDefaultParams = SmudgeParamsFromPositions(DefaultPositions(kSmudgeParams));
+const SmudgeArguments kDefaults = SmudgeArgumentsOf(kDefaultParams);
 const uint8_t kUnwritten = 0xFF;  // no smoothed sample of a mid-range picture is 255 or 65535
 const CBxRect kLeft{0, 0, 500, 500}, kRight{500, 0, 1000, 500};  // the tiles of a 1000 x 500 picture
 
 void Repaint(SBxPicBuf& result, const SBxPicBuf& source, SmudgeComponents mode = SmudgeComponents::Together) {
-    SmudgeRepaint(result, source, kDefaults.sharpness, kDefaults.alpha, kDefaults.sigma, mode);
+    SmudgeParams params = kDefaultParams;
+    params.components = mode;
+    SmudgeRepaint(result, source, params);
 }
 
 // A test picture squeezed into the middle of the range, and a result of its
@@ -40,8 +43,8 @@ int Unwritten(const SBxPicBuf& buf, const CBxRect& rect, int c) {
 
 TEST(Smudge, SlidersMapToTheEngineArguments) {
     for (auto [got, expected] : {std::pair{kDefaults, SmudgeArguments{0.25f, 0.4f, 4.0f}},
-                                 {SmudgeArgumentsFromSliders(1, 1, 0), {0.495f, 0.04f, 1.0f}},
-                                 {SmudgeArgumentsFromSliders(100, 100, 100), {0.0f, 4.0f, 11.0f}}})
+                                 {SmudgeArgumentsOf(SmudgeParamsFromPositions({1, 1, 0})), {0.495f, 0.04f, 1.0f}},
+                                 {SmudgeArgumentsOf(SmudgeParamsFromPositions({100, 100, 100})), {0.0f, 4.0f, 11.0f}}})
         EXPECT_EQ(std::vector<float>({got.sharpness, got.alpha, got.sigma}),
                   std::vector<float>({expected.sharpness, expected.alpha, expected.sigma}));
 }
@@ -134,7 +137,7 @@ TEST(Smudge, TilesMatchTheWholePictureInAnyThreadCountAndInPlace) {
     }
     EXPECT_TRUE(SamePixels(inPlace.buf, tiled.buf));
     CopyOf(whole, source.buf);
-    SmudgeWhole(whole.buf, source.buf, kDefaults.sharpness, kDefaults.alpha, kDefaults.sigma);
+    SmudgeWhole(whole.buf, source.buf, kDefaultParams);
     int differ = 0, largest = 0;
     for (int i = 0; i < 1000 * 500; ++i) {
         const int d = std::abs(tiled->pixels[i] - whole->pixels[i]);

@@ -282,14 +282,14 @@ void OriginalRepaint(SBxPicBuf& result, const SBxPicBuf& source, const OriginalP
     RunTiles(result, *from, params, RepaintTileGrid(source.width, source.height, kTileMargin), threads);
 }
 
-OriginalParams OriginalParamsFromSliders(int smoothness, int weakEdges, int flattenOn, int flattenLevel, int sharpenOn,
-                                         int sharpenStrength) {
+OriginalParams OriginalParamsFromPositions(const std::vector<int>& positions) {
+    const auto value = [&](int index) { return ParamValue(kOriginalParams[index], positions.at(index)); };
     OriginalParams p;
-    p.flatten = flattenOn > 0;
-    p.sharpenBorders = sharpenOn > 0;
-    p.smoothness = static_cast<float>(smoothness) * 0.25f;
-    p.edgeThreshold = static_cast<float>(weakEdges) * 4.0f;
-    p.flattenLevel = static_cast<float>(flattenLevel) / 40.0f + 0.05f;
-    p.sharpenStrength = static_cast<float>(sharpenStrength) * 2.0f;
+    p.flatten = positions.at(kOriginalFlatten) > 0;
+    p.sharpenBorders = positions.at(kOriginalSharpen) > 0;
+    p.smoothness = value(kOriginalSmoothness);
+    p.edgeThreshold = value(kOriginalWeakEdges);
+    p.flattenLevel = value(kOriginalFlattenLevel);
+    p.sharpenStrength = value(kOriginalSharpenStrength);
     return p;
 }

@@ -10,26 +10,22 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "engines/method_params.h"
 #include "picbuf/picbuf.h"
 
 // ---------------------------------------------------------------------------
 // Parameters: what the editor's Redraw dialog and the command-line tool show
 // and store, and how they become the engine's arguments.
 
-// Slider and box ranges (inclusive) and the defaults of a first run.
-constexpr int kRedrawDetailsMin = 1;
-constexpr int kRedrawDetailsMax = 100;
-constexpr int kRedrawDetailsDefault = 10;
-constexpr int kRedrawCutMin = 1;
-constexpr int kRedrawCutMax = 100;
-constexpr int kRedrawCutDefault = 50;
-constexpr int kRedrawFuseMin = 0;
-constexpr int kRedrawFuseMax = 1;
-constexpr int kRedrawFuseDefault = 0;
-constexpr int kRedrawLevelMin = 0;
-constexpr int kRedrawLevelMax = 4;
-constexpr int kRedrawLevelDefault = 1;
+enum RedrawParamIndex { kRedrawDetails, kRedrawCut, kRedrawFuse, kRedrawLevel, kRedrawParamCount };
+inline constexpr MethodParam kRedrawParams[kRedrawParamCount] = {
+    {"details", L"uiEdgeDetails", 1, 100, 10, 1, 10, 0, 1, "scale of the edges drawn (larger: coarser strokes)"},
+    {"cut", L"uiEdgeCut", 1, 100, 50, 2.55f, 1, 0, 0, "stroke brightness above which the paper stays white"},
+    {"fuse", L"uiFuseToImage", 0, 1, 0, 1, 1, 0, 0, "1 burns the strokes into a colour-reduced copy of the picture"},
+    {"level", L"uiQuantization", 0, 4, 1, 1, 1, 0, 0, "colour reduction under the strokes"},
+};
 
 // Colour levels, equal to the combo box index.
 enum RedrawLevel {
@@ -45,34 +41,30 @@ constexpr int kRedrawLevelCount = 5;
 // the editor shows the language table's texts instead.
 extern const char* const kRedrawLevelNames[kRedrawLevelCount];
 
-// What one run does; filled just before the run starts.
-struct RedrawJob {
-    float details;        // edge scale, 0.1 .. 10 over the slider
-    float cut;            // brightness above which a stroke pixel turns white, 0..255 scale
-    int32_t quantization; // colour level 0..4
-    uint8_t fuseToImage;  // 1: burn the strokes into the colour-reduced picture
-    SBxPicBuf* source;    // read only
-    SBxPicBuf* result;    // receives the repaint (re-made with source's size, 8 bits)
+// What the engine receives.
+struct RedrawParams {
+    float details = 0;        // edge scale, 0.1 .. 10
+    float cut = 0;            // brightness above which a stroke pixel turns white, 0..255 scale
+    int32_t quantization = 0; // colour level 0..4
+    bool fuseToImage = false; // burn the strokes into the colour-reduced picture
 };
 
-// Fills the engine values of job from the stored settings, exactly as the
-// main window does: details = Details / 10, cut = Cut x 2.55 (single
-// precision), quantization = Level, fuseToImage = Fuse > 0. Values outside
-// the ranges above are passed on as they are (the engine copes with them);
-// source and result are left alone.
-void FillRedrawJob(RedrawJob& job, int edgeDetails, int edgeCut, int fuseToImage, int quantization);
+// The engine's parameters for positions in the order of kRedrawParams: a
+// switch is on above 0, the level is the position. Values outside the
+// ranges are passed on as they are (the engine copes with them).
+RedrawParams RedrawParamsFromPositions(const std::vector<int>& positions);
 
 // Progress steps of one whole run, the range of the dialog's progress bar.
 constexpr int RedrawProgressTotal(int components) {
     return 2 * components + 10;
 }
 
-// The whole Redraw repaint of job.source into job.result; the thread
-// procedure of a full run calls it once. Returns early when abortRequested
+// The whole Redraw repaint of source into result (re-made with source's size,
+// 8 bits); the thread procedure of a full run calls it once. Returns early when abortRequested
 // is set (the result then holds nothing usable; read the flag afterwards).
-// Throws std::invalid_argument for missing pictures or a format other than
-// 8 or 16 bits with 1 or 3 components.
-void RedrawRepaint(const RedrawJob& job);
+// Throws std::invalid_argument when result is source or for a format other
+// than 8 or 16 bits with 1 or 3 components.
+void RedrawRepaint(SBxPicBuf& result, const SBxPicBuf& source, const RedrawParams& params);
 
 // ---------------------------------------------------------------------------
 // The editor's preview of a region.
@@ -89,8 +81,8 @@ struct RedrawPreviewCache {
 // region's size and source's components and depth (a 16-bit picture is
 // repainted from its 8-bit form, as in a full run, and the result widened
 // again). The edge plane is made only when cache holds none for
-// job.details. Reports no progress that a hidden bar would show; memory
+// params.details. Reports no progress that a hidden bar would show; memory
 // short throws std::bad_alloc after releasing what the call made.
-void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& region, const RedrawJob& job,
+void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& region, const RedrawParams& params,
                    RedrawPreviewCache& cache);
 void ReleaseRedrawPreviewCache(RedrawPreviewCache& cache);

@@ -13,10 +13,10 @@ void Step(int steps) {
     ReportProgress(steps, ProgressRule::WhenBarShown);
 }
 
-CImgF GuideField(const SBxPicBuf& source, float sharpness, float alpha, float sigma) {
+CImgF GuideField(const SBxPicBuf& source, const SmudgeArguments& a) {
     PicBufHolder guide;
     if (!MakeGuidePlane(guide.buf, source)) throw std::bad_alloc();
-    return ComputeDiffusionTensors(guide.buf, sharpness, alpha, sigma);
+    return ComputeDiffusionTensors(guide.buf, a.sharpness, a.alpha, a.sigma);
 }
 
 // Smooths every component of in along field into out (same geometry), one
@@ -53,12 +53,17 @@ void SmoothComponents(SBxPicBuf& out, const SBxPicBuf& in, const CImgF& field, c
 
 }  // namespace
 
-SmudgeArguments SmudgeArgumentsFromSliders(float details, float prolongation, float sigma) {
-    return SmudgeArguments{(100.0f - prolongation) / 200.0f, details / 25.0f, sigma / 10.0f + 1.0f};
+SmudgeParams SmudgeParamsFromPositions(const std::vector<int>& positions) {
+    const auto value = [&](int index) { return ParamValue(kSmudgeParams[index], positions.at(index)); };
+    SmudgeParams params;
+    params.details = value(kSmudgeDetails);
+    params.prolongation = value(kSmudgeProlongation);
+    params.sigma = value(kSmudgeSigma);
+    return params;
 }
 
-SmudgeArguments SmudgeArgumentsFromSliders(const SmudgeJob& job) {
-    return SmudgeArgumentsFromSliders(job.details, job.prolongation, job.sigma);
+SmudgeArguments SmudgeArgumentsOf(const SmudgeParams& p) {
+    return SmudgeArguments{(100.0f - p.prolongation) / 200.0f, p.details / 25.0f, p.sigma / 10.0f + 1.0f};
 }
 
 int SmudgeProgressTotal(const SBxPicBuf& source) {
@@ -70,14 +75,14 @@ int SmudgeProgressTotal(const SBxPicBuf& source) {
     return 3 + RepaintTileCount(source.width, source.height) * source.components;
 }
 
-void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                 SmudgeComponents components) {
+void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params) {
     if (!ResultFits(result, source)) return;
+    const SmudgeArguments a = SmudgeArgumentsOf(params);
     if (source.components == 1) {
         // The picture is its own plane and field source. No poll of its own:
         // an abort cuts both CImg steps short and the caller discards the result.
         CImgF image = ImportPlane(source);
-        CImgF field = ComputeDiffusionTensors(image, sharpness, alpha, sigma);
+        CImgF field = ComputeDiffusionTensors(image, a.sharpness, a.alpha, a.sigma);
         SmoothAlongTensors(image, field);
         Step(1);
         ExportPlane(image, result);
@@ -85,17 +90,16 @@ void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, fl
     }
     if (source.components != 3) return;
 
-    CImgF field = GuideField(source, sharpness, alpha, sigma);
+    CImgF field = GuideField(source, a);
     Step(1);
     if (AbortPolled()) return;
-    SmoothComponents(result, source, field, CBxRect{0, 0, source.width, source.height}, components);
+    SmoothComponents(result, source, field, CBxRect{0, 0, source.width, source.height}, params.components);
 }
 
-void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                 SmudgeComponents components) {
+void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params) {
     if (ProcessedWhole(source.width, source.height) || !ResultFits(result, source)) return;
 
-    CImgF field = GuideField(source, sharpness, alpha, sigma);
+    CImgF field = GuideField(source, SmudgeArgumentsOf(params));
     Step(3);
     if (AbortPolled()) return;
 
@@ -110,12 +114,12 @@ void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, fl
                                CBxSize{width, height});
         // Components left out by an abort then keep the source's values
         // rather than whatever the fresh block held.
-        if (components == SmudgeComponents::OneByOne) CBxPicBufAPI::Copy(tileOut.buf, tileIn.buf);
+        if (params.components == SmudgeComponents::OneByOne) CBxPicBufAPI::Copy(tileOut.buf, tileIn.buf);
 
         {
             CImgF tileField = CropTensorField(field, out.left, out.top, out.right - 1, out.bottom - 1);
             const CBxRect keep{in.left - out.left, in.top - out.top, in.right - out.left, in.bottom - out.top};
-            SmoothComponents(tileOut.buf, tileIn.buf, tileField, keep, components);
+            SmoothComponents(tileOut.buf, tileIn.buf, tileField, keep, params.components);
         }
 
         // Only the inner rectangle goes back: the margins were context.
@@ -126,19 +130,18 @@ void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, fl
     }
 }
 
-void SmudgeRepaint(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                   SmudgeComponents components) {
+void SmudgeRepaint(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params) {
     if (!ResultFits(result, source)) return;
     if (result.pixels == source.pixels) {
         // Tiles read context that earlier tiles would already have written.
         PicBufHolder copy;
         AllocatePicture(copy.buf, source.width, source.height, source.components, source.bitsPerComponent);
         CBxPicBufAPI::Copy(copy.buf, source);
-        SmudgeRepaint(result, copy.buf, sharpness, alpha, sigma, components);
+        SmudgeRepaint(result, copy.buf, params);
         return;
     }
     if (ProcessedWhole(source.width, source.height))
-        SmudgeWhole(result, source, sharpness, alpha, sigma, components);
+        SmudgeWhole(result, source, params);
     else
-        SmudgeTiled(result, source, sharpness, alpha, sigma, components);
+        SmudgeTiled(result, source, params);
 }
