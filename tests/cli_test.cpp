@@ -224,7 +224,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     chmod(scratch.path("locked.png").c_str(), 0);
     const bool root = geteuid() == 0;  // root reads a file of mode 0 all the same
     for (const char* kept : {"kept.png", "kept.jpg"}) WriteBytes(scratch.path(kept), "an existing file");
-    WriteBytes(scratch.path("stderr.txt"), "");
+    for (const char* output : {"stderr.txt", "stdout.txt"}) WriteBytes(scratch.path(output), "");
     const std::set<std::string> before = scratch.files();
 
     struct Case {
