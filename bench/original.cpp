@@ -32,7 +32,7 @@ namespace {
 struct Options {
     std::string photo;
     std::vector<double> sizes{1, 4, 12};
-    int smoothness = kSmoothnessSliderDefault;
+    int smoothness = kOriginalParams[kOriginalSmoothness].defaultPosition;
     bool flatten = false;
     bool worstCase = false;
 };
@@ -103,9 +103,10 @@ RunResult Run(const Options& options, double megapixels, int threads, int smooth
         RunResult r;
         if (MakeSource(source, options, megapixels) && CBxPicBufAPI::ReinitHeap(output.buf, source.buf)) {
             originalThreadCount = threads;
-            const OriginalParams params = OriginalParamsFromSliders(
-                smoothness, kWeakEdgeSliderDefault, options.flatten ? 1 : 0, kFlattenSliderDefault,
-                kSharpenSwitchDefault, kSharpenSliderDefault);
+            std::vector<int> positions = DefaultPositions(kOriginalParams);
+            positions[kOriginalSmoothness] = smoothness;
+            positions[kOriginalFlatten] = options.flatten ? 1 : 0;
+            const OriginalParams params = OriginalParamsFromPositions(positions);
             const double cpuStart = CpuSeconds();
             const auto start = std::chrono::steady_clock::now();
             OriginalRepaint(output.buf, source.buf, params);
@@ -153,7 +154,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             }
         } else if (arg == "--smoothness" && hasValue) {
             options.smoothness = std::atoi(argv[++i]);
-            if (options.smoothness < kSmoothnessSliderMin || options.smoothness > kSmoothnessSliderMax) return false;
+            if (options.smoothness < kOriginalParams[kOriginalSmoothness].minimum || options.smoothness > kOriginalParams[kOriginalSmoothness].maximum) return false;
         } else if (arg == "--flatten") {
             options.flatten = true;
         } else if (arg == "--worst-case") {
@@ -189,7 +190,7 @@ int main(int argc, char** argv) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     std::printf("Original repaint: %s, smoothness slider %d, weak edges %d, flattening %s, sharpening %d; %u cores\n",
                 options.photo.empty() ? "synthetic picture" : options.photo.c_str(), options.smoothness,
-                kWeakEdgeSliderDefault, options.flatten ? "on" : "off", kSharpenSliderDefault, cores);
+                kOriginalParams[kOriginalWeakEdges].defaultPosition, options.flatten ? "on" : "off", kOriginalParams[kOriginalSharpenStrength].defaultPosition, cores);
 
     for (double mp : options.sizes) {
         const RunResult one = Run(options, mp, 1, options.smoothness);
@@ -200,7 +201,7 @@ int main(int argc, char** argv) {
             std::printf("%-10s %5.1f MP  speed-up %.2f\n", "", mp, one.seconds / all.seconds);
     }
     if (options.worstCase) {
-        const RunResult worst = Run(options, 12, static_cast<int>(cores), kSmoothnessSliderMax);
+        const RunResult worst = Run(options, 12, static_cast<int>(cores), kOriginalParams[kOriginalSmoothness].maximum);
         PrintRow("longest", 12, static_cast<int>(cores), worst);
     }
     return 0;

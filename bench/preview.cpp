@@ -86,26 +86,24 @@ int main(int argc, char** argv) {
     std::printf("300 x 300 preview in a %d x %d picture (%s), median of %d\n", kWidth, kHeight,
                 argc > 1 ? argv[1] : "synthetic", kRuns);
 
-    const OriginalParams original = OriginalParamsFromSliders(
-        kSmoothnessSliderDefault, kWeakEdgeSliderDefault, kFlattenSwitchDefault, kFlattenSliderDefault,
-        kSharpenSwitchDefault, kSharpenSliderDefault);
+    const OriginalParams original = OriginalParamsFromPositions(DefaultPositions(kOriginalParams));
     std::printf("  Original (defaults)            %7.1f ms\n", Median([&] { OriginalRepaint(out.buf, in.buf, original); }));
     OriginalParams flattened = original;
     flattened.flatten = true;
     std::printf("  Original (flattening on)       %7.1f ms\n", Median([&] { OriginalRepaint(out.buf, in.buf, flattened); }));
 
-    const SmudgeArguments smudge = SmudgeArgumentsFromSliders(10, 50, 30);
+    const SmudgeParams smudge = SmudgeParamsFromPositions(DefaultPositions(kSmudgeParams));
     std::printf("  Smudge (defaults)              %7.1f ms\n",
-                Median([&] { SmudgeRepaint(out.buf, in.buf, smudge.sharpness, smudge.alpha, smudge.sigma); }));
+                Median([&] { SmudgeRepaint(out.buf, in.buf, smudge); }));
 
-    RedrawJob job{};
-    FillRedrawJob(job, kRedrawDetailsDefault, kRedrawCutDefault, 1, kRedrawLevelDefault);
+    RedrawParams job = RedrawParamsFromPositions(DefaultPositions(kRedrawParams));
+    job.fuseToImage = true;
     RedrawPreviewCache cache;
     const double edges = Milliseconds([&] { RedrawPreview(out.buf, source.buf, region, job, cache); });
     std::printf("  Redraw edge plane (12 MP, once) %6.1f ms\n", edges);
     std::printf("  Redraw (fused, Normal level)   %7.1f ms\n",
                 Median([&] { RedrawPreview(out.buf, source.buf, region, job, cache); }));
-    job.fuseToImage = 0;
+    job.fuseToImage = false;
     std::printf("  Redraw (strokes only)          %7.1f ms\n",
                 Median([&] { RedrawPreview(out.buf, source.buf, region, job, cache); }));
     return 0;

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "engines/redraw/redraw.h"
+#include "engines/redraw/redraw_internal.h"
 #include "picbuf/image_file.h"
 #include "picbuf/run_control.h"
 
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     // The whole picture's edge plane, what a new Details costs the preview;
     // its digest shows that a faster plane keeps its bytes.
     PicBufHolder edges;
-    const Timing edgePlane = Best(3, [&] { ExtractEdges(edges.buf, photo.buf, RedrawEdgeSigma(kRedrawDetailsDefault / 10.0f)); });
+    const Timing edgePlane = Best(3, [&] { ExtractEdges(edges.buf, photo.buf, RedrawEdgeSigma(RedrawParamsFromPositions(DefaultPositions(kRedrawParams)).details)); });
     uint64_t digest = 1469598103934665603ull;
     for (int y = 0; y < edges->height; ++y)
         for (int x = 0; x < edges->width; ++x) digest = (digest ^ PicRow(edges.buf, y)[x]) * 1099511628211ull;
@@ -134,14 +134,12 @@ int main(int argc, char** argv) {
 
     // A whole run with fusion at the default level, split by its progress steps.
     PicBufHolder result;
-    RedrawJob job{};
-    FillRedrawJob(job, kRedrawDetailsDefault, kRedrawCutDefault, 1, kRedrawLevelDefault);
-    job.source = &photo.buf;
-    job.result = &result.buf;
+    RedrawParams params = RedrawParamsFromPositions(DefaultPositions(kRedrawParams));
+    params.fuseToImage = true;
     StepLog log;
     SetProgressHandler(LogStep, &log);
     log.start = Clock::now();
-    const Timing redraw = Measure([&] { RedrawRepaint(job); });
+    const Timing redraw = Measure([&] { RedrawRepaint(result.buf, photo.buf, params); });
     SetProgressHandler(nullptr, nullptr);
     Print("Redraw run, fused, Normal Quantization", redraw, megapixels);
     const int c = photo->components;

@@ -118,9 +118,9 @@ bool MeasureEngine(const std::string& ppm, Measure& measure) {
         close(pipeEnds[0]);
         PicBufHolder source, result;
         if (!ReadPpm(ppm, source) || !CBxPicBufAPI::ReinitHeap(result.buf, source.buf)) _exit(2);
-        const SmudgeArguments args = SmudgeArgumentsFromSliders(SmudgeJob{});
+        const SmudgeParams params = SmudgeParamsFromPositions(DefaultPositions(kSmudgeParams));
         auto start = std::chrono::steady_clock::now();
-        SmudgeRepaint(result.buf, source.buf, args.sharpness, args.alpha, args.sigma);
+        SmudgeRepaint(result.buf, source.buf, params);
         double elapsed = Seconds(start);
         if (write(pipeEnds[1], &elapsed, sizeof elapsed) != sizeof elapsed) _exit(3);
         _exit(0);
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     const bool haveGmic = std::system("command -v gmic > /dev/null 2>&1") == 0;
     const std::string folder = "/tmp/ostrivel-smudge-bench-" + std::to_string(getpid());
     if (std::system(("mkdir -p " + folder).c_str()) != 0) return 1;
-    const SmudgeArguments args = SmudgeArgumentsFromSliders(SmudgeJob{});
+    const SmudgeArguments args = SmudgeArgumentsOf(SmudgeParamsFromPositions(DefaultPositions(kSmudgeParams)));
     char smooth[160];
     std::snprintf(smooth, sizeof smooth, "smooth 200,%g,1,%g,%g,0.8,30,2,0,1", args.sharpness, args.alpha,
                   args.sigma);

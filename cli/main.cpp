@@ -110,7 +110,7 @@ struct Request {
     std::vector<std::string> inputs;
     std::string output;        // one output file
     std::string outputFolder;  // or a folder for a batch
-    std::vector<int> values;
+    std::vector<int> positions;  // of the method's options, in their order
     int quality = kQualityDefault;
     int maxMegapixels = static_cast<int>(kDefaultMaxMegapixels);
     bool quiet = false;
@@ -150,15 +150,27 @@ void PrintUsage(FILE* out) {
                  kQualityMinimum, kQualityMaximum, kQualityDefault, static_cast<int>(kDefaultMaxMegapixels));
 }
 
+// "0.25 to 5.00 in steps of 0.25", or "1 to 100" for whole steps: what an
+// option takes, in the texts of the editor's dialog.
+std::string RangeText(const MethodParam& option) {
+    std::string range = ParamText(option, option.minimum) + " to " + ParamText(option, option.maximum);
+    if (ParamStep(option) != 1.0f) {
+        char step[32];
+        std::snprintf(step, sizeof step, "%g", static_cast<double>(ParamStep(option)));
+        range += std::string(" in steps of ") + step;
+    }
+    return range;
+}
+
 void PrintMethodHelp(const RepaintMethod& method) {
     std::printf("Usage: ostrivel-repaint %s INPUT OUTPUT [options]\n"
-                "       ostrivel-repaint %s INPUT... -o FOLDER [options]\n\n%s\n\nOptions (the editor's slider "
-                "positions; defaults are the editor's):\n",
+                "       ostrivel-repaint %s INPUT... -o FOLDER [options]\n\n%s\n\nOptions (the values the "
+                "editor's dialog shows; defaults are the editor's):\n",
                 method.name.c_str(), method.name.c_str(), method.summary.c_str());
-    for (const MethodOption& option : method.options) {
-        std::string flag = "--" + option.name + " N";
-        std::printf("  %-26s %s (%d to %d, default %d)\n", flag.c_str(), option.help.c_str(), option.minimum,
-                    option.maximum, option.defaultValue);
+    for (const MethodParam& option : method.options) {
+        const std::string flag = std::string("--") + option.option + " N";
+        std::printf("  %-26s %s (%s, default %s)\n", flag.c_str(), option.help, RangeText(option).c_str(),
+                    ParamText(option, option.defaultPosition).c_str());
     }
     std::printf("  %-26s JPEG quality (%d to %d, default %d)\n", "--quality Q", kQualityMinimum, kQualityMaximum,
                 kQualityDefault);
@@ -213,7 +225,7 @@ int ParseArguments(int argc, char** argv, Request& request) {
         return kExitUsage;
     }
     const RepaintMethod& method = *request.method;
-    for (const MethodOption& option : method.options) request.values.push_back(option.defaultValue);
+    for (const MethodParam& option : method.options) request.positions.push_back(option.defaultPosition);
 
     std::vector<std::string> positional;
     bool optionsEnded = false;  // after "--", every argument is a file
@@ -247,15 +259,18 @@ int ParseArguments(int argc, char** argv, Request& request) {
             if (!takeValue(value) || !ParseRanged(arg, value, 1, 1000000, request.maxMegapixels)) return kExitUsage;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             size_t k = 0;
-            while (k < method.options.size() && "--" + method.options[k].name != arg) ++k;
+            while (k < method.options.size() && std::string("--") + method.options[k].option != arg) ++k;
             if (k == method.options.size()) {
                 Fail("unknown option " + arg + " for " + method.name + " (see 'ostrivel-repaint " + method.name +
                      " --help')");
                 return kExitUsage;
             }
-            const MethodOption& option = method.options[k];
-            if (!takeValue(value) || !ParseRanged(arg, value, option.minimum, option.maximum, request.values[k]))
+            const MethodParam& option = method.options[k];
+            if (!takeValue(value)) return kExitUsage;
+            if (!ParamPosition(option, value, request.positions[k])) {
+                Fail(arg + " takes " + RangeText(option) + ", not '" + value + "'");
                 return kExitUsage;
+            }
         } else if (arg.size() > 1 && arg[0] == '-') {
             Fail("unknown option " + arg + " (see --help)");
             return kExitUsage;
@@ -555,9 +570,9 @@ Outcome RepaintOne(const Request& request, const std::string& input, const std::
     try {
         bool shown = !request.quiet && StderrIsTerminal();
         ProgressBar bar(shown, method.name + " " + Utf8Of(PathOf(input).filename()),
-                        method.progressTotal(source.buf, request.values));
+                        method.progressTotal(source.buf));
         SetProgressHandler(&ProgressBar::Advance, &bar);
-        method.run(result.buf, source.buf, request.values);
+        method.run(result.buf, source.buf, request.positions);
         SetProgressHandler(nullptr, nullptr);
     } catch (const std::exception& error) {
         SetProgressHandler(nullptr, nullptr);

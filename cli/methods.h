@@ -1,5 +1,5 @@
-// The repaint methods the command-line tool offers: their options (as the
-// editor's slider positions, with the editor's defaults and ranges) and how
+// The repaint methods the command-line tool offers: their options (each
+// method's parameter table, whose values the editor's dialog shows) and how
 // each runs its engine.
 #pragma once
 
@@ -7,26 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "engines/method_params.h"
 #include "picbuf/picbuf.h"
-
-struct MethodOption {
-    std::string name;  // without the leading dashes
-    int defaultValue;
-    int minimum;
-    int maximum;
-    std::string help;
-};
 
 struct RepaintMethod {
     std::string name;
     std::string summary;
-    std::vector<MethodOption> options;
+    std::vector<MethodParam> options;
     // Extra lines for --help (for example the names of numbered levels).
     std::string notes;
-    // Fills result (allocated like source) from source; values follow options.
-    void (*run)(SBxPicBuf& result, const SBxPicBuf& source, const std::vector<int>& values);
-    // Progress steps the engine reports for this picture and these values.
-    int (*progressTotal)(const SBxPicBuf& source, const std::vector<int>& values);
+    // Fills result (allocated like source) from source; positions follow options.
+    void (*run)(SBxPicBuf& result, const SBxPicBuf& source, const std::vector<int>& positions);
+    // Progress steps the engine reports for this picture.
+    int (*progressTotal)(const SBxPicBuf& source);
     // Peak memory of a run, measured (peak resident size of the tool on
     // colour pictures of 1 and 4 megapixels, with some margin): fixed bytes
     // plus bytes per pixel, reading the file included.

@@ -1,30 +1,26 @@
 // The Original dialog: smoothness and weak-edge sliders, flattening and
 // border sharpening each switched by a check box with its own slider, and
 // the Default button.
+#include "dialogs/param_sliders.h"
 #include "dialogs/repaint_frame.h"
 
+#include "engines/engine_common.h"
 #include "engines/original/original.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 
 namespace {
 
-// The progress bar counts one step per tile more than the engine reports,
-// so a finished run leaves it one step short per tile.
-const int kProgressStepsPerTile = kOriginalStepsPerTile + 1;
+const ParamSlider kSliders[] = {
+    {&kOriginalParams[kOriginalSmoothness], IDC_ORIG_SMOOTHNESS, IDC_ORIG_SMOOTHNESS_VALUE},
+    {&kOriginalParams[kOriginalWeakEdges], IDC_ORIG_WEAK_EDGES, IDC_ORIG_WEAK_EDGES_VALUE},
+    {&kOriginalParams[kOriginalFlattenLevel], IDC_ORIG_FLATTEN, IDC_ORIG_FLATTEN_VALUE},
+    {&kOriginalParams[kOriginalSharpenStrength], IDC_ORIG_SHARPEN, IDC_ORIG_SHARPEN_VALUE},
+};
 
-OriginalParams ParamsFromSettings() {
-    return OriginalParamsFromSliders(uiSmoothAlpha, uiRelaxation, uiDoShock, uiFlatten, uiDoLoG, uiLoGPower);
-}
-
-// The value texts show what the engine receives, not the slider positions.
-void ShowValues(HWND dialog) {
-    const OriginalParams p = ParamsFromSettings();
-    SetNumberText(dialog, IDC_ORIG_SMOOTHNESS_VALUE, "%.2f", p.smoothness);
-    SetNumberText(dialog, IDC_ORIG_WEAK_EDGES_VALUE, "%.0f", p.edgeThreshold);
-    SetNumberText(dialog, IDC_ORIG_FLATTEN_VALUE, "%.2f", p.flattenLevel);
-    SetNumberText(dialog, IDC_ORIG_SHARPEN_VALUE, "%.0f", p.sharpenStrength);
-}
+// What Default sets, in the order of kOriginalParams: a strong painting
+// with both steps on.
+const int kDefaultButtonPositions[kOriginalParamCount] = {14, 5, 1, 4, 1, 5};
 
 // A step's slider and value text follow its check box.
 void EnableSteps(HWND dialog) {
@@ -32,19 +28,16 @@ void EnableSteps(HWND dialog) {
     EnableControls(dialog, {IDC_ORIG_SHARPEN, IDC_ORIG_SHARPEN_VALUE}, IsChecked(dialog, IDC_ORIG_SHARPEN_ON));
 }
 
-void SetSliders(HWND dialog) {
-    SetupSlider(dialog, IDC_ORIG_SMOOTHNESS, kSmoothnessSliderMin, kSmoothnessSliderMax, uiSmoothAlpha);
-    SetupSlider(dialog, IDC_ORIG_WEAK_EDGES, kWeakEdgeSliderMin, kWeakEdgeSliderMax, uiRelaxation);
-    SetupSlider(dialog, IDC_ORIG_FLATTEN, kFlattenSliderMin, kFlattenSliderMax, uiFlatten);
-    SetupSlider(dialog, IDC_ORIG_SHARPEN, kSharpenSliderMin, kSharpenSliderMax, uiLoGPower);
-    ShowValues(dialog);
-}
-
-void Open(HWND dialog, RepaintFrame&) {
+// The check boxes and sliders from the settings.
+void SetControls(HWND dialog) {
     CheckDlgButton(dialog, IDC_ORIG_FLATTEN_ON, uiDoShock != 0 ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_ORIG_SHARPEN_ON, uiDoLoG != 0 ? BST_CHECKED : BST_UNCHECKED);
     EnableSteps(dialog);
-    SetSliders(dialog);
+    for (const ParamSlider& control : kSliders) SetupParamSlider(dialog, control);
+}
+
+void Open(HWND dialog, RepaintFrame&) {
+    SetControls(dialog);
     SetLanguageTexts(dialog, {{IDC_ORIG_SMOOTHING_GROUP, kSmoothingGroupEntry},
                               {IDC_ORIG_SMOOTHNESS_LABEL, kSmoothnessEntry},
                               {IDC_ORIG_WEAK_EDGES_LABEL, kWeakEdgesEntry},
@@ -59,28 +52,13 @@ void Open(HWND dialog, RepaintFrame&) {
 }
 
 void SliderMoved(HWND dialog, int id, int position) {
-    switch (id) {
-    case IDC_ORIG_SMOOTHNESS: uiSmoothAlpha = position; break;
-    case IDC_ORIG_WEAK_EDGES: uiRelaxation = position; break;
-    case IDC_ORIG_FLATTEN: uiFlatten = position; break;
-    case IDC_ORIG_SHARPEN: uiLoGPower = position; break;
-    }
-    ShowValues(dialog);
+    StoreParamSlider(dialog, kSliders, id, position);
 }
 
 void Default(HWND dialog) {
-    uiDoShock = 1;
-    uiDoLoG = 1;
-    CheckDlgButton(dialog, IDC_ORIG_FLATTEN_ON, BST_CHECKED);
-    CheckDlgButton(dialog, IDC_ORIG_SHARPEN_ON, BST_CHECKED);
-    EnableSteps(dialog);
-    uiSmoothAlpha = 14;
-    uiRelaxation = 5;
-    uiFlatten = 4;
-    uiLoGPower = 5;
-    SetSliders(dialog);
-    for (int id : {IDC_ORIG_SMOOTHNESS, IDC_ORIG_WEAK_EDGES, IDC_ORIG_FLATTEN, IDC_ORIG_SHARPEN})
-        InvalidateRect(GetDlgItem(dialog, id), nullptr, TRUE);
+    for (int i = 0; i < kOriginalParamCount; ++i) SettingOf(kOriginalParams[i]) = kDefaultButtonPositions[i];
+    SetControls(dialog);
+    for (const ParamSlider& control : kSliders) InvalidateRect(GetDlgItem(dialog, control.slider), nullptr, TRUE);
 }
 
 bool Command(HWND dialog, RepaintFrame&, int id, int code) {
@@ -98,7 +76,7 @@ bool Command(HWND dialog, RepaintFrame&, int id, int code) {
 }
 
 PreviewTask PreparePreview(RepaintFrame&) {
-    const OriginalParams params = ParamsFromSettings();
+    const OriginalParams params = OriginalParamsFromPositions(SettingPositions(kOriginalParams));
     return [params](SBxPicBuf& out, const SBxPicBuf& in) { OriginalRepaint(out, in, params); };
 }
 
@@ -117,7 +95,10 @@ void EnableForRun(HWND dialog, bool enable) {
 
 void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
     uiCycles = 10;
-    maximum = OriginalTileCount(frame.loaded->width, frame.loaded->height) * kProgressStepsPerTile;
+    const int width = frame.loaded->width, height = frame.loaded->height;
+    // One step per tile more than the engine reports: a finished run leaves
+    // the bar one step short per tile.
+    maximum = OriginalProgressTotal(width, height) + RepaintTileCount(width, height);
     start = 0;
 }
 

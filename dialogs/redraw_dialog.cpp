@@ -1,7 +1,7 @@
 // The Redraw dialog: Details and Cut sliders for the edges, the "Import
 // Edges To Image" box and the colour level. The preview keeps the edge plane
 // of the whole picture, so only a change of Details makes it again.
-#include "dialogs/repaint_frame.h"
+#include "dialogs/param_sliders.h"
 
 #include "engines/redraw/redraw.h"
 #include "resources/resource.h"
@@ -11,22 +11,13 @@ namespace {
 
 const int kFirstLevelEntry = kRoughQuantizationEntry;  // "Rough Quantization" .. "Original Image"
 
-RedrawJob JobFromSettings() {
-    RedrawJob job{};
-    FillRedrawJob(job, uiEdgeDetails, uiEdgeCut, uiFuseToImage, uiQuantization);
-    return job;
-}
-
-void ShowValues(HWND dialog) {
-    const RedrawJob job = JobFromSettings();
-    SetNumberText(dialog, IDC_REDRAW_DETAILS_VALUE, "%.1f", job.details + 0.5f);  // display only
-    SetNumberText(dialog, IDC_REDRAW_CUT_VALUE, "%.0f", job.cut);
-}
+const ParamSlider kSliders[] = {
+    {&kRedrawParams[kRedrawDetails], IDC_REDRAW_DETAILS, IDC_REDRAW_DETAILS_VALUE},
+    {&kRedrawParams[kRedrawCut], IDC_REDRAW_CUT, IDC_REDRAW_CUT_VALUE},
+};
 
 void Open(HWND dialog, RepaintFrame&) {
-    SetupSlider(dialog, IDC_REDRAW_DETAILS, kRedrawDetailsMin, kRedrawDetailsMax, uiEdgeDetails);
-    SetupSlider(dialog, IDC_REDRAW_CUT, kRedrawCutMin, kRedrawCutMax, uiEdgeCut);
-    ShowValues(dialog);
+    for (const ParamSlider& control : kSliders) SetupParamSlider(dialog, control);
     // Checked exactly when the run burns the strokes in.
     CheckDlgButton(dialog, IDC_REDRAW_FUSE, uiFuseToImage > 0 ? BST_CHECKED : BST_UNCHECKED);
     EnableControls(dialog, {IDC_REDRAW_LEVEL}, uiFuseToImage > 0);
@@ -47,9 +38,7 @@ void Open(HWND dialog, RepaintFrame&) {
 }
 
 void SliderMoved(HWND dialog, int id, int position) {
-    if (id == IDC_REDRAW_DETAILS) uiEdgeDetails = position;
-    if (id == IDC_REDRAW_CUT) uiEdgeCut = position;
-    ShowValues(dialog);
+    StoreParamSlider(dialog, kSliders, id, position);
 }
 
 bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
@@ -59,7 +48,7 @@ bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
     } else if (id == IDC_REDRAW_LEVEL && code == CBN_SELCHANGE) {
         uiQuantization = static_cast<int32_t>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
     } else if (id == IDC_ABORT) {
-        frame.redrawCache.details = 0;  // the next preview makes the edges again
+        if (frame.redrawCache) frame.redrawCache->details = 0;  // the next preview makes the edges again
         return true;
     } else {
         return id == IDC_REDRAW_LEVEL;  // other notifications of the level box
@@ -71,11 +60,13 @@ bool Command(HWND dialog, RepaintFrame& frame, int id, int code) {
 // The edge plane of the whole picture is made here when Details changed:
 // the thread owns the cache while it runs.
 PreviewTask PreparePreview(RepaintFrame& frame) {
-    const RedrawJob job = JobFromSettings();
+    const RedrawParams params = RedrawParamsFromPositions(SettingPositions(kRedrawParams));
     const CBxRect region = frame.previewRect;
-    RepaintFrame* owner = &frame;
-    return [job, region, owner](SBxPicBuf& out, const SBxPicBuf&) {
-        RedrawPreview(out, *owner->loaded, region, job, owner->redrawCache);
+    const SBxPicBuf* loaded = frame.loaded;
+    if (!frame.redrawCache) frame.redrawCache = std::make_shared<RedrawPreviewCache>();
+    std::shared_ptr<RedrawPreviewCache> cache = frame.redrawCache;
+    return [params, region, loaded, cache](SBxPicBuf& out, const SBxPicBuf&) {
+        RedrawPreview(out, *loaded, region, params, *cache);
     };
 }
 
@@ -91,7 +82,7 @@ void EnableForRun(HWND dialog, bool enable) {
 // The run reports exactly the maximum, starting from 1: the bar is full one
 // step before the end.
 void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
-    ReleaseRedrawPreviewCache(frame.redrawCache);
+    if (frame.redrawCache) ReleaseRedrawPreviewCache(*frame.redrawCache);
     maximum = RedrawProgressTotal(frame.loaded->components);
     start = 1;
 }

@@ -667,14 +667,6 @@ void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position) {
     SendDlgItemMessageW(dialog, id, TBM_SETPOS, TRUE, position);
 }
 
-void SetNumberText(HWND dialog, int id, const char* format, double value) {
-    char narrow[64];
-    snprintf(narrow, sizeof(narrow), format, value);
-    WCHAR text[64];
-    MultiByteToWideChar(CP_UTF8, 0, narrow, -1, text, 64);
-    SetDlgItemTextW(dialog, id, text);
-}
-
 void SetLanguageTexts(HWND dialog, std::initializer_list<std::pair<int, int>> controlsAndEntries) {
     for (const auto& pair : controlsAndEntries) SetDlgItemTextW(dialog, pair.first, Lang(pair.second));
 }

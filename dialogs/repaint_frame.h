@@ -4,12 +4,14 @@
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
 #include "dialogs/dialogs.h"
-#include "engines/redraw/redraw.h"
+#include "picbuf/picbuf.h"
 #include "picbuf/run_control.h"
 
 struct RepaintFrame;
+struct RedrawPreviewCache;  // the Redraw dialog's alone
 
 // For a function that catches the engines' exceptions: it must not be
 // inlined into a window, dialog or thread procedure, which under Wine use
@@ -74,7 +76,7 @@ struct RepaintFrame {
     uint8_t closing;      // OK or Cancel was pressed
     uint8_t runFinished;  // a full run completed
     bool running;         // a worker writes the display picture
-    RedrawPreviewCache redrawCache;  // Redraw's whole-picture edge plane; the preview thread's
+    std::shared_ptr<RedrawPreviewCache> redrawCache;  // Redraw's whole-picture edge plane; the preview thread's
     PreviewWork preview;
 };
 
@@ -95,8 +97,6 @@ void RequestPreview(HWND dialog);
 // Range, page and line size 0 (a click on the channel or an arrow key moves
 // one step) and position.
 void SetupSlider(HWND dialog, int id, int minimum, int maximum, int position);
-// A number formatted with a printf format, as the control's text.
-void SetNumberText(HWND dialog, int id, const char* format, double value);
 // The controls' texts from the language table: pairs of control and entry.
 void SetLanguageTexts(HWND dialog, std::initializer_list<std::pair<int, int>> controlsAndEntries);
 void EnableControls(HWND dialog, std::initializer_list<int> ids, bool enable);

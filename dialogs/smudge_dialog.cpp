@@ -1,5 +1,5 @@
 // The Smudge dialog: Details, Prolongation and Sigma sliders with their values.
-#include "dialogs/repaint_frame.h"
+#include "dialogs/param_sliders.h"
 
 #include "engines/smudge/smudge.h"
 #include "resources/resource.h"
@@ -7,29 +7,14 @@
 
 namespace {
 
-const int kValueControls[][2] = {{IDC_SMUDGE_DETAILS, IDC_SMUDGE_DETAILS_VALUE},
-                                 {IDC_SMUDGE_PROLONGATION, IDC_SMUDGE_PROLONGATION_VALUE},
-                                 {IDC_SMUDGE_SIGMA, IDC_SMUDGE_SIGMA_VALUE}};
-
-int32_t* SettingOf(int slider) {
-    switch (slider) {
-    case IDC_SMUDGE_DETAILS: return &uiDetails;
-    case IDC_SMUDGE_PROLONGATION: return &uiProlongation;
-    case IDC_SMUDGE_SIGMA: return &uiSigma;
-    }
-    return nullptr;
-}
-
-void ShowValue(HWND dialog, int slider) {
-    for (const auto& pair : kValueControls)
-        if (pair[0] == slider) SetNumberText(dialog, pair[1], "%.0f", *SettingOf(slider));
-}
+const ParamSlider kSliders[] = {
+    {&kSmudgeParams[kSmudgeDetails], IDC_SMUDGE_DETAILS, IDC_SMUDGE_DETAILS_VALUE},
+    {&kSmudgeParams[kSmudgeProlongation], IDC_SMUDGE_PROLONGATION, IDC_SMUDGE_PROLONGATION_VALUE},
+    {&kSmudgeParams[kSmudgeSigma], IDC_SMUDGE_SIGMA, IDC_SMUDGE_SIGMA_VALUE},
+};
 
 void Open(HWND dialog, RepaintFrame&) {
-    SetupSlider(dialog, IDC_SMUDGE_DETAILS, kSmudgeDetailsMin, kSmudgeDetailsMax, uiDetails);
-    SetupSlider(dialog, IDC_SMUDGE_PROLONGATION, kSmudgeProlongationMin, kSmudgeProlongationMax, uiProlongation);
-    SetupSlider(dialog, IDC_SMUDGE_SIGMA, kSmudgeSigmaMin, kSmudgeSigmaMax, uiSigma);
-    for (const auto& pair : kValueControls) ShowValue(dialog, pair[0]);
+    for (const ParamSlider& control : kSliders) SetupParamSlider(dialog, control);
     SetLanguageTexts(dialog, {{IDC_SMUDGE_DETAILS_LABEL, kSmudgeDetailsEntry},
                               {IDC_SMUDGE_PROLONGATION_LABEL, kProlongationEntry},
                               {IDC_SMUDGE_SIGMA_LABEL, kSigmaEntry},
@@ -40,16 +25,14 @@ void Open(HWND dialog, RepaintFrame&) {
 }
 
 void SliderMoved(HWND dialog, int id, int position) {
-    if (int32_t* setting = SettingOf(id)) *setting = position;
-    ShowValue(dialog, id);
+    StoreParamSlider(dialog, kSliders, id, position);
 }
 
 bool Command(HWND, RepaintFrame&, int id, int) { return id == IDC_ABORT; }
 
 PreviewTask PreparePreview(RepaintFrame&) {
-    const SmudgeArguments a = SmudgeArgumentsFromSliders(static_cast<float>(uiDetails),
-                                                         static_cast<float>(uiProlongation), static_cast<float>(uiSigma));
-    return [a](SBxPicBuf& out, const SBxPicBuf& in) { SmudgeRepaint(out, in, a.sharpness, a.alpha, a.sigma); };
+    const SmudgeParams params = SmudgeParamsFromPositions(SettingPositions(kSmudgeParams));
+    return [params](SBxPicBuf& out, const SBxPicBuf& in) { SmudgeRepaint(out, in, params); };
 }
 
 void EnableForRun(HWND dialog, bool enable) {
@@ -59,15 +42,10 @@ void EnableForRun(HWND dialog, bool enable) {
                    enable);
 }
 
-// The bar's maximum counts tiles as the engine does but small pictures as
-// components + 2, so a small grey picture ends short of it.
+// From the start position 1 the engine's steps fill the bar exactly.
 void PrepareRun(RepaintFrame& frame, int& maximum, int& start) {
-    const SBxPicBuf& picture = *frame.loaded;
-    if (picture.width < kSmudgeTileSize && picture.height < kSmudgeTileSize)
-        maximum = picture.components + 2;
-    else
-        maximum = 3 * (picture.width / kSmudgeTileSize) * (picture.height / kSmudgeTileSize) + 4;
     start = 1;
+    maximum = start + SmudgeProgressTotal(*frame.loaded);
 }
 
 }  // namespace

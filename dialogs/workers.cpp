@@ -14,10 +14,17 @@
 
 namespace {
 
-// The job records, one per method, filled just before their worker starts.
-OriginalParams originalJob;
-SmudgeJob smudgeJob;
-RedrawJob redrawJob;
+// What a full run does: the method, its pictures and its parameters from
+// the settings. One record, filled just before the worker starts.
+struct RepaintJob {
+    RepaintMethod method;
+    const SBxPicBuf* source;
+    SBxPicBuf* result;
+    OriginalParams original;
+    SmudgeParams smudge;
+    RedrawParams redraw;
+};
+RepaintJob job;
 
 HANDLE worker;
 std::atomic<int> runFailure{0};
@@ -41,16 +48,11 @@ void SendProgress(int steps, ProgressRule rule, void*) {
     SendMessageW(bar, PBM_DELTAPOS, steps, 0);
 }
 
-void RunEngine(RepaintMethod method, const void* job) {
-    if (method == RepaintOriginal) {
-        const OriginalParams& params = *static_cast<const OriginalParams*>(job);
-        OriginalRepaint(*params.result, *params.source, params);
-    } else if (method == RepaintSmudge) {
-        const SmudgeJob& smudge = *static_cast<const SmudgeJob*>(job);
-        const SmudgeArguments a = SmudgeArgumentsFromSliders(smudge);
-        SmudgeRepaint(*smudge.result, *smudge.source, a.sharpness, a.alpha, a.sigma);
-    } else {
-        RedrawRepaint(*static_cast<const RedrawJob*>(job));
+void RunEngine(const RepaintJob& run) {
+    switch (run.method) {
+    case RepaintOriginal: OriginalRepaint(*run.result, *run.source, run.original); break;
+    case RepaintSmudge: SmudgeRepaint(*run.result, *run.source, run.smudge); break;
+    case RepaintRedraw: RedrawRepaint(*run.result, *run.source, run.redraw); break;
     }
 }
 
@@ -59,10 +61,10 @@ void RunEngine(RepaintMethod method, const void* job) {
 // reports it once. Kept apart from the thread procedures: those use the
 // Windows calling convention under Wine, and an exception is not reliably
 // caught inside such a function.
-NOINLINE_FOR_EXCEPTIONS DWORD RunToEnd(RepaintMethod method, const void* job) {
+NOINLINE_FOR_EXCEPTIONS DWORD RunToEnd(const RepaintJob& run) {
     windowThread = true;
     try {
-        RunEngine(method, job);
+        RunEngine(run);
     } catch (const std::exception& error) {
         runFailure = IsMemoryFailure(error) ? kNotEnoughMemoryEntry : kFormatNotSupportedEntry;
         RequestAbort(true);
@@ -80,9 +82,7 @@ NOINLINE_FOR_EXCEPTIONS DWORD RunToEnd(RepaintMethod method, const void* job) {
     return 0;
 }
 
-DWORD WINAPI OriginalWorker(LPVOID job) { return RunToEnd(RepaintOriginal, job); }
-DWORD WINAPI SmudgeWorker(LPVOID job) { return RunToEnd(RepaintSmudge, job); }
-DWORD WINAPI RedrawWorker(LPVOID job) { return RunToEnd(RepaintRedraw, job); }
+DWORD WINAPI RepaintWorker(LPVOID run) { return RunToEnd(*static_cast<const RepaintJob*>(run)); }
 
 }  // namespace
 
@@ -91,31 +91,13 @@ void StartRepaintWorker(RepaintMethod method, const SBxPicBuf& source, SBxPicBuf
     worker = nullptr;
     runFailure = 0;
     heldSteps = 0;  // what previews' threads reported belongs to no run
-    LPTHREAD_START_ROUTINE procedure = nullptr;
-    void* job = nullptr;
-    switch (method) {
-    case RepaintOriginal:
-        originalJob = OriginalParamsFromSliders(uiSmoothAlpha, uiRelaxation, uiDoShock, uiFlatten, uiDoLoG, uiLoGPower);
-        originalJob.source = &source;
-        originalJob.result = &result;
-        procedure = OriginalWorker;
-        job = &originalJob;
-        break;
-    case RepaintSmudge:
-        smudgeJob = SmudgeJob{static_cast<float>(uiDetails), static_cast<float>(uiProlongation),
-                              static_cast<float>(uiSigma), &source, &result};
-        procedure = SmudgeWorker;
-        job = &smudgeJob;
-        break;
-    case RepaintRedraw:
-        FillRedrawJob(redrawJob, uiEdgeDetails, uiEdgeCut, uiFuseToImage, uiQuantization);
-        redrawJob.source = const_cast<SBxPicBuf*>(&source);  // read only
-        redrawJob.result = &result;
-        procedure = RedrawWorker;
-        job = &redrawJob;
-        break;
-    }
-    worker = CreateThread(nullptr, 0, procedure, job, 0, nullptr);
+    job.method = method;
+    job.source = &source;
+    job.result = &result;
+    job.original = OriginalParamsFromPositions(SettingPositions(kOriginalParams));
+    job.smudge = SmudgeParamsFromPositions(SettingPositions(kSmudgeParams));
+    job.redraw = RedrawParamsFromPositions(SettingPositions(kRedrawParams));
+    worker = CreateThread(nullptr, 0, RepaintWorker, &job, 0, nullptr);
     if (!worker) {
         runFailure = kNotEnoughMemoryEntry;
         PostMessageW(activeRepaintDialog, UM_RUN_ABORTED, 0, 0);

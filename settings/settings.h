@@ -7,6 +7,10 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <vector>
+
+#include "engines/method_params.h"
+
 // --- settings file -------------------------------------------------------
 
 // One process-wide value per key of section "General". The repaint dialogs
@@ -28,6 +32,15 @@ extern int32_t uiDoWeickert;
 extern int32_t uiFlatten;
 extern int32_t uiLoGPower;
 extern int32_t uiWeickertPower;
+// The value that holds a repaint method's parameter (found by its settings key).
+int32_t& SettingOf(const MethodParam& param);
+// The stored positions of a method's parameters, in the table's order.
+template <size_t N>
+std::vector<int> SettingPositions(const MethodParam (&params)[N]) {
+    std::vector<int> positions;
+    for (const MethodParam& param : params) positions.push_back(SettingOf(param));
+    return positions;
+}
 // The `jpeg` key as read at start (never below 20); Save As reads and writes
 // the key itself.
 extern int32_t jpegSetting;

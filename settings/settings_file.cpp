@@ -40,7 +40,7 @@ const WCHAR kCrashKey[] = L"Crashed Last Time";
 
 struct SettingsKey {
     const WCHAR* name;
-    const WCHAR* defaultValue;
+    int32_t defaultValue;
     int32_t* value;
     // A loaded value is held to its control's range, so a damaged or edited
     // file never reaches an engine and heals at the next exit.
@@ -55,25 +55,30 @@ struct SettingsKey {
 // uiRelaxation "weak edges" and uiSmoothAlpha "smoothness".
 const int32_t kAnyMin = INT32_MIN, kAnyMax = INT32_MAX;
 
+// A repaint parameter's key, default and range come from its method's table.
+constexpr SettingsKey ParamKey(const MethodParam& param, int32_t* value) {
+    return {param.settingsKey, param.defaultPosition, value, param.minimum, param.maximum};
+}
+
 // Read and written in this order.
 const SettingsKey kUiKeys[] = {
-    {L"uiFuseToImage", L"0", &uiFuseToImage, kRedrawFuseMin, kRedrawFuseMax},
-    {L"uiEdgeDetails", L"10", &uiEdgeDetails, kRedrawDetailsMin, kRedrawDetailsMax},
-    {L"uiEdgeCut", L"50", &uiEdgeCut, kRedrawCutMin, kRedrawCutMax},
-    {L"uiQuantization", L"1", &uiQuantization, kRedrawLevelMin, kRedrawLevelMax},
-    {L"uiDetails", L"10", &uiDetails, kSmudgeDetailsMin, kSmudgeDetailsMax},
-    {L"uiProlongation", L"50", &uiProlongation, kSmudgeProlongationMin, kSmudgeProlongationMax},
-    {L"uiSigma", L"30", &uiSigma, kSmudgeSigmaMin, kSmudgeSigmaMax},
-    {L"uiCycles", L"5", &uiCycles, kAnyMin, kAnyMax},
-    {L"uiSmoothAlpha", L"5", &uiSmoothAlpha, kSmoothnessSliderMin, kSmoothnessSliderMax},
-    {L"uiLocality", L"5", &uiLocality, kAnyMin, kAnyMax},
-    {L"uiRelaxation", L"20", &uiRelaxation, kWeakEdgeSliderMin, kWeakEdgeSliderMax},
-    {L"uiDoShock", L"0", &uiDoShock, 0, 1},
-    {L"uiDoLoG", L"1", &uiDoLoG, 0, 1},
-    {L"uiDoWeickert", L"0", &uiDoWeickert, kAnyMin, kAnyMax},
-    {L"uiFlatten", L"20", &uiFlatten, kFlattenSliderMin, kFlattenSliderMax},
-    {L"uiLoGPower", L"10", &uiLoGPower, kSharpenSliderMin, kSharpenSliderMax},
-    {L"uiWeickertPower", L"10", &uiWeickertPower, kAnyMin, kAnyMax},
+    ParamKey(kRedrawParams[kRedrawFuse], &uiFuseToImage),
+    ParamKey(kRedrawParams[kRedrawDetails], &uiEdgeDetails),
+    ParamKey(kRedrawParams[kRedrawCut], &uiEdgeCut),
+    ParamKey(kRedrawParams[kRedrawLevel], &uiQuantization),
+    ParamKey(kSmudgeParams[kSmudgeDetails], &uiDetails),
+    ParamKey(kSmudgeParams[kSmudgeProlongation], &uiProlongation),
+    ParamKey(kSmudgeParams[kSmudgeSigma], &uiSigma),
+    {L"uiCycles", 5, &uiCycles, kAnyMin, kAnyMax},
+    ParamKey(kOriginalParams[kOriginalSmoothness], &uiSmoothAlpha),
+    {L"uiLocality", 5, &uiLocality, kAnyMin, kAnyMax},
+    ParamKey(kOriginalParams[kOriginalWeakEdges], &uiRelaxation),
+    ParamKey(kOriginalParams[kOriginalFlatten], &uiDoShock),
+    ParamKey(kOriginalParams[kOriginalSharpen], &uiDoLoG),
+    {L"uiDoWeickert", 0, &uiDoWeickert, kAnyMin, kAnyMax},
+    ParamKey(kOriginalParams[kOriginalFlattenLevel], &uiFlatten),
+    ParamKey(kOriginalParams[kOriginalSharpenStrength], &uiLoGPower),
+    {L"uiWeickertPower", 10, &uiWeickertPower, kAnyMin, kAnyMax},
 };
 
 }  // namespace
@@ -126,12 +131,22 @@ void LoadSettings() {
     LoadLanguageList();
     crashedLastTime = ReadSettingsInt(kCrashKey, L"0") != 0;
     WriteSettingsInt(kCrashKey, 1);
-    for (const SettingsKey& key : kUiKeys)
-        *key.value = std::clamp(ReadSettingsInt(key.name, key.defaultValue), key.minimum, key.maximum);
+    for (const SettingsKey& key : kUiKeys) {
+        WCHAR defaultValue[16];
+        wsprintfW(defaultValue, L"%d", key.defaultValue);
+        *key.value = std::clamp(ReadSettingsInt(key.name, defaultValue), key.minimum, key.maximum);
+    }
     WCHAR atLoad[16];
     wsprintfW(atLoad, L"%d", kJpegQualityAtLoad);
     jpegSetting = ReadSettingsInt(L"jpeg", atLoad);
     if (jpegSetting < 20) jpegSetting = kJpegQualityAtLoad;
+}
+
+int32_t& SettingOf(const MethodParam& param) {
+    for (const SettingsKey& key : kUiKeys)
+        if (lstrcmpW(key.name, param.settingsKey) == 0) return *key.value;
+    static int32_t unknown;  // a table without a settings key; not reached
+    return unknown;
 }
 
 void SaveSettings() {

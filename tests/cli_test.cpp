@@ -10,8 +10,13 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <thread>
 
+#include "engines/original/original.h"
+#include "engines/redraw/redraw.h"
+#include "engines/smudge/smudge.h"
 #include "picbuf/freeimage_bridge.h"
 #include "picbuf/image_file.h"
 #include "test_support.h"
@@ -23,15 +28,17 @@ namespace {
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal
     std::string errors;
+    std::string output;
 };
 
 // Starts the tool in folder (so that arguments may be relative to it), its
-// error output going to folder/stderr.txt.
+// output going to folder/stdout.txt and folder/stderr.txt.
 pid_t Start(const ScratchFolder& folder, std::vector<std::string> args) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(folder.folder().c_str()) != 0) _exit(126);
         if (FILE* errors = std::fopen("stderr.txt", "w")) dup2(fileno(errors), STDERR_FILENO);
+        if (FILE* output = std::fopen("stdout.txt", "w")) dup2(fileno(output), STDOUT_FILENO);
         args.insert(args.begin(), OSTRIVEL_REPAINT);
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
@@ -45,7 +52,8 @@ pid_t Start(const ScratchFolder& folder, std::vector<std::string> args) {
 RunResult Finish(const ScratchFolder& folder, pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadBytes(folder.path("stderr.txt"))};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadBytes(folder.path("stderr.txt")),
+            ReadBytes(folder.path("stdout.txt"))};
 }
 
 RunResult RunTool(const ScratchFolder& folder, const std::vector<std::string>& args) {
@@ -100,8 +108,8 @@ TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
     ScratchFolder scratch;
     WritePicture(scratch.path("in.png"), 40, 30, 3);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"smudge", "in.png", "out.png", "--details", "0"},
              {"smudge", "in.png", "out.png", "--details", "abc"},
+             {"smudge", "in.png", "out.png", "--details", "1e1"},
              {"smudge", "in.png", "out.png", "--quality", "5"},
              {"smudge", "in.png", "out.png", "--quality", " 50"},
              {"smudge", "in.png", "out.png", "--quality", "50 "},
@@ -118,7 +126,6 @@ TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
     }
     EXPECT_FALSE(fs::exists(scratch.path("out.png")));
     EXPECT_EQ(RunTool(scratch, {"--help"}).status, 0);
-    EXPECT_EQ(RunTool(scratch, {"smudge", "--help"}).status, 0);
     // After "--", a name that starts with "-" is a file, and options are no more.
     fs::copy_file(scratch.path("in.png"), scratch.path("-dash.png"));
     RunResult dashed = RunTool(scratch, {"smudge", "--details", "20", "--", "-dash.png", "out.png"});
@@ -130,6 +137,50 @@ TEST(RepaintTool, ChecksItsArgumentsAndRepaintsAtTheInputsSize) {
     PicBufHolder output;
     ASSERT_TRUE(LoadPicture(output.buf, scratch.path("out.jpg").c_str()));
     EXPECT_EQ(std::vector<int>({output->width, output->height, output->components}), std::vector<int>({40, 30, 3}));
+}
+
+// Each option takes both ends of the range its --help names, and refuses a
+// step beyond either; the defaults --help names are the tool's own. Every
+// value text the editor's dialog shows for a position names that position.
+TEST(RepaintTool, OptionsTakeTheValuesTheirHelpAndTheDialogShow) {
+    for (auto [table, count] : {std::pair<const MethodParam*, int>{kOriginalParams, kOriginalParamCount}, {kSmudgeParams, kSmudgeParamCount},
+                                {kRedrawParams, kRedrawParamCount}})
+        for (const MethodParam& param : std::vector<MethodParam>(table, table + count))
+            for (int position = param.minimum; position <= param.maximum; ++position) {
+                int named = -1;
+                EXPECT_TRUE(ParamPosition(param, ParamText(param, position), named) && named == position)
+                    << param.option << " " << ParamText(param, position);
+            }
+
+    ScratchFolder scratch;
+    WritePicture(scratch.path("in.png"), 40, 30, 3);
+    const std::regex line(R"(--(\S+) N .*\((\S+) to (\S+)(?: in steps of (\S+))?, default (\S+)\))");
+    for (const std::string method : {"original", "smudge", "redraw"}) {
+        const RunResult help = RunTool(scratch, {method, "--help"});
+        ASSERT_EQ(help.status, 0);
+        std::vector<std::string> lowest{method, "in.png", "low.png"}, highest{method, "in.png", "high.png"},
+            defaults{method, "in.png", "defaults.png"};
+        std::istringstream lines(help.output);
+        for (std::string text; std::getline(lines, text);) {
+            std::smatch m;
+            if (!std::regex_search(text, m, line) || m[1] == "max-megapixels") continue;
+            const std::string flag = "--" + m[1].str();
+            const double step = m[4].matched ? std::stod(m[4]) : 1;
+            for (double beyond : {std::stod(m[2]) - step, std::stod(m[3]) + step}) {
+                RunResult refused = RunTool(scratch, {method, "in.png", "out.png", flag, std::to_string(beyond)});
+                EXPECT_EQ(refused.status, 2) << flag << " " << beyond;
+            }
+            lowest.insert(lowest.end(), {flag, m[2]});
+            highest.insert(highest.end(), {flag, m[3]});
+            defaults.insert(defaults.end(), {flag, m[5]});
+        }
+        ASSERT_GT(lowest.size(), 5u) << help.output;
+        for (const auto& args : {lowest, highest, defaults, std::vector<std::string>{method, "in.png", "plain.png"}}) {
+            RunResult run = RunTool(scratch, args);
+            EXPECT_EQ(run.status, 0) << method << " " << args.back() << ": " << run.errors;
+        }
+        EXPECT_EQ(ReadBytes(scratch.path("defaults.png")), ReadBytes(scratch.path("plain.png"))) << method;
+    }
 }
 
 // Two failed pictures among good ones: status 1, every good one written.
@@ -173,7 +224,7 @@ TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
     chmod(scratch.path("locked.png").c_str(), 0);
     const bool root = geteuid() == 0;  // root reads a file of mode 0 all the same
     for (const char* kept : {"kept.png", "kept.jpg"}) WriteBytes(scratch.path(kept), "an existing file");
-    WriteBytes(scratch.path("stderr.txt"), "");
+    for (const char* output : {"stderr.txt", "stdout.txt"}) WriteBytes(scratch.path(output), "");
     const std::set<std::string> before = scratch.files();
 
     struct Case {

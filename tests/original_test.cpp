@@ -51,7 +51,7 @@ std::pair<int, int> Repaint(PicBufHolder& result, const SBxPicBuf& source, const
 }
 
 OriginalParams Params(bool flatten, bool sharpen, int smoothness = 5) {
-    return OriginalParamsFromSliders(smoothness, 20, flatten, 20, sharpen, 10);
+    return OriginalParamsFromPositions({smoothness, 20, flatten, 20, sharpen, 10});
 }
 
 TensorField UniformField(int width, int height, float a, float b, float c) {
@@ -70,7 +70,7 @@ TensorField UniformField(int width, int height, float a, float b, float c) {
 TEST(Original, KeepsItsLook) {
     PicBufHolder source, result;
     MakeTestPicture(source, 96, 72, 3, 8, 5);
-    Repaint(result, source.buf, OriginalParamsFromSliders(6, 12, 1, 8, 1, 14));
+    Repaint(result, source.buf, OriginalParamsFromPositions({6, 12, 1, 8, 1, 14}));
     EXPECT_EQ(PixelHash(result.buf), 6822685568312356483u);
 }
 
@@ -103,13 +103,11 @@ TEST(Original, TracesFollowTheSmoothnessAndStayInTheirRecords) {
 // back, exactly where at most two overlap; where four do, each blend's
 // rounding may add a half.
 TEST(Original, TilesOverlapAndBlendBackIntoThePicture) {
-    const std::vector<CBxRect> four = OriginalTileGrid(1000, 1000);
+    std::vector<CBxRect> four;
+    for (const RepaintTile& t : RepaintTileGrid(1000, 1000, kTileMargin)) four.push_back(t.outer);
     ASSERT_EQ(four.size(), 4u);
     EXPECT_EQ(std::vector<int>({four[1].left, four[1].top, four[1].right, four[1].bottom}), std::vector<int>({430, 0, 1000, 570}));
-    EXPECT_EQ(four[2].top, 430);
-    EXPECT_EQ(OriginalTileGrid(1499, 600)[1].left, 750 - 70);  // steps of (width + 1) / columns
-    EXPECT_EQ(std::vector<size_t>({OriginalTileGrid(499, 3000).size(), OriginalTileGrid(500, 500).size()}), std::vector<size_t>({1, 1}));
-    EXPECT_EQ(OriginalTileCount(499, 5000) * 100 + OriginalTileCount(2000, 1200), 108);
+    EXPECT_EQ(OriginalProgressTotal(499, 5000) * 1000 + OriginalProgressTotal(2000, 1200), 38 * 1000 + 38 * 8);
     PicBufHolder result, tile;
     MakeFilled(result, 1000, 1000, 1, 8, 0);
     for (const CBxRect& r : four) {

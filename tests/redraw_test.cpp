@@ -3,18 +3,14 @@
 // progress and abort, and the editor's preview.
 #include <memory>
 
-#include "engines/redraw/redraw.h"
+#include "engines/redraw/redraw_internal.h"
 #include "test_support.h"
 
 namespace {
 
-// The run's job at these slider values, from source into result.
-RedrawJob Job(PicBufHolder& result, SBxPicBuf& source, int details, int cut, int fuse, int level) {
-    RedrawJob job{};
-    FillRedrawJob(job, details, cut, fuse, level);
-    job.source = &source;
-    job.result = &result.buf;
-    return job;
+// The engine's parameters at these slider positions.
+RedrawParams At(int details, int cut, int fuse, int level) {
+    return RedrawParamsFromPositions({details, cut, fuse, level});
 }
 
 // The stroke drawing of the run's steps called one by one, at Details 10.
@@ -110,13 +106,13 @@ TEST(Redraw, RepaintIsTheStrokesOrTheStrokesBurntIntoTheColours) {
     QuantizeColors(quantized.buf, RedrawLevelNormal);
     for (int level : {0, 1, 2, 4}) {
         PicBufHolder result;
-        RedrawRepaint(Job(result, source.buf, 10, 50, 0, level));
+        RedrawRepaint(result.buf, source.buf, At(10, 50, 0, level));
         EXPECT_TRUE(SamePixels(result.buf, strokes.buf)) << "level " << level;
     }
     for (int level : {1, 4}) {
         const SBxPicBuf& colours = level == RedrawLevelOriginal ? source.buf : quantized.buf;
         PicBufHolder result;
-        RedrawRepaint(Job(result, source.buf, 10, 50, 1, level));
+        RedrawRepaint(result.buf, source.buf, At(10, 50, 1, level));
         int black = 0;
         for (int i = 0; i < result->size; ++i) {
             ASSERT_EQ(result->pixels[i], fusedStrokes->pixels[i] == 0 ? 0 : colours.pixels[i]) << i;
@@ -139,17 +135,17 @@ TEST(Redraw, RepaintIsTheStrokesOrTheStrokesBurntIntoTheColours) {
     MakeTestPicture(deep, 56, 40, 3, 16);
     CopyOf(shallow, deep.buf);
     CBxPicBufAPI::ConvertBpcComp(shallow.buf, 8, 3);
-    RedrawRepaint(Job(deepResult, deep.buf, 10, 50, 1, 2));
-    RedrawRepaint(Job(shallowResult, shallow.buf, 10, 50, 1, 2));
+    RedrawRepaint(deepResult.buf, deep.buf, At(10, 50, 1, 2));
+    RedrawRepaint(shallowResult.buf, shallow.buf, At(10, 50, 1, 2));
     EXPECT_TRUE(SamePixels(deepResult.buf, shallowResult.buf));
-    RedrawRepaint(Job(odd, source.buf, -500, 50, 1, 9));
-    RedrawRepaint(Job(shallowResult, source.buf, 0, 50, 1, RedrawLevelOriginal));
+    RedrawRepaint(odd.buf, source.buf, At(-500, 50, 1, 9));
+    RedrawRepaint(shallowResult.buf, source.buf, At(0, 50, 1, RedrawLevelOriginal));
     EXPECT_TRUE(SamePixels(odd.buf, shallowResult.buf));
 
-    EXPECT_THROW(RedrawRepaint(RedrawJob{}), std::invalid_argument);
+    EXPECT_THROW(RedrawRepaint(odd.buf, odd.buf, At(10, 50, 1, 1)), std::invalid_argument);
     PicBufHolder floats;
     MakeFilled(floats, 8, 8, 3, 32, 0);
-    EXPECT_THROW(RedrawRepaint(Job(odd, floats.buf, 10, 50, 1, 1)), std::invalid_argument);
+    EXPECT_THROW(RedrawRepaint(odd.buf, floats.buf, At(10, 50, 1, 1)), std::invalid_argument);
 }
 
 // The bytes of a fused repaint, recorded when the engine was right: any
@@ -158,7 +154,7 @@ TEST(Redraw, RepaintIsTheStrokesOrTheStrokesBurntIntoTheColours) {
 TEST(Redraw, KeepsItsLook) {
     PicBufHolder source, result;
     MakeTestPicture(source, 56, 40, 3, 8, 5);
-    RedrawRepaint(Job(result, source.buf, 14, 60, 1, 0));
+    RedrawRepaint(result.buf, source.buf, At(14, 60, 1, 0));
     EXPECT_EQ(PixelHash(result.buf), 17439114606087791869u);
 }
 
@@ -170,7 +166,7 @@ TEST(Redraw, ProgressReachesTheTotalAndAbortEndsTheRunAtAnyStep) {
             ProgressCounter progress;
             PicBufHolder source, result;
             MakeTestPicture(source, 56, 40, components, 8);
-            RedrawRepaint(Job(result, source.buf, 10, 50, fuse, 1));
+            RedrawRepaint(result.buf, source.buf, At(10, 50, fuse, 1));
             EXPECT_EQ(progress.steps(), RedrawProgressTotal(components)) << components << " components, fuse " << fuse;
             EXPECT_EQ(progress.alwaysSteps(), 0);
         }
@@ -180,7 +176,7 @@ TEST(Redraw, ProgressReachesTheTotalAndAbortEndsTheRunAtAnyStep) {
         ProgressCounter progress(after);
         PicBufHolder result;
         MakeFilled(result, 7, 5, 1, 8, 77);
-        RedrawRepaint(Job(result, source.buf, 10, 50, 1, 1));
+        RedrawRepaint(result.buf, source.buf, At(10, 50, 1, 1));
         EXPECT_TRUE(AbortPolled()) << after;
         EXPECT_LE(progress.steps(), RedrawProgressTotal(3)) << after;
         // Abort after the first blur: no stroke step runs and the rest is still counted.
@@ -259,26 +255,26 @@ TEST(RedrawPreview, OfTheWholePictureIsTheFullRunAndMakesTheEdgePlaneOnlyWhenDet
         int components, bits, fuse, level;
     } cases[] = {{1, 8, 0, RedrawLevelRough}, {3, 16, 1, RedrawLevelOriginal}, {3, 8, 1, RedrawLevelNormal}};
     PicBufHolder source, run, preview;
-    RedrawJob job{};
+    RedrawParams params;
     for (const Case& c : cases) {
         MakeTestPicture(source, 90, 70, c.components, c.bits);
-        job = Job(run, source.buf, 15, 60, c.fuse, c.level);
-        RedrawRepaint(job);
+        params = At(15, 60, c.fuse, c.level);
+        RedrawRepaint(run.buf, source.buf, params);
         CBxPicBufAPI::ConvertBpcComp(run.buf, c.bits, c.components);  // the run's result is 8-bit
         RedrawPreviewCache cache;
-        RedrawPreview(preview.buf, source.buf, CBxRect{0, 0, 90, 70}, job, cache);
+        RedrawPreview(preview.buf, source.buf, CBxRect{0, 0, 90, 70}, params, cache);
         EXPECT_TRUE(SamePixels(preview.buf, run.buf)) << c.components << " components, " << c.bits << " bits";
     }
     RedrawPreviewCache cache;
     auto steps = [&](int details, int cut) {
         ProgressCounter counter;
-        FillRedrawJob(job, details, cut, 1, 0);
-        RedrawPreview(preview.buf, source.buf, CBxRect{20, 10, 80, 60}, job, cache);
+        params = At(details, cut, 1, 0);
+        RedrawPreview(preview.buf, source.buf, CBxRect{20, 10, 80, 60}, params, cache);
         return counter.steps();
     };
     const int first = steps(10, 50), cutMoved = steps(10, 20), detailsMoved = steps(30, 20);
     EXPECT_EQ(first - cutMoved, 6);
     EXPECT_EQ(detailsMoved - cutMoved, 6);
     EXPECT_EQ(preview->width, 60);
-    EXPECT_THROW(RedrawPreview(preview.buf, source.buf, CBxRect{80, 0, 100, 10}, job, cache), std::invalid_argument);
+    EXPECT_THROW(RedrawPreview(preview.buf, source.buf, CBxRect{80, 0, 100, 10}, params, cache), std::invalid_argument);
 }

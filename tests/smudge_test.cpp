@@ -1,18 +1,22 @@
 #include <chrono>
 #include <thread>
 
+#include "engines/engine_common.h"
 #include "engines/smudge/smudge.h"
 #include "picbuf/cimg_bridge.h"
 #include "test_support.h"
 
 namespace {
 
-const SmudgeArguments kDefaults = SmudgeArgumentsFromSliders(SmudgeJob{});
+const SmudgeParams kDefaultParams = SmudgeParamsFromPositions(DefaultPositions(kSmudgeParams));
+const SmudgeArguments kDefaults = SmudgeArgumentsOf(kDefaultParams);
 const uint8_t kUnwritten = 0xFF;  // no smoothed sample of a mid-range picture is 255 or 65535
 const CBxRect kLeft{0, 0, 500, 500}, kRight{500, 0, 1000, 500};  // the tiles of a 1000 x 500 picture
 
 void Repaint(SBxPicBuf& result, const SBxPicBuf& source, SmudgeComponents mode = SmudgeComponents::Together) {
-    SmudgeRepaint(result, source, kDefaults.sharpness, kDefaults.alpha, kDefaults.sigma, mode);
+    SmudgeParams params = kDefaultParams;
+    params.components = mode;
+    SmudgeRepaint(result, source, params);
 }
 
 // A test picture squeezed into the middle of the range, and a result of its
@@ -39,19 +43,20 @@ int Unwritten(const SBxPicBuf& buf, const CBxRect& rect, int c) {
 
 TEST(Smudge, SlidersMapToTheEngineArguments) {
     for (auto [got, expected] : {std::pair{kDefaults, SmudgeArguments{0.25f, 0.4f, 4.0f}},
-                                 {SmudgeArgumentsFromSliders(1, 1, 0), {0.495f, 0.04f, 1.0f}},
-                                 {SmudgeArgumentsFromSliders(100, 100, 100), {0.0f, 4.0f, 11.0f}}})
+                                 {SmudgeArgumentsOf(SmudgeParamsFromPositions({1, 1, 0})), {0.495f, 0.04f, 1.0f}},
+                                 {SmudgeArgumentsOf(SmudgeParamsFromPositions({100, 100, 100})), {0.0f, 4.0f, 11.0f}}})
         EXPECT_EQ(std::vector<float>({got.sharpness, got.alpha, got.sigma}),
                   std::vector<float>({expected.sharpness, expected.alpha, expected.sigma}));
 }
 
+// The tile grid is the one Original uses too, there with margins of 70.
 TEST(Smudge, TilesCoverThePictureOnceWithClippedMargins) {
-    EXPECT_TRUE(SmudgeTileGrid(499, 3000).empty()) << "one dimension under 500 is processed whole";
-    for (auto [width, height] : {std::pair{500, 500}, {1000, 1000}, {1499, 2001}, {3001, 1999}, {999, 500}}) {
-        const std::vector<SmudgeTile> tiles = SmudgeTileGrid(width, height);
-        ASSERT_EQ(tiles.size(), static_cast<size_t>((width / 500) * (height / 500)));
+    for (auto [width, height] : {std::pair{499, 3000}, {3000, 499}, {500, 500}, {1000, 1000}, {1499, 2001}, {3001, 1999}, {999, 500}}) {
+        const std::vector<RepaintTile> tiles = RepaintTileGrid(width, height, 50);
+        ASSERT_EQ(tiles.size(), static_cast<size_t>(std::max(1, (width / 500) * (height / 500))));
+        ASSERT_EQ(tiles.size(), static_cast<size_t>(RepaintTileCount(width, height)));
         std::vector<uint8_t> cover(static_cast<size_t>(width) * height, 0);
-        for (const SmudgeTile& tile : tiles) {
+        for (const RepaintTile& tile : tiles) {
             const CBxRect& in = tile.inner;
             EXPECT_EQ(std::vector<int>({tile.outer.left, tile.outer.top, tile.outer.right, tile.outer.bottom}),
                       std::vector<int>({std::max(in.left - 50, 0), std::max(in.top - 50, 0), std::min(in.right + 50, width),
@@ -62,7 +67,7 @@ TEST(Smudge, TilesCoverThePictureOnceWithClippedMargins) {
         EXPECT_EQ(std::count(cover.begin(), cover.end(), 1), static_cast<long>(cover.size())) << width << "x" << height;
     }
     // The picture's own steps, (width + 1) / columns; row by row.
-    const std::vector<SmudgeTile> tiles = SmudgeTileGrid(1499, 1000);
+    const std::vector<RepaintTile> tiles = RepaintTileGrid(1499, 1000, 50);
     EXPECT_EQ(std::vector<int>({tiles[1].inner.left, tiles[2].inner.left, tiles[2].inner.top}), std::vector<int>({750, 0, 500}));
     EXPECT_EQ(SmudgeProgressTotal(SBxPicBuf{nullptr, 0, 0, 1000, 1000, 3, 8}), 3 + 4 * 3);
 }
@@ -132,7 +137,7 @@ TEST(Smudge, TilesMatchTheWholePictureInAnyThreadCountAndInPlace) {
     }
     EXPECT_TRUE(SamePixels(inPlace.buf, tiled.buf));
     CopyOf(whole, source.buf);
-    SmudgeWhole(whole.buf, source.buf, kDefaults.sharpness, kDefaults.alpha, kDefaults.sigma);
+    SmudgeWhole(whole.buf, source.buf, kDefaultParams);
     int differ = 0, largest = 0;
     for (int i = 0; i < 1000 * 500; ++i) {
         const int d = std::abs(tiled->pixels[i] - whole->pixels[i]);

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include "engines/original/original_steps.h"
@@ -21,19 +20,10 @@ void Step() {
     ReportProgress(1, ProgressRule::Always);
 }
 
-void Allocate(SBxPicBuf& buf, int width, int height, int components, int bitsPerComponent) {
-    if (!CBxPicBufAPI::ReinitHeap(buf, width, height, components, bitsPerComponent) || !buf.pixels)
-        throw std::bad_alloc();
-}
-
-bool Repaintable(const SBxPicBuf& picture) {
-    return picture.pixels && picture.width > 0 && picture.height > 0 && picture.bitsPerComponent == 8 &&
-           (picture.components == 1 || picture.components == 3);
-}
-
-bool SameGeometry(const SBxPicBuf& a, const SBxPicBuf& b) {
-    return a.width == b.width && a.height == b.height && a.components == b.components &&
-           a.bitsPerComponent == b.bitsPerComponent;
+// 8 bits, 1 or 3 components, and a result that fits.
+bool Repaintable(const SBxPicBuf& result, const SBxPicBuf& source) {
+    return ResultFits(result, source) && source.bitsPerComponent == 8 &&
+           (source.components == 1 || source.components == 3);
 }
 
 // Runs the tiles on `threads` threads, each tile on its own thread when there
@@ -42,7 +32,7 @@ bool SameGeometry(const SBxPicBuf& a, const SBxPicBuf& b) {
 // each blend the abort flag is polled; once it is set no further tile is
 // started or blended.
 void RunTiles(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params,
-              const std::vector<CBxRect>& grid, int threads) {
+              const std::vector<RepaintTile>& grid, int threads) {
     const int tiles = static_cast<int>(grid.size());
     const int workers = std::max(1, std::min(threads, tiles));
     const int inner = std::max(1, threads / workers);
@@ -64,20 +54,20 @@ void RunTiles(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& 
                 t = nextTile++;
             }
             try {
-                const CBxRect& r = grid[t];
+                const CBxRect& r = grid[t].outer;
                 const int w = r.right - r.left, h = r.bottom - r.top;
                 auto tileOut = std::make_unique<PicBufHolder>();
                 {
                     PicBufHolder tileIn;
-                    Allocate(tileIn.buf, w, h, source.components, source.bitsPerComponent);
-                    Allocate(tileOut->buf, w, h, source.components, source.bitsPerComponent);
+                    AllocatePicture(tileIn.buf, w, h, source.components, source.bitsPerComponent);
+                    AllocatePicture(tileOut->buf, w, h, source.components, source.bitsPerComponent);
                     CBxPicBufAPI::CopyRect(tileIn.buf, source, CBxPoint{0, 0}, CBxPoint{r.left, r.top}, CBxSize{w, h});
                     OriginalTileThreads(tileOut->buf, tileIn.buf, params, inner);
                 }
                 std::lock_guard<std::mutex> guard(lock);
                 finished[t] = std::move(tileOut);
                 while (!stopped && nextBlend < tiles && finished[nextBlend]) {
-                    const CBxRect& b = grid[nextBlend];
+                    const CBxRect& b = grid[nextBlend].outer;
                     BlendTile(result, finished[nextBlend]->buf, b.left, b.right, b.top, b.bottom);
                     finished[nextBlend].reset();
                     ++nextBlend;
@@ -111,28 +101,8 @@ int OriginalThreads() {
     return cores > 0 ? static_cast<int>(std::min(cores, 256u)) : 1;
 }
 
-std::vector<CBxRect> OriginalTileGrid(int width, int height) {
-    if (width < kTileSizeThreshold || height < kTileSizeThreshold) return {CBxRect{0, 0, width, height}};
-    const int nx = width / kTileDivisor, ny = height / kTileDivisor;
-    const double stepX = (width + 1) / static_cast<double>(nx);
-    const double stepY = (height + 1) / static_cast<double>(ny);
-    std::vector<CBxRect> grid;
-    grid.reserve(static_cast<size_t>(nx) * ny);
-    for (int t = 0; t < nx * ny; ++t) {
-        const int i = t % nx, j = t / nx;
-        const int x1 = static_cast<int>(std::min((i + 1) * stepX, static_cast<double>(width)));
-        const int y1 = static_cast<int>(std::min((j + 1) * stepY, static_cast<double>(height)));
-        const int ox0 = std::max(static_cast<int>(i * stepX) - kTileMargin, 0);
-        const int oy0 = std::max(static_cast<int>(j * stepY) - kTileMargin, 0);
-        const int ox1 = std::min(x1 + kTileMargin, width), oy1 = std::min(y1 + kTileMargin, height);
-        grid.push_back(CBxRect{ox0, oy0, ox1, oy1});
-    }
-    return grid;
-}
-
-int OriginalTileCount(int width, int height) {
-    if (width < kTileSizeThreshold || height < kTileSizeThreshold) return 1;
-    return (width / kTileDivisor) * (height / kTileDivisor);
+int OriginalProgressTotal(int width, int height) {
+    return kOriginalStepsPerTile * RepaintTileCount(width, height);
 }
 
 void BlendTile(SBxPicBuf& result, const SBxPicBuf& tile, int ox0, int ox1, int oy0, int oy1) {
@@ -199,17 +169,17 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
     // The padded tile P with a replicated border.
     Step();
     PicBufHolder P;
-    Allocate(P.buf, Wp, Hp, components, tileIn.bitsPerComponent);
+    AllocatePicture(P.buf, Wp, Hp, components, tileIn.bitsPerComponent);
     std::memset(P->pixels, 0, P->size);
     CBxPicBufAPI::CopyRect(P.buf, tileIn, CBxPoint{kTileBorder, kTileBorder}, CBxPoint{0, 0}, CBxSize{W, H});
     ReplicateBorder(P.buf, kTileBorder);
 
     // The float and integer working copies and the tensor planes.
     PicBufHolder F, tensorXX, tensorXY, tensorYY;
-    Allocate(F.buf, Wp, Hp, components, 32);
-    Allocate(tensorXX.buf, Wp, Hp, 1, 32);
-    Allocate(tensorXY.buf, Wp, Hp, 1, 32);
-    Allocate(tensorYY.buf, Wp, Hp, 1, 32);
+    AllocatePicture(F.buf, Wp, Hp, components, 32);
+    AllocatePicture(tensorXX.buf, Wp, Hp, 1, 32);
+    AllocatePicture(tensorXY.buf, Wp, Hp, 1, 32);
+    AllocatePicture(tensorYY.buf, Wp, Hp, 1, 32);
     IntPicture I;
     I.width = Wp;
     I.height = Hp;
@@ -288,14 +258,14 @@ void OriginalTileThreads(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const Orig
 }
 
 void OriginalTile(SBxPicBuf& tileOut, const SBxPicBuf& tileIn, const OriginalParams& params) {
-    if (!Repaintable(tileIn) || !tileOut.pixels || !SameGeometry(tileOut, tileIn)) return;
+    if (!Repaintable(tileOut, tileIn)) return;
     OriginalTileThreads(tileOut, tileIn, params, OriginalThreads());
 }
 
 void OriginalRepaint(SBxPicBuf& result, const SBxPicBuf& source, const OriginalParams& params) {
-    if (!Repaintable(source) || !result.pixels || !SameGeometry(result, source)) return;
+    if (!Repaintable(result, source)) return;
     const int threads = OriginalThreads();
-    if (source.width < kTileSizeThreshold || source.height < kTileSizeThreshold) {
+    if (ProcessedWhole(source.width, source.height)) {
         OriginalTileThreads(result, source, params, threads);
         return;
     }
@@ -304,22 +274,22 @@ void OriginalRepaint(SBxPicBuf& result, const SBxPicBuf& source, const OriginalP
     PicBufHolder sourceCopy;
     const SBxPicBuf* from = &source;
     if (result.pixels == source.pixels) {
-        Allocate(sourceCopy.buf, source.width, source.height, source.components, source.bitsPerComponent);
+        AllocatePicture(sourceCopy.buf, source.width, source.height, source.components, source.bitsPerComponent);
         CBxPicBufAPI::Copy(sourceCopy.buf, source);
         from = &sourceCopy.buf;
     }
     std::memset(result.pixels, 0, result.size);
-    RunTiles(result, *from, params, OriginalTileGrid(source.width, source.height), threads);
+    RunTiles(result, *from, params, RepaintTileGrid(source.width, source.height, kTileMargin), threads);
 }
 
-OriginalParams OriginalParamsFromSliders(int smoothness, int weakEdges, int flattenOn, int flattenLevel, int sharpenOn,
-                                         int sharpenStrength) {
+OriginalParams OriginalParamsFromPositions(const std::vector<int>& positions) {
+    const auto value = [&](int index) { return ParamValue(kOriginalParams[index], positions.at(index)); };
     OriginalParams p;
-    p.flatten = flattenOn > 0;
-    p.sharpenBorders = sharpenOn > 0;
-    p.smoothness = static_cast<float>(smoothness) * 0.25f;
-    p.edgeThreshold = static_cast<float>(weakEdges) * 4.0f;
-    p.flattenLevel = static_cast<float>(flattenLevel) / 40.0f + 0.05f;
-    p.sharpenStrength = static_cast<float>(sharpenStrength) * 2.0f;
+    p.flatten = positions.at(kOriginalFlatten) > 0;
+    p.sharpenBorders = positions.at(kOriginalSharpen) > 0;
+    p.smoothness = value(kOriginalSmoothness);
+    p.edgeThreshold = value(kOriginalWeakEdges);
+    p.flattenLevel = value(kOriginalFlattenLevel);
+    p.sharpenStrength = value(kOriginalSharpenStrength);
     return p;
 }

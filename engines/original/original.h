@@ -9,20 +9,46 @@
 #pragma once
 
 #include <atomic>
+#include <vector>
 
+#include "engines/method_params.h"
 #include "picbuf/picbuf.h"
 
-// Member defaults are the values of a fresh settings file.
-struct OriginalParams {
-    bool flatten = false;           // flattening pass in each cycle
-    bool sharpenBorders = true;     // border sharpening pass in each cycle
-    float smoothness = 1.25f;       // scale of the flow-line smoothing (0.25 to 5)
-    float edgeThreshold = 80.0f;    // structure weaker than this is filled in from the surroundings (0 to 100)
-    float flattenLevel = 0.55f;     // dead zone of the flattening (0.075 to 0.55)
-    float sharpenStrength = 20.0f;  // strength of the border sharpening (2 to 40)
-    const SBxPicBuf* source = nullptr;  // the picture to repaint (worker only)
-    SBxPicBuf* result = nullptr;        // where the result goes (worker only)
+// The method's parameters in the order of the dialog and of the tool's
+// options. A switch is on above 0.
+enum OriginalParamIndex {
+    kOriginalSmoothness,
+    kOriginalWeakEdges,
+    kOriginalFlatten,
+    kOriginalFlattenLevel,
+    kOriginalSharpen,
+    kOriginalSharpenStrength,
+    kOriginalParamCount
 };
+inline constexpr MethodParam kOriginalParams[kOriginalParamCount] = {
+    {"smoothness", L"uiSmoothAlpha", 1, 20, 5, 0.25f, 1, 0, 2, "how far colour is smoothed along the flow lines"},
+    {"weak-edges", L"uiRelaxation", 0, 25, 20, 4, 1, 0, 0,
+     "structure weaker than this follows its stronger surroundings"},
+    {"flatten", L"uiDoShock", 0, 1, 0, 1, 1, 0, 0, "1 flattens colour areas towards their borders"},
+    {"flatten-level", L"uiFlatten", 1, 20, 20, 1, 40, 0.05f, 2,
+     "how strong a border must be to be flattened towards"},
+    {"sharpen", L"uiDoLoG", 0, 1, 1, 1, 1, 0, 0, "1 sharpens the borders"},
+    {"sharpen-strength", L"uiLoGPower", 1, 20, 10, 2, 1, 0, 0, "strength of the border sharpening"},
+};
+
+// What the engine receives.
+struct OriginalParams {
+    bool flatten = false;         // flattening pass in each cycle
+    bool sharpenBorders = false;  // border sharpening pass in each cycle
+    float smoothness = 0;         // scale of the flow-line smoothing (0.25 to 5)
+    float edgeThreshold = 0;      // structure weaker than this is filled in from the surroundings (0 to 100)
+    float flattenLevel = 0;       // dead zone of the flattening (0.075 to 0.55)
+    float sharpenStrength = 0;    // strength of the border sharpening (2 to 40)
+};
+
+// The engine's parameters for positions in the order of kOriginalParams
+// (not clamped: the caller holds them to the ranges).
+OriginalParams OriginalParamsFromPositions(const std::vector<int>& positions);
 
 // Fills result (allocated by the caller with source's width, height,
 // components and depth) from source: 8 bits per component, 1 or 3
@@ -42,21 +68,6 @@ extern std::atomic<int> originalThreadCount;
 // Progress steps one tile reports.
 constexpr int kOriginalStepsPerTile = 38;
 
-// Tiles a picture of this size is processed in (1 when it is processed whole).
-int OriginalTileCount(int width, int height);
-
-// The dialog's sliders and check boxes: valid positions and the values a
-// fresh settings file holds.
-constexpr int kSmoothnessSliderMin = 1, kSmoothnessSliderMax = 20, kSmoothnessSliderDefault = 5;
-constexpr int kWeakEdgeSliderMin = 0, kWeakEdgeSliderMax = 25, kWeakEdgeSliderDefault = 20;
-constexpr int kFlattenSwitchDefault = 0;
-constexpr int kFlattenSliderMin = 1, kFlattenSliderMax = 20, kFlattenSliderDefault = 20;
-constexpr int kSharpenSwitchDefault = 1;
-constexpr int kSharpenSliderMin = 1, kSharpenSliderMax = 20, kSharpenSliderDefault = 10;
-
-// Maps slider positions and switches to engine parameters exactly as the main
-// window does before a full run (single precision; a switch is on when above
-// 0). Positions are not clamped: the caller validates them against the
-// ranges above. source and result stay null.
-OriginalParams OriginalParamsFromSliders(int smoothness, int weakEdges, int flattenOn, int flattenLevel, int sharpenOn,
-                                         int sharpenStrength);
+// The progress steps a complete run over a picture of this size reports:
+// kOriginalStepsPerTile for each tile (RepaintTileCount).
+int OriginalProgressTotal(int width, int height);

@@ -121,7 +121,7 @@ Vec2 MinorDirection(const TensorField& field, float x, float y) {
 }
 
 void GaussianBlurFloat(SBxPicBuf& destination, const SBxPicBuf& source, float sigma, int threads) {
-    if (!CBxPicBufAPI::ReinitHeap(destination, source) || !destination.pixels) throw std::bad_alloc();
+    AllocatePictureLike(destination, source);
     const int width = source.width, height = source.height, components = source.components;
     if (!(sigma > 0.0f) || !std::isfinite(sigma)) {  // no blur to speak of
         CBxPicBufAPI::Copy(destination, source);

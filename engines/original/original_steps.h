@@ -14,13 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "engines/engine_common.h"
 #include "engines/original/original.h"
 #include "picbuf/picbuf.h"
 
 // ---- Constants -------------------------------------------------------------
 
-constexpr int kTileSizeThreshold = 500;  // smaller pictures are processed whole
-constexpr int kTileDivisor = 500;        // tiles per row = width / 500
 constexpr int kTileMargin = 70;          // context around every tile
 constexpr int kBlendRamp = 140;          // cross-fade where two tiles overlap
 constexpr int kTileBorder = 10;          // replicated border around every tile
@@ -159,11 +158,6 @@ inline int32_t Bilinear(const int32_t* tl, int rowStride, int components, int32_
 }
 
 // ---- Driver (original.cpp) ---------------------------------------------------
-
-// The tiles of a picture of width x height pixels, as (ox0, oy0, ox1, oy1)
-// with the 70-pixel margins included; one rectangle covering everything when
-// the picture is processed whole.
-std::vector<CBxRect> OriginalTileGrid(int width, int height);
 
 // Adds tile (covering ox0..ox1-1, oy0..oy1-1 of result) with linear ramps on
 // the sides that overlap a neighbour.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <new>
 
 #include "engines/original/original_steps.h"
 #include "picbuf/run_control.h"
@@ -23,7 +22,7 @@ void EnsurePlane(SBxPicBuf& plane, int width, int height) {
     if (plane.pixels && plane.width == width && plane.height == height && plane.components == 1 &&
         plane.bitsPerComponent == 32)
         return;
-    if (!CBxPicBufAPI::ReinitHeap(plane, width, height, 1, 32) || !plane.pixels) throw std::bad_alloc();
+    AllocatePicture(plane, width, height, 1, 32);
 }
 
 float* FloatRow(const SBxPicBuf& plane, int y) {

@@ -179,7 +179,7 @@ void LoadComponent(CImgF& plane, const SBxPicBuf& source, int c, PicBufHolder& s
 
 void ExtractEdges(SBxPicBuf& edges, const SBxPicBuf& source, float edgeSigma) {
     if (!HasSamples(source)) {
-        MakePicture(edges, source.width, source.height, 1, 8);
+        AllocatePicture(edges, source.width, source.height, 1, 8);
         Progress(2 * source.components);
         return;
     }
@@ -200,7 +200,7 @@ void ExtractEdges(SBxPicBuf& edges, const SBxPicBuf& source, float edgeSigma) {
 
         // Wide minus narrow is positive on the dark side of thin features;
         // inverted and scaled, 65280 means no edge.
-        if (c == 0) MakePicture(edges, width, height, 1, 16);
+        if (c == 0) AllocatePicture(edges, width, height, 1, 16);
         const float *wideSample = wide.data(), *narrowSample = narrow.data();
         for (int y = 0; y < height; ++y) {
             uint16_t* row = reinterpret_cast<uint16_t*>(PicRow(edges, y));
@@ -284,7 +284,7 @@ void DrawEdgeStrokes(SBxPicBuf& result, const SBxPicBuf& source, SBxPicBuf& edge
     if (&result == &source || &result == &edges)
         throw std::invalid_argument("DrawEdgeStrokes: the result must be a picture of its own");
     // The strokes are 8-bit whatever the source's depth.
-    MakePicture(result, source.width, source.height, source.components, 8);
+    AllocatePicture(result, source.width, source.height, source.components, 8);
     if (!HasSamples(source)) {
         Progress(5);
         return;

@@ -470,7 +470,7 @@ bool NlmFilter(SBxPicBuf& paddedDst, const SBxPicBuf& paddedSrc, const SBxPicBuf
     if (!weights) return false;
 
     PicBufHolder padded;
-    MakePicture(padded.buf, width + 2 * margin, height + 2 * margin, 1, 8);
+    AllocatePicture(padded.buf, width + 2 * margin, height + 2 * margin, 1, 8);
     Require(CBxPicBufAPI::CopyRect(padded.buf, guide, CBxPoint{margin, margin}, CBxPoint{0, 0},
                                    CBxSize{width, height}));
     MirrorMargin(padded.buf, margin);
@@ -517,7 +517,7 @@ bool NlmFilter(SBxPicBuf& paddedDst, const SBxPicBuf& paddedSrc, const SBxPicBuf
 }
 
 void SmoothPlane(SBxPicBuf& dst, const SBxPicBuf& src, double strength) {
-    if (&dst != &src) MakePictureLike(dst, src);
+    if (&dst != &src) AllocatePictureLike(dst, src);
     if (!HasSamples(src)) return;
     const bool filterable = src.components == 1 && src.bitsPerComponent == 8;
     const int width = src.width, height = src.height;
@@ -535,12 +535,12 @@ void SmoothPlane(SBxPicBuf& dst, const SBxPicBuf& src, double strength) {
     // The filter works on even sizes: an odd last column or row gets a black neighbour.
     const int evenWidth = width + (width & 1), evenHeight = height + (height & 1);
     PicBufHolder padded, filtered;
-    MakePicture(padded.buf, evenWidth, evenHeight, 1, 8);
+    AllocatePicture(padded.buf, evenWidth, evenHeight, 1, 8);
     std::memset(padded->pixels, 0, padded->size);
     const CBxPoint origin{0, 0};
     const CBxSize size{width, height};
     Require(CBxPicBufAPI::CopyRect(padded.buf, src, origin, origin, size));
-    MakePicture(filtered.buf, evenWidth, evenHeight, 1, 8);
+    AllocatePicture(filtered.buf, evenWidth, evenHeight, 1, 8);
     // Without weight tables the channel is kept as it was.
     const bool done = NlmFilter(filtered.buf, padded.buf, padded.buf, strength, 1.0, kFilterThreads);
     Require(CBxPicBufAPI::CopyRect(dst, done ? filtered.buf : padded.buf, origin, origin, size));

@@ -17,11 +17,13 @@ const char* const kRedrawLevelNames[kRedrawLevelCount] = {
     "Rough Quantization", "Normal Quantization", "Detailed Quantization", "Smoothed Image", "Original Image",
 };
 
-void FillRedrawJob(RedrawJob& job, int edgeDetails, int edgeCut, int fuseToImage, int quantization) {
-    job.details = static_cast<float>(edgeDetails) / 10.0f;
-    job.cut = static_cast<float>(edgeCut) * 2.55f;
-    job.quantization = quantization;
-    job.fuseToImage = fuseToImage > 0 ? 1 : 0;
+RedrawParams RedrawParamsFromPositions(const std::vector<int>& positions) {
+    RedrawParams params;
+    params.details = ParamValue(kRedrawParams[kRedrawDetails], positions.at(kRedrawDetails));
+    params.cut = ParamValue(kRedrawParams[kRedrawCut], positions.at(kRedrawCut));
+    params.quantization = positions.at(kRedrawLevel);
+    params.fuseToImage = positions.at(kRedrawFuse) > 0;
+    return params;
 }
 
 float RedrawEdgeSigma(float details) {
@@ -57,7 +59,7 @@ void FuseStrokes(SBxPicBuf& picture, const SBxPicBuf& strokes) {
 
 namespace {
 
-// The job's values as the steps take them: settings edited by hand can hold
+// The parameters as the steps take them: settings edited by hand can hold
 // any number, so no Details below 0 (a negative blur or stroke scale) and no
 // level beyond the five.
 struct RedrawValues {
@@ -67,10 +69,10 @@ struct RedrawValues {
     bool fuse;
 };
 
-RedrawValues CheckedValues(const RedrawJob& job) {
-    return RedrawValues{std::isfinite(job.details) ? std::max(job.details, 0.0f) : 0.0f, job.cut,
-                        std::clamp<int>(job.quantization, RedrawLevelRough, RedrawLevelOriginal),
-                        job.fuseToImage != 0};
+RedrawValues CheckedValues(const RedrawParams& params) {
+    return RedrawValues{std::isfinite(params.details) ? std::max(params.details, 0.0f) : 0.0f, params.cut,
+                        std::clamp<int>(params.quantization, RedrawLevelRough, RedrawLevelOriginal),
+                        params.fuseToImage};
 }
 
 void RequireRedrawFormat(const SBxPicBuf& picture) {
@@ -83,7 +85,7 @@ void RequireRedrawFormat(const SBxPicBuf& picture) {
 // picture is repainted from its 8-bit form, which `holder` keeps.
 const SBxPicBuf& EightBitForm(const SBxPicBuf& given, PicBufHolder& holder) {
     if (given.bitsPerComponent == 8 || !HasSamples(given)) return given;
-    MakePictureLike(holder.buf, given);
+    AllocatePictureLike(holder.buf, given);
     Require(CBxPicBufAPI::Copy(holder.buf, given));
     Require(CBxPicBufAPI::ConvertBpcComp(holder.buf, 8, given.components));
     return holder.buf;
@@ -102,7 +104,7 @@ void StrokesAndColours(SBxPicBuf& result, const SBxPicBuf& source, SBxPicBuf& ed
         return;
     }
     PicBufHolder colours;
-    MakePictureLike(colours.buf, source);
+    AllocatePictureLike(colours.buf, source);
     if (HasSamples(source)) Require(CBxPicBufAPI::Copy(colours.buf, source));
     if (values.level != RedrawLevelOriginal) QuantizeColors(colours.buf, values.level);
     Progress(1);
@@ -115,49 +117,48 @@ void StrokesAndColours(SBxPicBuf& result, const SBxPicBuf& source, SBxPicBuf& ed
 
 }  // namespace
 
-void RedrawRepaint(const RedrawJob& job) {
-    if (!job.source || !job.result || job.source == job.result)
-        throw std::invalid_argument("Redraw needs a source picture and a separate result picture");
-    RequireRedrawFormat(*job.source);
+void RedrawRepaint(SBxPicBuf& result, const SBxPicBuf& given, const RedrawParams& params) {
+    if (&given == &result) throw std::invalid_argument("Redraw needs a result picture apart from its source");
+    RequireRedrawFormat(given);
     PicBufHolder eightBit;
-    const SBxPicBuf& source = EightBitForm(*job.source, eightBit);
-    const RedrawValues values = CheckedValues(job);
+    const SBxPicBuf& source = EightBitForm(given, eightBit);
+    const RedrawValues values = CheckedValues(params);
 
     PicBufHolder edges;
-    MakePicture(edges.buf, source.width, source.height, 1, 8);
+    AllocatePicture(edges.buf, source.width, source.height, 1, 8);
     Progress(1);
     if (!AbortPolled()) ExtractEdges(edges.buf, source, RedrawEdgeSigma(values.details));
     Progress(1);
-    StrokesAndColours(*job.result, source, edges.buf, values);
+    StrokesAndColours(result, source, edges.buf, values);
 }
 
-void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& region, const RedrawJob& job,
+void RedrawPreview(SBxPicBuf& preview, const SBxPicBuf& source, const CBxRect& region, const RedrawParams& params,
                    RedrawPreviewCache& cache) {
     RequireRedrawFormat(source);
     const int width = region.right - region.left, height = region.bottom - region.top;
     if (!HasSamples(source) || width <= 0 || height <= 0 || region.left < 0 || region.top < 0 ||
         region.right > source.width || region.bottom > source.height)
         throw std::invalid_argument("RedrawPreview: the region lies outside the picture");
-    const RedrawValues values = CheckedValues(job);
-    if (!cache.edges->pixels || cache.details != job.details) {
+    const RedrawValues values = CheckedValues(params);
+    if (!cache.edges->pixels || cache.details != params.details) {
         PicBufHolder eightBit;
         cache.details = 0;  // invalid until the plane is complete
         ExtractEdges(cache.edges.buf, EightBitForm(source, eightBit), RedrawEdgeSigma(values.details));
         if (AbortPolled()) return;  // an unfinished plane stays invalid
-        cache.details = job.details;
+        cache.details = params.details;
     }
     // The region alone goes to 8 bits: the same samples as the region of
     // the whole picture's 8-bit form.
     PicBufHolder part, edgePart, strokes;
-    MakePicture(part.buf, width, height, source.components, source.bitsPerComponent);
-    MakePicture(edgePart.buf, width, height, 1, 8);
+    AllocatePicture(part.buf, width, height, source.components, source.bitsPerComponent);
+    AllocatePicture(edgePart.buf, width, height, 1, 8);
     Require(CBxPicBufAPI::Copy(part.buf, source, region));
     if (source.bitsPerComponent != 8) Require(CBxPicBufAPI::ConvertBpcComp(part.buf, 8, source.components));
     Require(CBxPicBufAPI::Copy(edgePart.buf, cache.edges.buf, region));
     StrokesAndColours(strokes.buf, part.buf, edgePart.buf, values);
     if (source.bitsPerComponent != 8)
         Require(CBxPicBufAPI::ConvertBpcComp(strokes.buf, source.bitsPerComponent, source.components));
-    MakePictureLike(preview, strokes.buf);
+    AllocatePictureLike(preview, strokes.buf);
     Require(CBxPicBufAPI::Copy(preview, strokes.buf));
 }
 

@@ -55,7 +55,7 @@ void QuantizeColors(SBxPicBuf& picture, int level) {
 
     if (picture.components == 1) {
         PicBufHolder copy;
-        MakePictureLike(copy.buf, picture);
+        AllocatePictureLike(copy.buf, picture);
         Require(CBxPicBufAPI::Copy(copy.buf, picture));
         SmoothPlane(picture, copy.buf, kQuantizeStrength);
     } else {

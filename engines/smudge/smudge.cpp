@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "engines/engine_common.h"
 #include "picbuf/cimg_bridge.h"
 #include "picbuf/run_control.h"
 
@@ -12,18 +13,10 @@ void Step(int steps) {
     ReportProgress(steps, ProgressRule::WhenBarShown);
 }
 
-// Picture buffer operations report a short memory by leaving pixels null;
-// the engine turns that into the exception its callers already handle for
-// CImg's own allocations, rather than going on with a half-made picture.
-void Allocate(SBxPicBuf& buf, int width, int height, int components, int bitsPerComponent) {
-    if (!CBxPicBufAPI::ReinitHeap(buf, width, height, components, bitsPerComponent) || !buf.pixels)
-        throw std::bad_alloc();
-}
-
-CImgF GuideField(const SBxPicBuf& source, float sharpness, float alpha, float sigma) {
+CImgF GuideField(const SBxPicBuf& source, const SmudgeArguments& a) {
     PicBufHolder guide;
     if (!MakeGuidePlane(guide.buf, source)) throw std::bad_alloc();
-    return ComputeDiffusionTensors(guide.buf, sharpness, alpha, sigma);
+    return ComputeDiffusionTensors(guide.buf, a.sharpness, a.alpha, a.sigma);
 }
 
 // Smooths every component of in along field into out (same geometry), one
@@ -45,11 +38,11 @@ void SmoothComponents(SBxPicBuf& out, const SBxPicBuf& in, const CImgF& field, c
     for (int c = 0; c < in.components; ++c) {
         {
             PicBufHolder plane, smoothed;
-            Allocate(plane.buf, in.width, in.height, 1, in.bitsPerComponent);
+            AllocatePicture(plane.buf, in.width, in.height, 1, in.bitsPerComponent);
             CBxPicBufAPI::ExtractComponent(plane.buf, c, in);
             CImgF image = ImportPlane(plane.buf);
             SmoothAlongTensors(image, field);
-            Allocate(smoothed.buf, in.width, in.height, 1, in.bitsPerComponent);
+            AllocatePicture(smoothed.buf, in.width, in.height, 1, in.bitsPerComponent);
             ExportPlane(image, smoothed.buf);
             CBxPicBufAPI::InsertComponent(out, c, smoothed.buf);
         }
@@ -58,64 +51,38 @@ void SmoothComponents(SBxPicBuf& out, const SBxPicBuf& in, const CImgF& field, c
     }
 }
 
-// A source with pixels and a result of its geometry.
-bool Fits(const SBxPicBuf& result, const SBxPicBuf& source) {
-    return source.pixels && result.pixels && source.width > 0 && source.height > 0 &&
-           result.width == source.width && result.height == source.height &&
-           result.components == source.components && result.bitsPerComponent == source.bitsPerComponent;
-}
-
 }  // namespace
 
-SmudgeArguments SmudgeArgumentsFromSliders(float details, float prolongation, float sigma) {
-    return SmudgeArguments{(100.0f - prolongation) / 200.0f, details / 25.0f, sigma / 10.0f + 1.0f};
+SmudgeParams SmudgeParamsFromPositions(const std::vector<int>& positions) {
+    const auto value = [&](int index) { return ParamValue(kSmudgeParams[index], positions.at(index)); };
+    SmudgeParams params;
+    params.details = value(kSmudgeDetails);
+    params.prolongation = value(kSmudgeProlongation);
+    params.sigma = value(kSmudgeSigma);
+    return params;
 }
 
-SmudgeArguments SmudgeArgumentsFromSliders(const SmudgeJob& job) {
-    return SmudgeArgumentsFromSliders(job.details, job.prolongation, job.sigma);
-}
-
-std::vector<SmudgeTile> SmudgeTileGrid(int width, int height) {
-    std::vector<SmudgeTile> tiles;
-    if (width < kSmudgeTileSize || height < kSmudgeTileSize) return tiles;
-    const int nx = width / kSmudgeTileSize, ny = height / kSmudgeTileSize;
-    const double stepX = (width + 1.0) / nx, stepY = (height + 1.0) / ny;
-    tiles.reserve(static_cast<size_t>(nx) * ny);
-    for (int j = 0; j < ny; ++j) {
-        for (int i = 0; i < nx; ++i) {
-            SmudgeTile tile;
-            tile.inner.left = static_cast<int>(i * stepX);
-            tile.inner.right = static_cast<int>(std::min((i + 1) * stepX, static_cast<double>(width)));
-            tile.inner.top = static_cast<int>(j * stepY);
-            tile.inner.bottom = static_cast<int>(std::min((j + 1) * stepY, static_cast<double>(height)));
-            tile.outer.left = std::max(tile.inner.left - kSmudgeTileMargin, 0);
-            tile.outer.right = std::min(tile.inner.right + kSmudgeTileMargin, width);
-            tile.outer.top = std::max(tile.inner.top - kSmudgeTileMargin, 0);
-            tile.outer.bottom = std::min(tile.inner.bottom + kSmudgeTileMargin, height);
-            tiles.push_back(tile);
-        }
-    }
-    return tiles;
+SmudgeArguments SmudgeArgumentsOf(const SmudgeParams& p) {
+    return SmudgeArguments{(100.0f - p.prolongation) / 200.0f, p.details / 25.0f, p.sigma / 10.0f + 1.0f};
 }
 
 int SmudgeProgressTotal(const SBxPicBuf& source) {
-    if (source.width < kSmudgeTileSize || source.height < kSmudgeTileSize) {
+    if (ProcessedWhole(source.width, source.height)) {
         if (source.components == 1) return 1;
         if (source.components == 3) return 4;
         return 0;
     }
-    const int tiles = (source.width / kSmudgeTileSize) * (source.height / kSmudgeTileSize);
-    return 3 + tiles * source.components;
+    return 3 + RepaintTileCount(source.width, source.height) * source.components;
 }
 
-void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                 SmudgeComponents components) {
-    if (!Fits(result, source)) return;
+void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params) {
+    if (!ResultFits(result, source)) return;
+    const SmudgeArguments a = SmudgeArgumentsOf(params);
     if (source.components == 1) {
         // The picture is its own plane and field source. No poll of its own:
         // an abort cuts both CImg steps short and the caller discards the result.
         CImgF image = ImportPlane(source);
-        CImgF field = ComputeDiffusionTensors(image, sharpness, alpha, sigma);
+        CImgF field = ComputeDiffusionTensors(image, a.sharpness, a.alpha, a.sigma);
         SmoothAlongTensors(image, field);
         Step(1);
         ExportPlane(image, result);
@@ -123,38 +90,36 @@ void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, fl
     }
     if (source.components != 3) return;
 
-    CImgF field = GuideField(source, sharpness, alpha, sigma);
+    CImgF field = GuideField(source, a);
     Step(1);
     if (AbortPolled()) return;
-    SmoothComponents(result, source, field, CBxRect{0, 0, source.width, source.height}, components);
+    SmoothComponents(result, source, field, CBxRect{0, 0, source.width, source.height}, params.components);
 }
 
-void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                 SmudgeComponents components) {
-    const std::vector<SmudgeTile> tiles = SmudgeTileGrid(source.width, source.height);
-    if (tiles.empty() || !Fits(result, source)) return;
+void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params) {
+    if (ProcessedWhole(source.width, source.height) || !ResultFits(result, source)) return;
 
-    CImgF field = GuideField(source, sharpness, alpha, sigma);
+    CImgF field = GuideField(source, SmudgeArgumentsOf(params));
     Step(3);
     if (AbortPolled()) return;
 
-    for (const SmudgeTile& tile : tiles) {
+    for (const RepaintTile& tile : RepaintTileGrid(source.width, source.height, kSmudgeTileMargin)) {
         const CBxRect& in = tile.inner;
         const CBxRect& out = tile.outer;
         const int width = out.right - out.left, height = out.bottom - out.top;
         PicBufHolder tileIn, tileOut;
-        Allocate(tileIn.buf, width, height, source.components, source.bitsPerComponent);
-        Allocate(tileOut.buf, width, height, source.components, source.bitsPerComponent);
+        AllocatePicture(tileIn.buf, width, height, source.components, source.bitsPerComponent);
+        AllocatePicture(tileOut.buf, width, height, source.components, source.bitsPerComponent);
         CBxPicBufAPI::CopyRect(tileIn.buf, source, CBxPoint{0, 0}, CBxPoint{out.left, out.top},
                                CBxSize{width, height});
         // Components left out by an abort then keep the source's values
         // rather than whatever the fresh block held.
-        if (components == SmudgeComponents::OneByOne) CBxPicBufAPI::Copy(tileOut.buf, tileIn.buf);
+        if (params.components == SmudgeComponents::OneByOne) CBxPicBufAPI::Copy(tileOut.buf, tileIn.buf);
 
         {
             CImgF tileField = CropTensorField(field, out.left, out.top, out.right - 1, out.bottom - 1);
             const CBxRect keep{in.left - out.left, in.top - out.top, in.right - out.left, in.bottom - out.top};
-            SmoothComponents(tileOut.buf, tileIn.buf, tileField, keep, components);
+            SmoothComponents(tileOut.buf, tileIn.buf, tileField, keep, params.components);
         }
 
         // Only the inner rectangle goes back: the margins were context.
@@ -165,19 +130,18 @@ void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, fl
     }
 }
 
-void SmudgeRepaint(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                   SmudgeComponents components) {
-    if (!Fits(result, source)) return;
+void SmudgeRepaint(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params) {
+    if (!ResultFits(result, source)) return;
     if (result.pixels == source.pixels) {
         // Tiles read context that earlier tiles would already have written.
         PicBufHolder copy;
-        Allocate(copy.buf, source.width, source.height, source.components, source.bitsPerComponent);
+        AllocatePicture(copy.buf, source.width, source.height, source.components, source.bitsPerComponent);
         CBxPicBufAPI::Copy(copy.buf, source);
-        SmudgeRepaint(result, copy.buf, sharpness, alpha, sigma, components);
+        SmudgeRepaint(result, copy.buf, params);
         return;
     }
-    if (source.width < kSmudgeTileSize || source.height < kSmudgeTileSize)
-        SmudgeWhole(result, source, sharpness, alpha, sigma, components);
+    if (ProcessedWhole(source.width, source.height))
+        SmudgeWhole(result, source, params);
     else
-        SmudgeTiled(result, source, sharpness, alpha, sigma, components);
+        SmudgeTiled(result, source, params);
 }

@@ -17,52 +17,15 @@
 
 #include <vector>
 
+#include "engines/method_params.h"
 #include "picbuf/picbuf.h"
 
-// The dialog's slider positions, as the worker receives them, and the
-// pictures of one full run.
-struct SmudgeJob {
-    float details = 10;       // 1..100
-    float prolongation = 50;  // 1..100
-    float sigma = 30;         // 0..100
-    const SBxPicBuf* source = nullptr;
-    SBxPicBuf* result = nullptr;
+enum SmudgeParamIndex { kSmudgeDetails, kSmudgeProlongation, kSmudgeSigma, kSmudgeParamCount };
+inline constexpr MethodParam kSmudgeParams[kSmudgeParamCount] = {
+    {"details", L"uiDetails", 1, 100, 10, 1, 1, 0, 0, "finer structure steers the smear"},
+    {"prolongation", L"uiProlongation", 1, 100, 50, 1, 1, 0, 0, "how far strokes are drawn out along contours"},
+    {"sigma", L"uiSigma", 0, 100, 30, 1, 1, 0, 0, "scale of the structure that steers the smear"},
 };
-
-// The engine's arguments (CImg's sharpness, alpha and sigma of the
-// diffusion tensors).
-struct SmudgeArguments {
-    float sharpness;
-    float alpha;
-    float sigma;
-};
-
-// sharpness = (100 - prolongation) / 200, alpha = details / 25,
-// sigma = sigma / 10 + 1, in single precision; the defaults give 0.25, 0.4, 4.
-SmudgeArguments SmudgeArgumentsFromSliders(float details, float prolongation, float sigma);
-SmudgeArguments SmudgeArgumentsFromSliders(const SmudgeJob& job);
-
-// The dialog's sliders and the tool's options: valid positions.
-constexpr int kSmudgeDetailsMin = 1, kSmudgeDetailsMax = 100;
-constexpr int kSmudgeProlongationMin = 1, kSmudgeProlongationMax = 100;
-constexpr int kSmudgeSigmaMin = 0, kSmudgeSigmaMax = 100;
-
-constexpr int kSmudgeTileSize = 500;    // threshold for tiling and tile count divisor
-constexpr int kSmudgeTileMargin = 50;   // context on each side of a tile, clipped to the picture
-
-// One tile: the rectangle it writes back and the larger one it smooths.
-struct SmudgeTile {
-    CBxRect inner;
-    CBxRect outer;
-};
-
-// The tiles of a picture of at least 500 x 500 pixels, row by row: nx =
-// width / 500 columns, ny = height / 500 rows; the inner rectangles cover
-// the picture exactly once. Empty for a smaller picture.
-std::vector<SmudgeTile> SmudgeTileGrid(int width, int height);
-
-// The progress steps a complete run over source reports.
-int SmudgeProgressTotal(const SBxPicBuf& source);
 
 // How the components of a picture or tile are smoothed. Together is the
 // engine's way: one pass over all components that traces each streamline
@@ -71,14 +34,38 @@ int SmudgeProgressTotal(const SBxPicBuf& source);
 // call per component plane), which is kept to check that.
 enum class SmudgeComponents { Together, OneByOne };
 
+// What the engine receives: the dialog's values, which it maps to CImg's
+// arguments itself.
+struct SmudgeParams {
+    float details = 0;       // 1..100
+    float prolongation = 0;  // 1..100
+    float sigma = 0;         // 0..100
+    SmudgeComponents components = SmudgeComponents::Together;
+};
+
+// The engine's parameters for positions in the order of kSmudgeParams.
+SmudgeParams SmudgeParamsFromPositions(const std::vector<int>& positions);
+
+// CImg's sharpness, alpha and sigma of the diffusion tensors:
+// sharpness = (100 - prolongation) / 200, alpha = details / 25,
+// sigma = sigma / 10 + 1, in single precision.
+struct SmudgeArguments {
+    float sharpness;
+    float alpha;
+    float sigma;
+};
+SmudgeArguments SmudgeArgumentsOf(const SmudgeParams& params);
+
+constexpr int kSmudgeTileMargin = 50;   // context on each side of a tile, clipped to the picture
+
+// The progress steps a complete run over source reports.
+int SmudgeProgressTotal(const SBxPicBuf& source);
+
 // Fills result (allocated by the caller with the source's width, height,
 // components and depth) from source. A result of another geometry is left
 // untouched.
-void SmudgeRepaint(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                   SmudgeComponents components = SmudgeComponents::Together);
+void SmudgeRepaint(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params);
 
 // The two paths SmudgeRepaint chooses between, for tests.
-void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                 SmudgeComponents components = SmudgeComponents::Together);
-void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, float sharpness, float alpha, float sigma,
-                 SmudgeComponents components = SmudgeComponents::Together);
+void SmudgeWhole(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params);
+void SmudgeTiled(SBxPicBuf& result, const SBxPicBuf& source, const SmudgeParams& params);

@@ -13,6 +13,7 @@
 #include "app/app.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/repaint_frame.h"
+#include "engines/redraw/redraw.h"
 #include "engines/smudge/smudge.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
@@ -64,9 +65,7 @@ bool ShowsSmudgeOf(const CBxRect& r) {
     PicBufHolder in, out;
     CBxPicBufAPI::ReinitHeap(in.buf, r.right - r.left, r.bottom - r.top, document.original.components, 8);
     CBxPicBufAPI::Copy(in.buf, document.original, r);
-    const SmudgeArguments a = SmudgeArgumentsFromSliders(static_cast<float>(uiDetails),
-                                                         static_cast<float>(uiProlongation), static_cast<float>(uiSigma));
-    SmudgeRepaint(out.buf, in.buf, a.sharpness, a.alpha, a.sigma);
+    SmudgeRepaint(out.buf, in.buf, SmudgeParamsFromPositions(SettingPositions(kSmudgeParams)));
     for (int y = 0; y < out->height; ++y)
         if (memcmp(PicRow(out.buf, y), PicRow(document.result, r.top + y) + r.left * out->components,
                    out->width * out->components) != 0)
@@ -269,11 +268,9 @@ void Frame(const std::wstring& picture) {
 // Whether the display shows inside `r` what Redraw makes of it with the
 // current settings and an edge plane of its own.
 bool ShowsRedrawOf(const CBxRect& r) {
-    RedrawJob job{};
-    FillRedrawJob(job, uiEdgeDetails, uiEdgeCut, uiFuseToImage, uiQuantization);
     RedrawPreviewCache cache;
     PicBufHolder out;
-    RedrawPreview(out.buf, document.original, r, job, cache);
+    RedrawPreview(out.buf, document.original, r, RedrawParamsFromPositions(SettingPositions(kRedrawParams)), cache);
     for (int y = 0; y < out->height; ++y)
         if (memcmp(PicRow(out.buf, y), PicRow(document.result, r.top + y) + r.left * out->components,
                    out->width * out->components) != 0)

@@ -21,7 +21,8 @@ same() {
     status=1
   fi
 }
-same original --smoothness 8 --weak-edges 10 --flatten 1 --flatten-level 6 --sharpen 1 --sharpen-strength 12
+# The values the dialogs show for the slider positions the window test set.
+same original --smoothness 2.00 --weak-edges 40 --flatten 1 --flatten-level 0.20 --sharpen 1 --sharpen-strength 24
 same smudge --details 30 --prolongation 70 --sigma 20
-same redraw --details 20 --cut 40 --fuse 1 --level 0
+same redraw --details 2.0 --cut 102 --fuse 1 --level 0
 exit $status
