@@ -62,8 +62,12 @@ TEST(CImgBridge, ExportTruncatesTowardZeroAndPlanesAndPicturesRoundTripByTheirPi
     ExportPlane(image, wide);
     EXPECT_EQ(storage[3 * 16 + 9], 7);
     EXPECT_EQ(storage[3 * 16 + 10], 0xEE) << "bytes past a row's end are not touched";
+    // Another size, another channel count, a picture where a plane belongs: nothing is written.
     ExportPlane(CImgF(9, 4, 1, 1, 100.0f), wide);
-    EXPECT_EQ(storage[0], 7) << "an image of another size writes nothing";
+    ExportPicture(CImgF(10, 4, 1, 3, 100.0f), wide);
+    SBxPicBuf colour{storage.data(), 16 * 4, 16, 5, 4, 3, 8};
+    ExportPlane(CImgF(5, 4, 1, 3, 100.0f), colour);
+    EXPECT_EQ(std::count(storage.begin(), storage.end(), 100), 0);
 }
 
 // The field is computed pass by pass to poll the abort flag; it must stay

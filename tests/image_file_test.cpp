@@ -324,8 +324,10 @@ TEST(ImageFileSave, CarriesMetadataProfileAndResolutionOfTheOpenedFile) {
     expectCarried(folder.path("painted.jpg"));
 
     // A PNG source's profile is read from its iCCP chunk, which FreeImage does not read back.
+    // The file counts as changed when its size or its time does: rewritten
+    // as it was but later, or replaced by someone else's at the same time.
     for (const char* sourceName : {"photo.jpg", "photo.png"})
-        for (const char* fate : {"unchanged", "deleted", "replaced"})
+        for (const char* fate : {"unchanged", "deleted", "rewritten", "replaced"})
             for (bool kept : {true, false}) {
                 source = folder.path(sourceName);
                 WriteSource(source);
@@ -333,8 +335,12 @@ TEST(ImageFileSave, CarriesMetadataProfileAndResolutionOfTheOpenedFile) {
                 PictureMetadataHolder metadata;
                 ASSERT_TRUE(LoadPicture(opened.buf, source.c_str(), &metadata));
                 if (!kept) metadata->kept.reset();
-                if (fate[0] == 'd') fs::remove(source);
-                if (fate[0] == 'r') WriteSource(source, true);
+                const fs::file_time_type opening = fs::last_write_time(source);
+                const std::string what = fate;
+                if (what == "deleted") fs::remove(source);
+                if (what == "rewritten" || what == "replaced") WriteSource(source, what == "replaced");
+                if (what == "rewritten") fs::last_write_time(source, opening + std::chrono::seconds(2));
+                if (what == "replaced") fs::last_write_time(source, opening);
                 for (const char* name : {"kept.jpg", "kept.tif", "kept.png"}) {
                     SCOPED_TRACE(std::string(sourceName) + " to " + name + ", " + fate + (kept ? ", kept" : ", not kept"));
                     const std::string target = folder.path(name);

@@ -48,10 +48,11 @@ std::string WithExif(const std::string& jpeg, const std::string& block) {
     return jpeg.substr(0, 2) + "\xFF\xE1" + BigEndian16(uint32_t(payload.size() + 2)) + payload + jpeg.substr(2);
 }
 
-std::string SavedJpeg(const ScratchFolder& folder, int width, int height, int flags = 0, uint8_t fill = 0) {
+std::string SavedJpeg(const ScratchFolder& folder, int width, int height, int flags = 0, uint8_t fill = 0,
+                      int components = 3) {
     PicBufHolder picture;
-    if (fill) MakeFilled(picture, width, height, 3, 8, fill);
-    else MakeTestPicture(picture, width, height, 3, 8);
+    if (fill) MakeFilled(picture, width, height, components, 8, fill);
+    else MakeTestPicture(picture, width, height, components, 8);
     BitmapHolder bitmap(Export(picture.buf));
     const std::string path = folder.path("saved.jpg");
     EXPECT_TRUE(FreeImage_Save(FIF_JPEG, bitmap.get(), path.c_str(), flags));
@@ -72,6 +73,13 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         return ExifBlock({{0x010F, 2, 4, 0x00727473}}, ifd1,
                          Directory({{0x0201, 4, 1, thumbnailAt}, {0x0202, 4, 1, claimedLength}}, 0) + jpeg);
     };
+
+    // A thumbnail may hold a thumbnail of its own, no deeper.
+    const std::string nested = WithExif(goodThumbnail, blockWithThumbnail(goodThumbnail, uint32_t(goodThumbnail.size())));
+    const std::string deeper = WithExif(goodThumbnail, blockWithThumbnail(nested, uint32_t(nested.size())));
+    // Directories linked one after the other (each 6 bytes): IFD0 at 8, then
+    // three (a sound chain is no longer) or four more.
+    const std::string chain = Directory({}, 20) + Directory({}, 26) + Directory({}, 32);
 
     struct Case {
         const char* what;
@@ -104,6 +112,10 @@ TEST(JpegCheck, ExifBlocksWhoseStructureDoesNotHoldUpAreLeftOut) {
         {"thumbnail", blockWithThumbnail(goodThumbnail, uint32_t(goodThumbnail.size())), true},
         {"thumbnail longer than the block", blockWithThumbnail(goodThumbnail, uint32_t(goodThumbnail.size() + 1)), false},
         {"thumbnail with a broken EXIF block", blockWithThumbnail(thumbnail, uint32_t(thumbnail.size())), false},
+        {"thumbnail in a thumbnail", blockWithThumbnail(nested, uint32_t(nested.size())), true},
+        {"thumbnail in a thumbnail in a thumbnail", blockWithThumbnail(deeper, uint32_t(deeper.size())), false},
+        {"four directories in a row", ExifBlock({}, 14, chain.substr(0, 12) + Directory({}, 0)), true},
+        {"five directories in a row", ExifBlock({}, 14, chain + Directory({}, 0)), false},
         {"thumbnail with an empty frame header (found by the fuzzer)",
          blockWithThumbnail(std::string("\xFF\xD8\xFF\xC0\0\x02\xFF\xD9", 8), 8), true},
         {"no TIFF header", "JFIF" + ExifBlock({makeEntry}, 0, tail).substr(4), false},
@@ -219,9 +231,9 @@ TEST(JpegCheck, JpegsWhoseDataEndEarlyAreRefusedAsDamaged) {
         EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::Damaged);
     }
 
-    // A frame that claims 65,047 x 2,584 pixels over 866 bytes is refused
-    // from its header, before a pixel is decoded.
-    std::string claiming = SavedJpeg(folder, 300, 200).substr(0, 866);
+    // A whole file whose frame claims 65,047 x 2,584 pixels is refused from
+    // its header, before a pixel is decoded.
+    std::string claiming = SavedJpeg(folder, 300, 200);
     const size_t frame = claiming.find("\xFF\xC0");
     ASSERT_NE(frame, std::string::npos);
     claiming.replace(frame + 5, 4, BigEndian16(2584) + BigEndian16(65047));
@@ -229,6 +241,23 @@ TEST(JpegCheck, JpegsWhoseDataEndEarlyAreRefusedAsDamaged) {
     PictureHeader header;
     EXPECT_EQ(CheckPictureFile(path.c_str(), header), PictureRefusal::Damaged);
     EXPECT_EQ(header.width, 65047);
+    // At the edge: a grey frame one pixel high with as many 8-pixel blocks as
+    // its data have bits for (two a block sequential, one progressive; a
+    // part of a block counts whole) is taken, one pixel wider is not.
+    for (int flags : {JPEG_BASELINE, JPEG_PROGRESSIVE}) {
+        const bool progressive = flags == JPEG_PROGRESSIVE;
+        std::string grey = SavedJpeg(folder, 16, 16, flags, 0, 1);
+        const size_t scan = grey.find("\xFF\xDA"), at = grey.find(progressive ? "\xFF\xC2" : "\xFF\xC0");
+        ASSERT_LT(at, scan);
+        const size_t dataBytes = grey.size() - scan - 2 - (uint8_t(grey[scan + 2]) << 8 | uint8_t(grey[scan + 3]));
+        const uint32_t blocks = uint32_t(dataBytes * 8 / (progressive ? 1 : 2));
+        for (uint32_t width : {8 * blocks - 7, 8 * blocks + 1}) {
+            grey.replace(at + 5, 4, BigEndian16(1) + BigEndian16(width));
+            WriteBytes(path, grey);
+            EXPECT_EQ(CheckPictureFile(path.c_str(), header),
+                      width < 8 * blocks ? PictureRefusal::None : PictureRefusal::Damaged) << progressive << " " << width;
+        }
+    }
     // Past the limit, a progressive frame is refused before FreeImage reads
     // its header (which allocates 25 GB of coefficients for this one).
     std::string progressive = SavedJpeg(folder, 64, 48, JPEG_PROGRESSIVE);

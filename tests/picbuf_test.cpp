@@ -53,6 +53,11 @@ TEST(PicBuf, CopiesBetweenPitchesClipsMovesAndFillsBlocks) {
     EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 6), Pixel8(src.buf, 39, 0), 3), 0);
     EXPECT_EQ(std::memcmp(Pixel8(part.buf, 0, 7), Pixel8(src.buf, 39, 1), 3), 0);
     EXPECT_EQ(std::count(part->pixels, part->pixels + part->size, 1), part->size - 2 * 3);
+    // And the other way round: the destination's last 3 x 3 pixels take the source's first.
+    std::memset(part->pixels, 1, part->size);
+    ASSERT_TRUE(CBxPicBufAPI::CopyRect(part.buf, src.buf, CBxPoint{7, 5}, CBxPoint{0, 0}, CBxSize{20, 20}));
+    EXPECT_EQ(std::memcmp(Pixel8(part.buf, 9, 7), Pixel8(src.buf, 2, 2), 3), 0);
+    EXPECT_EQ(std::count(part->pixels, part->pixels + part->size, 1), part->size - 9 * 3);
     // SetConst fills only the rect's part inside the picture.
     ASSERT_TRUE(CBxPicBufAPI::SetConst(part.buf, CBxRect{7, -2, 14, 2}, 0x40));
     EXPECT_EQ(std::count(part->pixels, part->pixels + part->size, 0x40), 3 * 2 * 3);

@@ -213,6 +213,49 @@ void PressKey(HWND window, UINT message, WPARAM key, bool control) {
     SetKeyboardState(state);
 }
 
+namespace {
+INPUT KeyInput(WORD key, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+}  // namespace
+
+void SendKeys(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) inputs.push_back(KeyInput(key, false));
+    for (auto it = keys.end(); it != keys.begin();) inputs.push_back(KeyInput(*--it, true));
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void TypeKeys(std::initializer_list<WORD> keys) {
+    SendKeys(keys);
+    PumpMessages(80);
+}
+
+void MoveMouse(POINT screen) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &input, sizeof(input));
+    PumpMessages(20);
+}
+
+void ClickAt(HWND window, POINT point, bool pump) {
+    ClientToScreen(window, &point);
+    SetCursorPos(point.x, point.y);
+    INPUT clicks[2] = {};
+    clicks[0].type = clicks[1].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, clicks, sizeof(INPUT));
+    if (pump) PumpMessages(80);
+}
+
 bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
     const DWORD start = GetTickCount();
     while (!done()) {

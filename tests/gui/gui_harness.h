@@ -78,6 +78,17 @@ bool CopyBesideToLanguageFile(const WCHAR* name);
 // editor's message loop does for the main window.
 void PressKey(HWND window, UINT message, WPARAM key, bool control = false);
 
+// Keys on the (virtual) keyboard, as the user types them, into the
+// foreground window: all down in order, then up in reverse. SendKeys leaves
+// them to whatever message loop runs (a modal dialog's own); TypeKeys
+// pumps messages for a moment after them.
+void SendKeys(std::initializer_list<WORD> keys);
+void TypeKeys(std::initializer_list<WORD> keys);
+// The mouse moved to a point of the screen; a left click at a point of a
+// window's client area (pumped like TypeKeys unless `pump` is false).
+void MoveMouse(POINT screen);
+void ClickAt(HWND window, POINT point, bool pump = true);
+
 // Processes messages until `done` holds or `ms` milliseconds have passed;
 // returns whether it holds.
 bool PumpUntil(const std::function<bool()>& done, DWORD ms);

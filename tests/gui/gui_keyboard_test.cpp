@@ -19,43 +19,11 @@ namespace {
 HWND window;
 std::wstring folder;
 
-INPUT Key(WORD key, bool up) {
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    return input;
-}
-
-// The keys held down in order, then released in reverse, without pumping:
-// a modal dialog's own loop takes them.
-void SendKeys(std::initializer_list<WORD> keys) {
-    std::vector<INPUT> inputs;
-    for (WORD key : keys) inputs.push_back(Key(key, false));
-    for (auto it = keys.end(); it != keys.begin();) inputs.push_back(Key(*--it, true));
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
-void Send(std::vector<INPUT> inputs) {
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-    PumpMessages(80);
-}
-
-// The keys held down in order, then released in reverse.
-void Type(std::initializer_list<WORD> keys) {
-    SendKeys(keys);
-    PumpMessages(80);
-}
-
-// A left click at a point of a window's client area.
-void Click(HWND target, POINT point) {
-    ClientToScreen(target, &point);
-    SetCursorPos(point.x, point.y);
-    INPUT down = {}, up = {};
-    down.type = up.type = INPUT_MOUSE;
-    down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    up.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    Send({down, up});
+// A click on a slider's thumb: the focus goes there, the value stays.
+void ClickThumb(HWND slider, bool pump = true) {
+    RECT thumb;
+    SendMessageW(slider, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+    ClickAt(slider, POINT{(thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2}, pump);
 }
 
 std::string ClassOf(HWND control) {
@@ -98,7 +66,7 @@ void CALLBACK ReadPopup(HWND, UINT, UINT_PTR timer, DWORD) {
 bool KeysOpenMenu(std::initializer_list<WORD> keys) {
     menuTexts.clear();
     UINT_PTR timer = SetTimer(nullptr, 0, 50, ReadPopup);
-    Type(keys);
+    TypeKeys(keys);
     PumpMessages(200);
     KillTimer(nullptr, timer);
     return !menuTexts.empty();
@@ -115,7 +83,7 @@ HWND OpenByKey(int command) {
     SetFocus(window);
     const int index = static_cast<int>(std::find(std::begin(kRepaintCommands), std::end(kRepaintCommands), command) -
                                        std::begin(kRepaintCommands));
-    Type({VK_CONTROL, static_cast<WORD>('1' + index)});
+    TypeKeys({VK_CONTROL, static_cast<WORD>('1' + index)});
     return activeRepaintDialog;
 }
 
@@ -133,7 +101,7 @@ void ShortcutsAndMenu() {
         Check(dialog && GetFocus() == GetDlgItem(dialog, firstControl[i]),
               "Ctrl+%d opens its dialog with the focus on its first slider", i + 1);
         Check(!KeysOpenMenu({VK_F10}), "F10 opens no menu while the dialog has locked the Menu button");
-        Type({VK_ESCAPE});
+        TypeKeys({VK_ESCAPE});
         Check(!IsWindow(dialog) && activeRepaintDialog == nullptr, "Escape cancels dialog %d", i + 1);
     }
 }
@@ -148,11 +116,11 @@ void TabOrder() {
         if (!Check(dialog != nullptr, "command %d opens its dialog", command)) continue;
         std::vector<HWND> forward = {GetFocus()}, backward = {GetFocus()};
         for (int i = 0; i < 30 && (forward.size() == 1 || forward.back() != forward.front()); ++i) {
-            Type({VK_TAB});
+            TypeKeys({VK_TAB});
             forward.push_back(GetFocus());
         }
         for (size_t i = 1; i < forward.size(); ++i) {
-            Type({VK_SHIFT, VK_TAB});
+            TypeKeys({VK_SHIFT, VK_TAB});
             backward.push_back(GetFocus());
         }
         std::reverse(backward.begin(), backward.end());
@@ -170,7 +138,7 @@ void TabOrder() {
                                      Name(forward[i - 1]).c_str());
         }
         Check(visited && readingOrder, "dialog %d: Tab goes through its controls in reading order", command);
-        Type({VK_ESCAPE});
+        TypeKeys({VK_ESCAPE});
     }
 }
 
@@ -191,15 +159,15 @@ void Mnemonics(const char* language) {
             if (!*amp || !IsWindowVisible(c) || (ClassOf(c) == "Button" && !box)) continue;
             const LRESULT before = SendMessageW(c, BM_GETCHECK, 0, 0);
             const HWND expected = box ? c : GetNextDlgTabItem(dialog, c, FALSE);
-            Type({VK_MENU, static_cast<WORD>(VkKeyScanW(amp[1]) & 0xFF)});
+            TypeKeys({VK_MENU, static_cast<WORD>(VkKeyScanW(amp[1]) & 0xFF)});
             const bool toggled = !box || SendMessageW(c, BM_GETCHECK, 0, 0) != before;
             Check(GetFocus() == expected && toggled, "%s: Alt+%s reaches %s", language, Utf8(amp + 1).substr(0, 1).c_str(),
                   Name(c).c_str());
-            if (box && toggled) Type({VK_SPACE});  // back as it was, with Space
+            if (box && toggled) TypeKeys({VK_SPACE});  // back as it was, with Space
             ++tried;
         }
         Check(tried >= 3, "%s: dialog %d has mnemonics (%d)", language, command, tried);
-        Type({VK_ESCAPE});
+        TypeKeys({VK_ESCAPE});
     }
 }
 
@@ -259,12 +227,12 @@ void TextsFit(const char* language) {
         if (!dialog) continue;
         if (command == IDM_REPAINT_ORIGINAL) {
             SetFocus(GetDlgItem(dialog, IDC_ORIG_WEAK_EDGES));
-            Type({VK_TAB});
+            TypeKeys({VK_TAB});
             const std::string shot = std::string("keyboard_focus_") + language;
             Check(Shot(window, Widen(shot).c_str()), "%s.png is written", shot.c_str());
         }
         CheckTextsFit(dialog, (std::string(language) + " dialog " + std::to_string(command)).c_str());
-        Type({VK_ESCAPE});
+        TypeKeys({VK_ESCAPE});
     }
 }
 
@@ -279,31 +247,31 @@ void SlidersByKey() {
     for (bool preview : {false, true}) {
         if (preview) CheckDlgButton(dialog, IDC_PREVIEW, BST_CHECKED), SendMessageW(dialog, WM_COMMAND, IDC_PREVIEW, 0);
         const int start = uiDetails;
-        Click(slider, POINT{channel.right - 3, (channel.top + channel.bottom) / 2});  // right of the thumb: one page, one step
+        ClickAt(slider, POINT{channel.right - 3, (channel.top + channel.bottom) / 2});  // right of the thumb: one page, one step
         Check(uiDetails == start + 1 && GetFocus() == slider, "preview %d: a click moves one step and keeps the focus",
               preview);
-        Type({VK_RIGHT});
-        Type({VK_RIGHT});
-        Type({VK_LEFT});
+        TypeKeys({VK_RIGHT});
+        TypeKeys({VK_RIGHT});
+        TypeKeys({VK_LEFT});
         Check(uiDetails == start + 2 && WindowText(value) == std::to_string(start + 2) && GetFocus() == slider,
               "preview %d: right, right, left move it one step each, its value follows (%d)", preview,
               static_cast<int>(uiDetails));
     }
     const double dstX = view.dstX, scale = view.scale;
     const int details = uiDetails;
-    Click(window, POINT{40, 200});
-    Type({VK_RIGHT});
+    ClickAt(window, POINT{40, 200});
+    TypeKeys({VK_RIGHT});
     Check(GetFocus() == window && view.dstX == dstX + 50 && uiDetails == details,
           "with the view clicked the arrows pan it and leave the slider");
-    SetFocus(slider);
-    Type({VK_ADD});
+    ClickThumb(slider);
+    TypeKeys({VK_ADD});
     Check(view.scale > scale && GetFocus() == slider, "+ zooms also from the dialog, and the slider keeps the focus");
     CheckDlgButton(dialog, IDC_PREVIEW, BST_UNCHECKED);
     SendMessageW(dialog, WM_COMMAND, IDC_PREVIEW, 0);
 
     Section("Enter is OK");
-    SetFocus(slider);
-    Type({VK_RETURN});
+    ClickThumb(slider);
+    TypeKeys({VK_RETURN});
     PumpUntil([&] { return !IsWindow(dialog); }, 60000);
     Check(!IsWindow(dialog) && app.unsavedResult == 1, "Enter on a slider runs the method to its end");
 }
@@ -312,15 +280,19 @@ void SaveAsByKey() {
     Section("Save As from the keyboard");
     const int quality = ReadSettingsKey("jpeg", "85") == "85" ? 85 : atoi(ReadSettingsKey("jpeg").c_str());
     std::string shown;
-    WithDialogs([&] { Type({VK_CONTROL, 'S'}); },
+    WithDialogs([&] { TypeKeys({VK_CONTROL, 'S'}); },
                 [&](HWND dialog, const SeenDialog&) {
                     HWND panel = FindWindowExW(dialog, nullptr, L"#32770", nullptr);
                     if (shown.empty()) {
                         SelectType(dialog, 3);
-                        SetFocus(GetDlgItem(panel, IDC_JPEG_SLIDER));
-                        SendKeys({VK_RIGHT});
-                        SendKeys({VK_RIGHT});
+                        ClickThumb(GetDlgItem(panel, IDC_JPEG_SLIDER), false);
                         shown = "?";
+                        return false;
+                    }
+                    if (shown == "?") {
+                        SendKeys({VK_RIGHT});
+                        SendKeys({VK_RIGHT});
+                        shown = "??";
                         return false;
                     }
                     shown = WindowText(GetDlgItem(panel, IDC_JPEG_VALUE));
@@ -331,7 +303,7 @@ void SaveAsByKey() {
           shown.c_str(), quality);
     DeleteFileW((folder + L"keyboard.png").c_str());
     bool nameFocused = false;
-    WithDialogs([&] { Type({VK_CONTROL, 'S'}); },
+    WithDialogs([&] { TypeKeys({VK_CONTROL, 'S'}); },
                 [&](HWND, const SeenDialog&) {
                     DWORD from = 1, to = 0;
                     SendMessageW(GetFocus(), EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));

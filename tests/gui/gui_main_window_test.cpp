@@ -60,14 +60,11 @@ void CheckLayout(const char* when, bool roomy) {
     GetClientRect(app.toolbar, &toolbarClient);
     GetWindowRect(app.statusBar, &status);
     RECT toolbar = ChildRect(app.toolbar), container = ChildRect(dockContainer.window);
-    RECT menu = ButtonRect(IDM_MENU), place = ButtonRect(IDM_ZOOM_BOX), box = ChildRect(app.zoomBox);
-    RECT spacer = ButtonRect(IDM_SPACER);
+    RECT menu = ButtonRect(IDM_MENU), spacer = ButtonRect(IDM_SPACER);
     // The toolbar's border lies just outside the client area.
     Check(toolbar.left <= 0 && toolbar.top <= 0 && toolbar.right >= client.right, "%s: the toolbar spans the top", when);
     Check(roomy ? menu.right == toolbarClient.right : spacer.right - spacer.left == 1,
           "%s: the spacer puts Menu at the right edge, or shrinks to 1 pixel", when);
-    Check(box.left == place.left + 5 && box.top == place.top + 8 && box.right == place.right - 5,
-          "%s: the zoom box lies over its button", when);
     Check(container.right == client.right && container.top == toolbar.bottom &&
               container.bottom == client.bottom - (status.bottom - status.top) && IsWindowVisible(dockContainer.window),
           "%s: the container is shown flush right between toolbar and status bar", when);
@@ -196,17 +193,6 @@ std::string Tooltip(int command) {
     info.hdr.code = TTN_GETDISPINFOW;
     SendMessageW(window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
     return info.lpszText ? Utf8(info.lpszText) : "<none>";
-}
-
-// Moves the mouse to a point of the screen, as the user does.
-void MoveMouse(POINT screen) {
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
-    input.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    SendInput(1, &input, sizeof(input));
-    PumpMessages(20);
 }
 
 void TooltipAndMenu() {
@@ -378,6 +364,7 @@ void RepaintCommandsAndProtocol(HINSTANCE instance) {
 
 void Closing() {
     Section("Close");
+    DropFile(window, secondPicture);
     app.unsavedResult = 1;
     int answer = IDNO;
     std::vector<SeenDialog> asked = WithDialogs([] { Command(IDM_CLOSE); }, Answer(answer));
@@ -485,8 +472,6 @@ void FitAndZoom() {
     for (int i = 0; i < 4; ++i) Wheel(centre.x, centre.y, WHEEL_DELTA);
     Check(Near(view.scale, 8.0) && Near(view.srcX, 100) && Near(view.srcY, 50),
           "the wheel stops at 8.0, about the picture point under the mouse (got %g)", view.scale);
-    PressKey(window, WM_CHAR, '+');
-    Check(Near(view.scale, 8.0), "Zoom In (+) stops there too (got %g)", view.scale);
     for (int i = 0; i < 30; ++i) Wheel(centre.x, centre.y, -WHEEL_DELTA);
     Check(Near(view.scale, 0.5), "the wheel stops at 100 / the longer side, 0.5 (got %g)", view.scale);
     PressKey(window, WM_CHAR, '-');
@@ -560,6 +545,7 @@ void ZoomRange() {
 
 void Panning() {
     Section("pan by drag and arrows");
+    DropFile(window, halvesPicture);
     Command(IDM_ZOOM_FIT);
     Command(IDM_ZOOM_100);
     const POINT centre = Centre();
@@ -614,16 +600,14 @@ void Panning() {
     GetClientRect(window, &client);
     GetClientRect(app.toolbar, &toolbar);
     GetWindowRect(app.statusBar, &status);
-    RECT anchor = ViewRect(ViewRectAnchor), paint = ViewRect(ViewRectPaint);
-    Check(hit.left == 0 && hit.right == container.left && hit.top == toolbar.bottom + 2 &&
+    Check(hit.left == 0 && hit.right == container.left && hit.top > toolbar.bottom &&
               hit.bottom == client.bottom - (status.bottom - status.top),
           "it lies between the toolbar, the container and the status bar");
-    Check(paint.top == toolbar.bottom + 3 && paint.bottom == hit.bottom && anchor.bottom == client.bottom - 20,
-          "painting starts a pixel lower; zoom anchors end 20 pixels above the bottom");
 }
 
 void ComparingAndFrame() {
     Section("comparing with the right button");
+    DropFile(window, halvesPicture);
     Command(IDM_ZOOM_FIT);
     const POINT centre = Centre();
     // A finished run: the result differs from the opened picture.

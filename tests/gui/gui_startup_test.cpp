@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "gui_harness.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 #include "settings/settings.h"
 
 namespace {
@@ -36,23 +37,12 @@ size_t AboutBoxes() {
     return std::count_if(dialogs.begin(), dialogs.end(), [](const SeenDialog& d) { return d.title == "About"; });
 }
 
-// Types the keys on the (virtual) keyboard into the main window: all down in
-// order, then up in reverse. Character accelerators with Alt depend on the
-// real key state, which posted messages do not set.
-void TypeKeys(std::initializer_list<WORD> keys) {
+// Keys typed into the main window. Character accelerators with Alt depend
+// on the real key state, which posted messages do not set.
+void TypeIntoEditor(std::initializer_list<WORD> keys) {
     SetForegroundWindow(app.mainWindow);
     SetFocus(app.mainWindow);
-    std::vector<INPUT> inputs;
-    auto add = [&inputs](WORD key, DWORD flags) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.dwFlags = flags;
-        inputs.push_back(input);
-    };
-    for (WORD key : keys) add(key, 0);
-    for (auto it = keys.end(); it != keys.begin();) add(*--it, KEYEVENTF_KEYUP);
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    SendKeys(keys);
 }
 
 void StartUpAndAccelerators(HINSTANCE instance) {
@@ -67,23 +57,24 @@ void StartUpAndAccelerators(HINSTANCE instance) {
             GetClientRect(window, &client);
             Check(ClientPixel(window, client.right / 2, client.bottom / 2) == RGB(48, 48, 48),
                   "the client area is painted dark grey");
-            TypeKeys({VK_MENU, VK_OEM_2});  // Alt+/
+            TypeIntoEditor({VK_MENU, VK_OEM_2});  // Alt+/
         },
         [] {
             PumpUntil([] { return AboutBoxes() >= 1; }, 5000);  // typed keys arrive late on a busy machine
-            Check(AboutBoxes() == 1 && dialogs.back().text.compare(0, 12, "Ostrivel 1.0") == 0 &&
-                      dialogs.back().owner == app.mainWindow,
-                  "Alt+/ shows the About box, naming the product, owned by the main window");
-            TypeKeys({VK_MENU, VK_SHIFT, VK_OEM_2});  // Alt+?
+            const std::string about = "Ostrivel " OSTRIVEL_VERSION_TEXT "\n\n" + Utf8(DefaultLang(kAboutPurposeEntry)) +
+                                      "\n" + Utf8(DefaultLang(kAboutHowToEntry));
+            Check(AboutBoxes() == 1 && dialogs.back().text == about && dialogs.back().owner == app.mainWindow,
+                  "Alt+/ shows the About box, naming the product and its version, owned by the main window");
+            TypeIntoEditor({VK_MENU, VK_SHIFT, VK_OEM_2});  // Alt+?
         },
         [] {
             PumpUntil([] { return AboutBoxes() >= 2; }, 5000);
             Check(AboutBoxes() == 2, "Alt+? shows the About box (%d seen)", static_cast<int>(AboutBoxes()));
             // Keys that open nothing (F1, an arrow, / without Alt), and Ctrl+O.
-            TypeKeys({VK_F1});
-            TypeKeys({VK_LEFT});
-            TypeKeys({VK_OEM_2});
-            TypeKeys({VK_CONTROL, 'O'});
+            TypeIntoEditor({VK_F1});
+            TypeIntoEditor({VK_LEFT});
+            TypeIntoEditor({VK_OEM_2});
+            TypeIntoEditor({VK_CONTROL, 'O'});
         },
         [] {
             PumpUntil([] { return dialogs.size() >= 3; }, 5000);
