@@ -71,8 +71,6 @@ extern Document document;
 // Shared with the repaint dialogs.
 extern std::atomic<HWND> activeRepaintDialog;  // the open repaint dialog, or null; workers read it
 extern uint8_t repaintDialogOpen;   // dropped files are ignored while set
-extern int32_t frameDragging;       // the preview frame is being dragged
-extern uint8_t cursorOverFrame;     // a frame drag may start
 
 // Grey value of the view's background.
 const BYTE kViewBackground = 48;

@@ -18,8 +18,6 @@
 Document document;
 std::atomic<HWND> activeRepaintDialog;
 uint8_t repaintDialogOpen;
-int32_t frameDragging;
-uint8_t cursorOverFrame;
 
 namespace {
 
@@ -104,8 +102,6 @@ void CreateSizedContainer(HWND window) {
 
 void OnCreate(HWND window) {
     app.mainWindow = window;
-    frameDragging = 0;
-    cursorOverFrame = 0;
     app.unsavedResult = 0;
     LoadSettings();
     LoadLanguageTable();  // now with the translation chosen in Options
@@ -258,6 +254,8 @@ void OnCommand(HWND window, int command, int code, LPARAM lParam) {
 
 bool ControlHeld() { return GetKeyState(VK_CONTROL) < 0; }
 
+POINT MousePoint(LPARAM lParam) { return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
+
 }  // namespace
 
 void SetCursorEverywhere(const WCHAR* cursorName) {
@@ -304,10 +302,14 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (tooltip) SendMessageW(tooltip, TTM_POP, 0, 0);
         break;
     }
-    case WM_SETCURSOR:
+    case WM_SETCURSOR: {
         // The open repaint dialog decides the cursor over its preview frame.
-        if (activeRepaintDialog) return SendMessageW(activeRepaintDialog, WM_SETCURSOR, wParam, lParam);
+        POINT cursor;
+        GetCursorPos(&cursor);
+        ScreenToClient(window, &cursor);
+        if (RepaintDialogMouse(WM_SETCURSOR, cursor)) return TRUE;
         break;
+    }
     case WM_SYSCOMMAND:
         // F10, or Alt pressed and released alone: there is no menu bar, so the
         // Menu button's popup opens, while the button is enabled.
@@ -324,23 +326,16 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         break;
     case WM_LBUTTONDOWN:
         SetFocus(window);  // a click into the view gives its keys back: arrows pan, + and - zoom
-        if (activeRepaintDialog && ControlHeld()) return 0;  // the dialog reads it through WM_SETCURSOR
-        if (frameDragging == 1 && activeRepaintDialog) {
-            SendMessageW(activeRepaintDialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
-                         MAKELPARAM(HTNOWHERE, WM_LBUTTONDOWN));
-            return 0;
-        }
+        if (RepaintDialogMouse(message, MousePoint(lParam))) return 0;
+        if (activeRepaintDialog && ControlHeld()) return 0;  // with Ctrl only the frame may be taken
         ViewLeftButtonDown(window, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_MOUSEMOVE:
-        if (frameDragging == 1 && activeRepaintDialog) {
-            SendMessageW(activeRepaintDialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
-                         MAKELPARAM(HTNOWHERE, WM_MOUSEMOVE));
-            return 0;
-        }
+        if (RepaintDialogMouse(message, MousePoint(lParam))) return 0;
         if (wParam & MK_LBUTTON) ViewMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_LBUTTONUP:
+        RepaintDialogMouse(message, MousePoint(lParam));
         ViewLeftButtonUp();
         return 0;
     case WM_LBUTTONDBLCLK:

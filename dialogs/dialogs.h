@@ -33,3 +33,10 @@ void StopRepaintPreview();
 
 // Sends the engines' progress steps to the open dialog's progress bar.
 void InstallRepaintProgress();
+
+// The main window's mouse for the open dialog's preview frame: WM_SETCURSOR
+// sets the cursor over it, a press inside it starts a drag, moves drag it
+// and the release computes the preview there. The point is in main-window
+// client coordinates. True when the frame took the message, so the view
+// must not act on it too; false without an open dialog.
+bool RepaintDialogMouse(UINT message, POINT point);

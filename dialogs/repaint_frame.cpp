@@ -23,9 +23,6 @@ const COLORREF kChannelFill = RGB(101, 135, 168);
 const int kLockedButtons[] = {IDM_OPEN, IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW,
                               IDM_MENU};
 
-// The mouse position of the last drag step, in main-window client coordinates.
-POINT lastMouse;
-
 RepaintFrame* FrameOf(HWND dialog) { return reinterpret_cast<RepaintFrame*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
 
 void LockToolbar(bool locked) {
@@ -94,16 +91,16 @@ void PreviewToggled(HWND dialog, RepaintFrame& frame) {
         frame.previewArea[3] = std::min(cy + kPreviewHalfSize, static_cast<double>(frame.display->height));
         ClampPreviewRect(frame);
         previewFrame = &frame.previewRect;
-        cursorOverFrame = 0;
+        frame.overFrame = false;
         RequestPreview(dialog);
     } else {
         previewFrame = nullptr;
         CancelPreview(frame);
         if (!frame.running) ShowLoadedPicture(frame);
-        cursorOverFrame = 0;
+        frame.overFrame = false;
         RefreshView(frame);
     }
-    frameDragging = 0;
+    frame.dragging = false;
 }
 
 // Puts the finished preview into the display picture: outside the frame
@@ -263,49 +260,52 @@ NOINLINE_FOR_EXCEPTIONS void OnPreviewRequest(HWND dialog, RepaintFrame& frame) 
     // go on moving it.
 }
 
-// The main window passes its WM_SETCURSOR here, and while the frame is
-// dragged also its button and move messages (as WM_SETCURSOR with the mouse
-// message in the high word).
-void OnSetCursor(HWND dialog, RepaintFrame& frame, UINT mouseMessage) {
-    POINT cursor;
-    GetCursorPos(&cursor);
-    ScreenToClient(app.mainWindow, &cursor);
-    if (PointIn(dockContainer.window, cursor) || PointIn(app.toolbar, cursor)) {
+// The mouse over the main window, or WM_SETCURSOR over the dialog itself.
+// The frame's drag needs no capture: while the button is held the main
+// window goes on hearing the moves over the view.
+bool OnFrameMouse(HWND dialog, RepaintFrame& frame, UINT message, POINT point) {
+    if (PointIn(dockContainer.window, point) || PointIn(app.toolbar, point)) {
         SetCursorEverywhere(IDC_ARROW);
-        cursorOverFrame = 0;
-        return;
+        frame.overFrame = false;
+        return message == WM_SETCURSOR;
     }
-    if (frame.closing) return;
-    WaitForSingleObject(frame.dialogMutex, 5000);
-    const CBxPicMap map = ViewMap();
-    int x0, y0, x1, y1;
-    map.MapPointSrcToDst(x0, y0, frame.previewArea[0], frame.previewArea[1]);
-    map.MapPointSrcToDst(x1, y1, frame.previewArea[2], frame.previewArea[3]);
-    const bool overFrame = cursor.x >= x0 && cursor.x < x1 && cursor.y >= y0 && cursor.y < y1;
-    if ((overFrame && IsChecked(dialog, IDC_PREVIEW)) || frameDragging == 1) {
-        cursorOverFrame = 1;
-        SetCursorEverywhere(IDC_SIZEALL);
-    } else {
-        cursorOverFrame = 0;
-        SetCursorEverywhere(IDC_ARROW);
+    // OK or Cancel was pressed: the cursor stays as it is and the view has the mouse.
+    if (frame.closing) return message == WM_SETCURSOR;
+    if (message == WM_SETCURSOR || message == WM_LBUTTONDOWN) {
+        const CBxPicMap map = ViewMap();
+        int x0, y0, x1, y1;
+        map.MapPointSrcToDst(x0, y0, frame.previewArea[0], frame.previewArea[1]);
+        map.MapPointSrcToDst(x1, y1, frame.previewArea[2], frame.previewArea[3]);
+        const bool inside = point.x >= x0 && point.x < x1 && point.y >= y0 && point.y < y1;
+        frame.overFrame = (inside && IsChecked(dialog, IDC_PREVIEW)) || frame.dragging;
+        SetCursorEverywhere(frame.overFrame ? IDC_SIZEALL : IDC_ARROW);
     }
-    if (mouseMessage == WM_LBUTTONDOWN && cursorOverFrame) {
-        lastMouse = cursor;
-        frameDragging = 1;
-    } else if (mouseMessage == WM_LBUTTONUP && frameDragging == 1) {
-        frameDragging = 0;
+    switch (message) {
+    case WM_SETCURSOR: return true;
+    case WM_LBUTTONDOWN:
+        if (!frame.overFrame) return false;
+        frame.lastMouse = point;
+        frame.dragging = true;
+        return true;
+    case WM_LBUTTONUP:
+        if (!frame.dragging) return false;
+        frame.dragging = false;
         RequestPreview(dialog);
-    } else if (mouseMessage == WM_MOUSEMOVE && frameDragging == 1) {
-        const double dx = (cursor.x - lastMouse.x) / view.scale, dy = (cursor.y - lastMouse.y) / view.scale;
+        return true;
+    case WM_MOUSEMOVE: {
+        if (!frame.dragging) return false;
+        const double dx = (point.x - frame.lastMouse.x) / view.scale, dy = (point.y - frame.lastMouse.y) / view.scale;
         frame.previewArea[0] += dx;
         frame.previewArea[2] += dx;
         frame.previewArea[1] += dy;
         frame.previewArea[3] += dy;
         ClampPreviewRect(frame);
-        lastMouse = cursor;
+        frame.lastMouse = point;
         SendMessageW(app.mainWindow, UM_REDRAW_FRAME, 0, 0);
+        return true;
     }
-    ReleaseMutex(frame.dialogMutex);
+    }
+    return false;
 }
 
 // --- sliders ---------------------------------------------------------------
@@ -338,15 +338,12 @@ void CloseDialog(HWND dialog, RepaintFrame& frame, bool restoreLoaded) {
     previewFrame = nullptr;
     activeRepaintDialog = nullptr;
     if (restoreLoaded) ShowLoadedPicture(frame);  // drops the preview
-    CloseHandle(frame.dialogMutex);
-    frame.dialogMutex = nullptr;
     SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
     DestroyWindow(dialog);
 }
 
 void StartRun(HWND dialog, RepaintFrame& frame) {
     frame.method->enableForRun(dialog, false);
-    ReleaseMutex(frame.dialogMutex);
     SendMessageW(app.mainWindow, UM_REDRAW_FRAME, 0, 0);
     int maximum = 0, start = 0;
     frame.method->prepareRun(frame, maximum, start);
@@ -363,12 +360,11 @@ void OnOkOrCancel(HWND dialog, RepaintFrame& frame, int id) {
     CancelPreview(frame);  // the run writes the display picture and takes the cores
     frame.closing = 1;
     repaintDialogOpen = 0;
-    cursorOverFrame = 0;
+    frame.overFrame = frame.dragging = false;
     if (frame.runFinished) {
         CloseDialog(dialog, frame, false);  // the result stays displayed
         return;
     }
-    WaitForSingleObject(frame.dialogMutex, 1000);
     if (id == IDCANCEL)
         CloseDialog(dialog, frame, true);
     else
@@ -507,9 +503,7 @@ void OnInitDialog(HWND dialog, const MethodDialog& method, Document* document) {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(frame));
     frame->method = &method;
     frame->closing = frame->runFinished = 0;
-    cursorOverFrame = 0;
     repaintDialogOpen = 1;
-    frame->dialogMutex = CreateMutexW(nullptr, FALSE, nullptr);
     frame->loaded = &document->original;
     frame->display = &document->result;
     ShowLoadedPicture(*frame);
@@ -546,7 +540,6 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
         // The view points into this record (closing the main window ends the
         // dialog without Cancel): it must not outlive it.
         if (previewFrame == &frame->previewRect) previewFrame = nullptr;
-        if (frame->dialogMutex) CloseHandle(frame->dialogMutex);
         SetWindowLongPtrW(dialog, DWLP_USER, 0);
         delete frame;
         return TRUE;
@@ -580,16 +573,27 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
     case UM_PREVIEW_DONE:
         OnPreviewDone(dialog, *frame, static_cast<unsigned>(wParam));
         return TRUE;
-    case WM_SETCURSOR:
-        OnSetCursor(dialog, *frame, HIWORD(lParam));
+    case WM_SETCURSOR: {
+        // Over the dialog: the arrow, and no frame under it.
+        POINT cursor;
+        GetCursorPos(&cursor);
+        ScreenToClient(app.mainWindow, &cursor);
+        OnFrameMouse(dialog, *frame, WM_SETCURSOR, cursor);
         return Answer(dialog, TRUE);
+    }
     case UM_RUN_DONE:
         OnRunDone(dialog, *frame);
         return TRUE;
     case UM_RUN_ABORTED:
         OnRunAborted(dialog, *frame);
         return TRUE;
-    case WM_LBUTTONUP:
+    case WM_LBUTTONUP: {
+        // A release here ends a drag of the view begun beside the dialog.
+        POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        MapWindowPoints(dialog, app.mainWindow, &point, 1);
+        SendMessageW(app.mainWindow, message, wParam, MAKELPARAM(point.x, point.y));
+        return TRUE;
+    }
     case WM_MOUSEWHEEL:
         // The wheel zooms the view also while the dialog has the focus.
         SendMessageW(app.mainWindow, message, wParam, lParam);
@@ -645,6 +649,12 @@ HWND OpenRepaintDialog(RepaintMethod method, Document& document) {
     UpdateWindow(app.mainWindow);
     InvalidateRect(app.mainWindow, nullptr, FALSE);
     return dialog;
+}
+
+bool RepaintDialogMouse(UINT message, POINT point) {
+    HWND dialog = activeRepaintDialog;
+    RepaintFrame* frame = dialog ? FrameOf(dialog) : nullptr;
+    return frame && OnFrameMouse(dialog, *frame, message, point);
 }
 
 void RequestPreview(HWND dialog) { SendMessageW(dialog, UM_PREVIEW, 0, 0); }

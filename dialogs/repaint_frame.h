@@ -72,7 +72,9 @@ struct RepaintFrame {
     SBxPicBuf* display;  // what the view shows; a full run writes here
     double previewArea[4];  // left, top, right, bottom in picture pixels, unclamped
     CBxRect previewRect;    // previewArea rounded and clamped; previewFrame points here
-    HANDLE dialogMutex;
+    bool overFrame;       // the cursor is over the frame: a press starts a drag
+    bool dragging;        // the frame follows the mouse
+    POINT lastMouse;      // of the last drag step, in main-window client coordinates
     uint8_t closing;      // OK or Cancel was pressed
     uint8_t runFinished;  // a full run completed
     bool running;         // a worker writes the display picture

@@ -302,15 +302,7 @@ void LeastSize() {
     SetClientSize(window, 900, 600);
 }
 
-// A stand-in repaint dialog that records the cursor messages it is sent.
-std::vector<LPARAM> cursorMessages;
-LRESULT CALLBACK RecordCursor(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_SETCURSOR) return DefWindowProcW(hwnd, message, wParam, lParam);
-    cursorMessages.push_back(lParam);
-    return TRUE;
-}
-
-void RepaintCommandsAndProtocol(HINSTANCE instance) {
+void RepaintCommandsAndProtocol(HINSTANCE) {
     Section("repaint commands and the protocol's messages");
     CBxPicBufAPI::ConvertBpcComp(document.original, 16, 3);
     std::vector<SeenDialog> seen = WithDialogs([] { Command(IDM_REPAINT_ORIGINAL); });
@@ -335,31 +327,6 @@ void RepaintCommandsAndProtocol(HINSTANCE instance) {
               repaintDialogOpen == 1 && app.unsavedResult == 0,
           "UM_RUN_ABORTED puts the work copy back, marks the dialog open and nothing unsaved");
     repaintDialogOpen = 0;
-
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = RecordCursor;
-    wc.hInstance = instance;
-    wc.lpszClassName = L"CursorRecorder";
-    RegisterClassW(&wc);
-    HWND dialog = CreateWindowExW(0, L"CursorRecorder", L"", WS_CHILD, 0, 0, 10, 10, dockContainer.window, nullptr,
-                                  instance, nullptr);
-    activeRepaintDialog = dialog;
-    SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-    Check(cursorMessages == std::vector<LPARAM>{MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)},
-          "WM_SETCURSOR is passed to the repaint dialog unchanged");
-    frameDragging = 1;
-    cursorMessages.clear();
-    double srcX = view.srcX;
-    SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 300));
-    SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(320, 300));
-    Check(cursorMessages ==
-              std::vector<LPARAM>{MAKELPARAM(HTNOWHERE, WM_LBUTTONDOWN), MAKELPARAM(HTNOWHERE, WM_MOUSEMOVE)} &&
-              !view.dragging && view.srcX == srcX,
-          "while the frame is dragged, button and moves go to the dialog as WM_SETCURSOR and do not pan");
-    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(320, 300));
-    frameDragging = 0;
-    activeRepaintDialog = nullptr;
-    DestroyWindow(dialog);
 }
 
 void Closing() {

@@ -97,15 +97,22 @@ bool Visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 int Position(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, TBM_GETPOS, 0, 0)); }
 
-// The mouse at a client point of the main window, as the system reports it:
-// the cursor moves there and the window hears `message` through WM_SETCURSOR.
-void Mouse(int x, int y, UINT message) {
-    POINT point = {x, y};
-    ClientToScreen(window, &point);
-    SetCursorPos(point.x, point.y);
-    SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(HTCLIENT, message));
-    if (message != WM_LBUTTONUP) SendMessageW(window, message, MK_LBUTTON, MAKELPARAM(x, y));
+// The user's mouse at a client point of the main window: it moves there,
+// with the left button pressed or released when `button` says so
+// (MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP), and the messages are handled.
+void Mouse(POINT client, DWORD button = 0) {
+    POINT screen = client;
+    ClientToScreen(window, &screen);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button;
+    SendInput(1, &input, sizeof(input));
+    PumpMessages(60);
 }
+
+bool CursorIs(const WCHAR* name) { return GetCursor() == LoadCursorW(nullptr, name); }
 
 POINT OnScreen(double x, double y) {
     int sx, sy;
@@ -202,28 +209,48 @@ void Frame(const std::wstring& picture) {
           "round picture point (40, 60) the frame is cut at the picture's edge: (0, 0, 190, 210)");
     SendMessageW(window, WM_COMMAND, IDM_ZOOM_FIT, 0);
 
-    // Drag it beyond the right edge and back.
+    // Drag it out of the picture and back with the mouse, zoomed out so
+    // that the whole way lies inside the view.
+    SendMessageW(window, WM_COMMAND, IDM_ZOOM_OUT, 0);
+    SendMessageW(window, WM_COMMAND, IDM_ZOOM_OUT, 0);
     SetChecked(dialog, IDC_PREVIEW, false);
     SetChecked(dialog, IDC_PREVIEW, true);
     Settled();
+    SetForegroundWindow(window);
     const double width = frame.previewArea[2] - frame.previewArea[0];
-    POINT start = OnScreen((frame.previewArea[0] + frame.previewArea[2]) / 2, (frame.previewArea[1] + frame.previewArea[3]) / 2);
+    const POINT start = OnScreen((frame.previewArea[0] + frame.previewArea[2]) / 2,
+                                 (frame.previewArea[1] + frame.previewArea[3]) / 2);
+    const POINT corner = OnScreen(frame.previewArea[0], frame.previewArea[1]);
+    const POINT below = {start.x, start.y + OnScreen(0, document.original.height).y - corner.y + 2};
+    const RECT shown = ViewRect(ViewRectHitTest);
+    Check(PtInRect(&shown, below) != FALSE, "the way below the picture lies inside the view");
     const uint64_t before = Hash(document.result);
-    Mouse(start.x, start.y, WM_LBUTTONDOWN);
-    Check(frameDragging == 1 && cursorOverFrame == 1, "a press inside the frame starts a drag");
-    // Downwards, away from the dialogs on the right.
-    const int distance = static_cast<int>(document.original.height * view.scale);
-    Mouse(start.x, start.y + distance, WM_MOUSEMOVE);
+    const double srcX = view.srcX, srcY = view.srcY;
+    Mouse(POINT{corner.x - 5, corner.y - 5});
+    Check(!frame.overFrame && CursorIs(IDC_ARROW), "beside the frame the cursor is the arrow");
+    Mouse(start);
+    Check(frame.overFrame && CursorIs(IDC_SIZEALL), "over the frame the cursor shows it can be moved");
+    Mouse(start, MOUSEEVENTF_LEFTDOWN);
+    Check(frame.dragging, "a press inside the frame starts a drag");
+    Mouse(below);
     Check(fabs(frame.previewArea[2] - frame.previewArea[0] - width) < 1e-6 &&
-              frame.previewRect.top == frame.previewRect.bottom &&
-              Hash(document.result) == before,
+              frame.previewRect.top == frame.previewRect.bottom && Hash(document.result) == before &&
+              view.srcX == srcX && view.srcY == srcY,
           "dragged out of the picture the area keeps its size, the rectangle shrinks to nothing, "
-          "and only the outline moves");
-    Mouse(start.x, start.y + 40, WM_MOUSEMOVE);
+          "only the outline moves and the view does not pan");
+    const POINT back = {start.x, start.y + 40};
+    Mouse(back);
     Check(frame.previewRect.bottom - frame.previewRect.top == 300, "dragged back it has its full size again");
-    Mouse(start.x, start.y + 40, WM_LBUTTONUP);
+    Mouse(back, MOUSEEVENTF_LEFTUP);
     Settled();
-    Check(frameDragging == 0 && PreviewOnlyIn(frame.previewRect), "releasing it computes the preview there");
+    Check(!frame.dragging && PreviewOnlyIn(frame.previewRect), "releasing it computes the preview there");
+    const CBxRect dropped = frame.previewRect;
+    Mouse(POINT{corner.x - 5, corner.y - 5}, MOUSEEVENTF_LEFTDOWN);
+    Mouse(POINT{corner.x - 25, corner.y - 5});
+    Mouse(POINT{corner.x - 25, corner.y - 5}, MOUSEEVENTF_LEFTUP);
+    Check(!frame.dragging && view.srcX > srcX && frame.previewRect.left == dropped.left &&
+              frame.previewRect.top == dropped.top,
+          "a drag beside the frame pans the view and leaves the frame where it is");
     const double scale = view.scale;
     SendMessageW(dialog, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(start.x, start.y));
     Check(view.scale > scale, "the wheel over the dialog zooms the view");
