@@ -211,6 +211,18 @@ void SaveAsDefaults() {
           "out.png typed with JPEG selected is written as PNG, without a word");
     Check(Title() == "Ostrivel - " + Utf8(out.c_str()) && app.unsavedResult == 0 && ReadSettingsKey("jpeg") == "12",
           "the title shows it, the unsaved mark is cleared, the quality is stored");
+    // The other end of the range: 100 stays 100 however far it is pushed.
+    WriteSettingsKey("jpeg", "100");
+    RunFileCommand(window, IDM_SAVE_AS, [&](HWND dialog) {
+        HWND panel = QualityPanel(dialog);
+        SelectType(dialog, 3);
+        for (WPARAM step : {TB_LINEDOWN, TB_PAGEDOWN})
+            SendMessageW(panel, WM_HSCROLL, step, reinterpret_cast<LPARAM>(GetDlgItem(panel, IDC_JPEG_SLIDER)));
+        stepped = WindowText(GetDlgItem(panel, IDC_JPEG_VALUE));
+        PressButton(dialog, IDCANCEL);
+    });
+    Check(stepped == "100" && ReadSettingsKey("jpeg") == "100", "a quality of 100 is not stepped past (got %s)",
+          stepped.c_str());
 }
 
 void Formats() {
