@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "skin/gdi.h"
 #include "skin/skin.h"
 
 DockContainer dockContainer;
@@ -18,18 +19,8 @@ const WCHAR kContainerClass[] = L"DockerWindow1";
 COLORREF PanelColour() { return SkinColor(COLOR_BTNFACE); }
 COLORREF SeparatorColour() { return SkinColor(COLOR_BTNHIGHLIGHT); }
 
-BOOL CALLBACK ExcludeVisibleChild(HWND child, LPARAM dc) {
-    if (IsWindowVisible(child) && GetParent(child) == dockContainer.window) {
-        RECT rect;
-        GetWindowRect(child, &rect);
-        MapWindowPoints(nullptr, dockContainer.window, reinterpret_cast<POINT*>(&rect), 2);
-        ExcludeClipRect(reinterpret_cast<HDC>(dc), rect.left, rect.top, rect.right, rect.bottom);
-    }
-    return TRUE;
-}
-
 void EraseContainer(HWND window, HDC dc) {
-    EnumChildWindows(window, ExcludeVisibleChild, reinterpret_cast<LPARAM>(dc));
+    ExcludeChildren(dc, window);
     RECT client;
     GetClientRect(window, &client);
     HBRUSH panel = CreateSolidBrush(PanelColour());
@@ -120,10 +111,9 @@ void LayoutDockContainer() {
     }
     int width = widest + (left ? 1 : 0);
     HWND parent = GetParent(container);
-    RECT parentClient, rect;
+    RECT parentClient;
     GetClientRect(parent, &parentClient);
-    GetWindowRect(container, &rect);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    const RECT rect = WindowRectIn(container, parent);
     MoveWindow(container, left ? 0 : parentClient.right - width, rect.top, width, rect.bottom - rect.top, TRUE);
 }
 

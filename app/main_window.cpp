@@ -14,6 +14,7 @@
 #include "resources/resource.h"
 #include "dialogs/dialogs.h"
 #include "settings/settings.h"
+#include "skin/gdi.h"
 
 Document document;
 std::atomic<HWND> activeRepaintDialog;
@@ -164,10 +165,7 @@ void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
     if (dockContainer.window) {
         RECT client, toolbar = {}, status = {}, container;
         GetClientRect(window, &client);
-        if (app.toolbar) {
-            GetWindowRect(app.toolbar, &toolbar);
-            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&toolbar), 2);
-        }
+        if (app.toolbar) toolbar = WindowRectIn(app.toolbar, window);
         if (app.statusBar) GetWindowRect(app.statusBar, &status);
         GetWindowRect(dockContainer.window, &container);
         int width = container.right - container.left;
@@ -183,9 +181,8 @@ void OnSize(HWND window, WPARAM wParam, LPARAM lParam) {
 // and the tallest repaint dialog between the toolbar and the status bar.
 void OnGetMinMaxInfo(HWND window, MINMAXINFO* limits) {
     if (!app.toolbar || !app.statusBar || !largestRepaintDialog.cy) return;  // not made yet
-    RECT toolbar, status, spacer = ButtonRect(IDM_SPACER), menu = ButtonRect(IDM_MENU);
-    GetWindowRect(app.toolbar, &toolbar);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&toolbar), 2);
+    RECT status, spacer = ButtonRect(IDM_SPACER), menu = ButtonRect(IDM_MENU);
+    const RECT toolbar = WindowRectIn(app.toolbar, window);
     GetWindowRect(app.statusBar, &status);
     const LONG buttonsWidth = menu.right - (spacer.right - spacer.left - 1);
     RECT least = {0, 0, std::max(buttonsWidth, largestRepaintDialog.cx),

@@ -1,16 +1,13 @@
-// The toolbar: PNG images decoded with GDI+ into one image list, the 15
+// The toolbar: PNG images decoded by the skin into one image list, the 15
 // buttons with their spacers, the zoom box over its placeholder button, the
 // tooltip texts and the layout when the window is resized.
 #include "app.h"
-
-#include <objbase.h>
-#include <gdiplus.h>
-#include <string.h>
 
 #include <algorithm>
 
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skin/skin.h"
 
 namespace {
 
@@ -48,34 +45,6 @@ const int kButtonCount = sizeof(kButtons) / sizeof(kButtons[0]);
 
 const WCHAR* const kZoomItems[kZoomTableSize] = {L"10.0 %",  L"25.0 %",  L"50.0 %",  L"100.0 %",
                                                  L"150.0 %", L"200.0 %", L"400.0 %", L"800.0 %"};
-
-// Decodes a PNG resource with GDI+ from a stream over a copy of its bytes;
-// transparent parts come out black. Null on failure.
-HBITMAP LoadPngResource(const WCHAR* name) {
-    HRSRC resource = FindResourceW(app.instance, name, L"PNG");
-    if (!resource) return nullptr;
-    DWORD size = SizeofResource(app.instance, resource);
-    const void* bytes = LockResource(LoadResource(app.instance, resource));
-    if (!bytes || size == 0) return nullptr;
-    HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!copy) return nullptr;
-    memcpy(GlobalLock(copy), bytes, size);
-    GlobalUnlock(copy);
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream))) {
-        GlobalFree(copy);
-        return nullptr;
-    }
-    HBITMAP bitmap = nullptr;
-    Gdiplus::GpBitmap* image = nullptr;
-    if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream, &image) == Gdiplus::Ok) {
-        if (Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image, &bitmap, 0xFF000000) != Gdiplus::Ok)
-            bitmap = nullptr;
-        Gdiplus::DllExports::GdipDisposeImage(image);
-    }
-    stream->Release();
-    return bitmap;
-}
 
 void SetButtonWidth(int command, int width) {
     TBBUTTONINFOW info = {};
@@ -154,7 +123,7 @@ HWND CreateMainToolbar(HWND window) {
         button.iString = -1;
         button.iBitmap = entry.style == BTNS_SEP ? 0 : I_IMAGENONE;
         if (!entry.image) continue;
-        HBITMAP bitmap = LoadPngResource(entry.image);
+        HBITMAP bitmap = LoadPngResource(app.instance, entry.image);
         if (!bitmap) continue;
         if (!app.toolbarImages) {
             // The first image sizes the list and the buttons.

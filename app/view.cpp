@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "skin/gdi.h"
+
 ViewState view;
 CBxRect* previewFrame;
 const double kZoomTable[kZoomTableSize] = {0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 8.0};
@@ -127,15 +129,6 @@ POINT ViewCentre() {
     return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-// Excludes a visible child window from the main window's painting.
-void ExcludeChild(HDC dc, HWND window, HWND child) {
-    if (!child || !IsWindowVisible(child)) return;
-    RECT rect;
-    GetWindowRect(child, &rect);
-    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    ExcludeClipRect(dc, rect.left, rect.top, rect.right, rect.bottom);
-}
-
 }  // namespace
 
 bool HasPicture() { return HasPixels(&document.result); }
@@ -161,12 +154,8 @@ RECT ViewRect(ViewRectKind kind) {
     RECT client = {};
     if (app.mainWindow) GetClientRect(app.mainWindow, &client);
     RECT rect = client;
-    if (dockContainer.window && IsWindowVisible(dockContainer.window)) {
-        RECT container;
-        GetWindowRect(dockContainer.window, &container);
-        MapWindowPoints(nullptr, app.mainWindow, reinterpret_cast<POINT*>(&container), 2);
-        rect.right = container.left;
-    }
+    if (dockContainer.window && IsWindowVisible(dockContainer.window))
+        rect.right = WindowRectIn(dockContainer.window, app.mainWindow).left;
     RECT toolbar = {};
     if (app.toolbar) GetClientRect(app.toolbar, &toolbar);
     rect.top = toolbar.bottom + (kind == ViewRectPaint ? 3 : 2);

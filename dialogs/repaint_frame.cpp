@@ -1,7 +1,7 @@
 // The frame the three repaint dialogs share: opening and docking, the
 // preview of a framed region and the dragging of its frame, the slider
-// handling, the start and end of a full run, OK and Cancel, and the
-// dialogs' own painting.
+// handling, the start and end of a full run, OK and Cancel. The dialogs'
+// look is the skin's (SkinDialogMessage).
 #include "dialogs/repaint_frame.h"
 
 #include <math.h>
@@ -13,12 +13,12 @@
 
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "skin/gdi.h"
 #include "skin/skin.h"
 
 namespace {
 
 const int kPreviewHalfSize = 150;  // the frame is at most 300 x 300 picture pixels
-const COLORREF kChannelFill = RGB(101, 135, 168);
 // Toolbar buttons a repaint dialog locks while it is open.
 const int kLockedButtons[] = {IDM_OPEN, IDM_SAVE_AS, IDM_REPAINT_ORIGINAL, IDM_REPAINT_SMUDGE, IDM_REPAINT_REDRAW,
                               IDM_MENU};
@@ -65,9 +65,7 @@ void ClampPreviewRect(RepaintFrame& frame) {
 
 bool PointIn(HWND child, POINT point) {
     if (!child) return false;
-    RECT rect;
-    GetWindowRect(child, &rect);
-    MapWindowPoints(nullptr, app.mainWindow, reinterpret_cast<POINT*>(&rect), 2);
+    const RECT rect = WindowRectIn(child, app.mainWindow);
     return PtInRect(&rect, point) != FALSE;
 }
 
@@ -396,105 +394,6 @@ void OnRunAborted(HWND dialog, RepaintFrame& frame) {
     SetFocus(dockContainer.window);
 }
 
-// --- painting ------------------------------------------------------------
-
-void FillLine(HDC dc, int left, int top, int right, int bottom, HBRUSH brush) {
-    RECT line = {left, top, right, bottom};
-    FillRect(dc, &line, brush);
-}
-
-// A one-pixel frame, one colour on the top and left sides, another on the
-// bottom and right.
-void DrawFrameLines(HDC dc, const RECT& r, COLORREF topLeft, COLORREF bottomRight) {
-    HBRUSH first = CreateSolidBrush(topLeft), second = CreateSolidBrush(bottomRight);
-    FillLine(dc, r.left, r.top, r.right, r.top + 1, first);
-    FillLine(dc, r.left, r.top, r.left + 1, r.bottom, first);
-    FillLine(dc, r.left, r.bottom - 1, r.right, r.bottom, second);
-    FillLine(dc, r.right - 1, r.top, r.right, r.bottom, second);
-    DeleteObject(first);
-    DeleteObject(second);
-}
-
-// A two-pixel edge: sunken for a channel, raised for a thumb.
-void DrawTwoPixelEdge(HDC dc, RECT rect, bool raised) {
-    DrawFrameLines(dc, rect, SkinColor(raised ? COLOR_3DLIGHT : COLOR_3DSHADOW),
-                   SkinColor(raised ? COLOR_3DDKSHADOW : COLOR_3DHILIGHT));
-    InflateRect(&rect, -1, -1);
-    DrawFrameLines(dc, rect, SkinColor(raised ? COLOR_3DHILIGHT : COLOR_3DDKSHADOW),
-                   SkinColor(raised ? COLOR_3DSHADOW : COLOR_3DLIGHT));
-}
-
-LRESULT CustomDrawSlider(const NMCUSTOMDRAW& draw) {
-    if (draw.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
-    if (draw.dwDrawStage != CDDS_ITEMPREPAINT) return CDRF_DODEFAULT;
-    RECT rect = draw.rc;
-    if (draw.dwItemSpec == TBCD_CHANNEL) {
-        DrawTwoPixelEdge(draw.hdc, rect, false);
-        // The channel is only a few pixels high: the part left of the thumb
-        // is filled over its edge, so the value reads as a bar.
-        RECT thumb = {};
-        SendMessageW(draw.hdr.hwndFrom, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
-        rect.right = std::min(rect.right, static_cast<LONG>((thumb.left + thumb.right) / 2));
-        if (IsWindowEnabled(draw.hdr.hwndFrom)) {
-            HBRUSH fill = CreateSolidBrush(kChannelFill);
-            FillRect(draw.hdc, &rect, fill);
-            DeleteObject(fill);
-        } else {
-            FillRect(draw.hdc, &rect, SkinBrush(COLOR_3DDKSHADOW));
-        }
-        return CDRF_SKIPDEFAULT;
-    }
-    if (draw.dwItemSpec == TBCD_THUMB) {
-        DrawTwoPixelEdge(draw.hdc, rect, true);
-        InflateRect(&rect, -2, -2);
-        FillRect(draw.hdc, &rect, SkinBrush(COLOR_BTNFACE));
-        return CDRF_SKIPDEFAULT;
-    }
-    return CDRF_DODEFAULT;
-}
-
-struct PaintTarget {
-    HWND dialog;
-    HDC dc;
-};
-
-BOOL CALLBACK ExcludeChild(HWND child, LPARAM target) {
-    const PaintTarget& paint = *reinterpret_cast<const PaintTarget*>(target);
-    if (GetParent(child) != paint.dialog || !IsWindowVisible(child)) return TRUE;
-    // Group boxes draw only their frame: the dialog paints what they enclose.
-    WCHAR className[16] = L"";
-    GetClassNameW(child, className, 16);
-    if (lstrcmpiW(className, L"Button") == 0 && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX)
-        return TRUE;
-    RECT rect;
-    GetWindowRect(child, &rect);
-    MapWindowPoints(nullptr, paint.dialog, reinterpret_cast<POINT*>(&rect), 2);
-    ExcludeClipRect(paint.dc, rect.left, rect.top, rect.right, rect.bottom);
-    InvalidateRect(child, nullptr, FALSE);
-    return TRUE;
-}
-
-// Double-buffered: the background is drawn off screen and copied in one go,
-// around the children, which paint themselves.
-void PaintDialog(HWND dialog) {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(dialog, &paint);
-    RECT client;
-    GetClientRect(dialog, &client);
-    HDC memory = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    HBRUSH background = SkinBrush(COLOR_BTNFACE);
-    FillRect(memory, &client, background);
-    PaintTarget target = {dialog, dc};
-    EnumChildWindows(dialog, ExcludeChild, reinterpret_cast<LPARAM>(&target));
-    BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    EndPaint(dialog, &paint);
-}
-
 // --- the dialog procedure ------------------------------------------------
 
 void OnInitDialog(HWND dialog, const MethodDialog& method, Document* document) {
@@ -598,25 +497,9 @@ INT_PTR RepaintFrameProc(const MethodDialog& method, HWND dialog, UINT message, 
         // The wheel zooms the view also while the dialog has the focus.
         SendMessageW(app.mainWindow, message, wParam, lParam);
         return TRUE;
-    case WM_NOTIFY: {
-        const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-        WCHAR className[32] = L"";
-        GetClassNameW(header->hwndFrom, className, 32);
-        if (header->code != NM_CUSTOMDRAW || lstrcmpiW(className, TRACKBAR_CLASSW) != 0) return FALSE;
-        return Answer(dialog, CustomDrawSlider(*reinterpret_cast<const NMCUSTOMDRAW*>(lParam)));
     }
-    case WM_ERASEBKGND:
-        return Answer(dialog, TRUE);  // WM_PAINT covers everything
-    case WM_PAINT:
-        PaintDialog(dialog);
-        return TRUE;
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-        SetBkColor(reinterpret_cast<HDC>(wParam), SkinColor(COLOR_BTNFACE));
-        SetTextColor(reinterpret_cast<HDC>(wParam), SkinColor(COLOR_BTNTEXT));
-        return reinterpret_cast<INT_PTR>(SkinBrush(COLOR_BTNFACE));
-    }
+    INT_PTR answer = FALSE;
+    if (SkinDialogMessage(dialog, message, wParam, lParam, answer)) return answer;
     return FALSE;
 }
 

@@ -59,6 +59,12 @@ HWND SkinMnemonicButton(HWND parent, WCHAR letter);
 
 LRESULT CALLBACK SkinWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The repaint dialogs' own look, for their dialog procedure: the background
+// painted around the children, the sliders' custom-drawn channel and thumb,
+// and the colours of the dialog's texts and buttons. True when the message
+// is one of these; `answer` is then what the dialog procedure returns.
+bool SkinDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& answer);
+
 // A PNG resource of type "PNG" as a 32-bit section (transparent parts black);
 // without a module, name is a file name. Null on failure.
 HBITMAP LoadPngResource(HMODULE module, const WCHAR* name);

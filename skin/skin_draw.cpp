@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "skin/gdi.h"
 #include "skin/skin_internal.h"
 
 using namespace skin;
@@ -127,18 +128,6 @@ HBRUSH ParentBrush(HWND window, HDC dc, UINT message = WM_CTLCOLORBTN) {
 HGDIOBJ SelectFont(HWND window, HDC dc) {
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
     return SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
-}
-
-// Keeps the target's drawing off the visible child windows, which paint
-// themselves (a combo box's edit field, the toolbar's zoom box).
-void ExcludeChildren(HWND window, HDC target) {
-    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!IsWindowVisible(child)) continue;
-        RECT rect;
-        GetWindowRect(child, &rect);
-        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-        ExcludeClipRect(target, rect.left, rect.top, rect.right, rect.bottom);
-    }
 }
 
 int TextWidth(HDC dc, const WCHAR* text) {
@@ -471,16 +460,15 @@ void PaintRadio(HWND button, HDC target) {
 struct GroupClip {
     HWND box;
     HRGN region;
-    RECT boxRect;
+    RECT boxRect;  // the box itself, in its client coordinates
 };
 
 BOOL CALLBACK ExcludeSibling(HWND sibling, LPARAM data) {
     GroupClip& group = *reinterpret_cast<GroupClip*>(data);
     if (sibling == group.box || GetParent(sibling) != GetParent(group.box) || !IsWindowVisible(sibling)) return TRUE;
-    RECT rect, overlap;
-    GetWindowRect(sibling, &rect);
+    RECT overlap;
+    const RECT rect = WindowRectIn(sibling, group.box);
     if (!IntersectRect(&overlap, &rect, &group.boxRect) || EqualRect(&overlap, &group.boxRect)) return TRUE;
-    MapWindowPoints(nullptr, group.box, reinterpret_cast<POINT*>(&rect), 2);
     HRGN hole = CreateRectRgnIndirect(&rect);
     CombineRgn(group.region, group.region, hole, RGN_DIFF);
     DeleteObject(hole);
@@ -521,8 +509,7 @@ void PaintGroupBox(HWND box, HDC target) {
     SelectObject(off.dc, font);
 
     // Never paint over the controls inside the box.
-    GroupClip group = {box, CreateRectRgnIndirect(&client), {}};
-    GetWindowRect(box, &group.boxRect);
+    GroupClip group = {box, CreateRectRgnIndirect(&client), WindowRectIn(box, box)};
     EnumChildWindows(GetParent(box), ExcludeSibling, reinterpret_cast<LPARAM>(&group));
     if (text[0]) {
         HRGN back = CreateRectRgnIndirect(&captionRect);
@@ -659,7 +646,7 @@ void PaintByPrevious(HWND window, HDC target) {
         }
     }
     int saved = SaveDC(target);
-    ExcludeChildren(window, target);
+    ExcludeChildren(target, window);  // a combo box's edit field paints itself
     off.Copy(target);
     RestoreDC(target, saved);
 }
@@ -787,7 +774,7 @@ void PaintToolbar(HWND toolbar, HDC target, const RECT& paintRect) {
     }
     SelectObject(off.dc, font);
     int saved = SaveDC(target);
-    ExcludeChildren(toolbar, target);
+    ExcludeChildren(target, toolbar);  // the zoom box paints itself
     IntersectClipRect(target, paintRect.left, paintRect.top, paintRect.right, paintRect.bottom);
     off.Copy(target);
     RestoreDC(target, saved);
@@ -905,15 +892,12 @@ bool IsRadioType(int type) { return type == BS_RADIOBUTTON || type == BS_AUTORAD
 
 LRESULT Handle(HWND w, UINT m, WPARAM wParam, LPARAM lParam, WNDPROC previous) {
     auto forward = [&](WPARAM wp) { return previous ? CallWindowProcW(previous, w, m, wp, lParam) : 0; };
-    switch (m) {
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
+    switch (RoleOf(m)) {
+    case Role::None:
+        break;
+    case Role::Colour:
         return ColourAnswer(w, m, wParam, lParam, previous);
-    case WM_DRAWITEM: {
+    case Role::DrawItem: {
         const DRAWITEMSTRUCT* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (item && item->CtlType == ODT_BUTTON && HasSkinMarker(item->hwndItem)) {
             DrawPushButton(*item);
@@ -928,30 +912,29 @@ LRESULT Handle(HWND w, UINT m, WPARAM wParam, LPARAM lParam, WNDPROC previous) {
             return DrawItemOffScreen(w, wParam, *item, previous);
         return forward(wParam);
     }
-    case WM_PAINT:
-    case WM_PRINTCLIENT:
+    case Role::Paint:
         Paint(w, m, wParam);
         return 0;
-    case WM_ERASEBKGND:
+    case Role::Erase:
         if (IsClass(w, L"#32768")) {
             RECT client = ClientRect(w);
             FillRect(reinterpret_cast<HDC>(wParam), &client, SkinBrush(COLOR_MENU));
         }
         return 1;  // the paint covers everything
-    case WM_NCPAINT: {
+    case Role::NonClient: {
         LRESULT result = forward(wParam);
         PaintNonClientEdge(w);
         return result;
     }
-    case WM_GETDLGCODE: {
+    case Role::DialogCode: {
         const MSG* asked = reinterpret_cast<const MSG*>(lParam);
         if (asked && asked->message == WM_KEYDOWN && asked->wParam == VK_TAB) return 0;
         return DLGC_WANTALLKEYS;
     }
-    case BM_GETCHECK:
+    case Role::GetCheck:
         if (UserData(w) < 255) return UserData(w) & 1;
         return forward(wParam);
-    case BM_SETCHECK: {
+    case Role::SetCheck: {
         if (!HasSkinMarker(w)) {
             LRESULT result = forward(wParam);
             RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -973,17 +956,10 @@ LRESULT Handle(HWND w, UINT m, WPARAM wParam, LPARAM lParam, WNDPROC previous) {
         }
         return forward(wParam);
     }
-    case BM_SETSTYLE:
+    case Role::SetStyle:
         if (HasSkinMarker(w)) return forward(BS_OWNERDRAW);
         return forward(wParam);
-    case WM_KILLFOCUS:
-    case WM_ENABLE:
-    case WM_SETTEXT:
-    case WM_WINDOWPOSCHANGED:
-    case SBM_SETPOS:
-    case SBM_SETSCROLLINFO:
-    case BM_SETSTATE:
-    case WM_UPDATEUISTATE: {
+    case Role::RedrawAfter: {
         LRESULT result = forward(wParam);
         if (!IsWindow(w)) return result;
         const bool sizeBox = IsClass(w, L"ScrollBar") && (Style(w) & (SBS_SIZEBOX | SBS_SIZEGRIP));

@@ -29,6 +29,35 @@ bool IsPlainCheckOrRadio(HWND window) {
     return !IsPushLike(style) && (type == 2 || type == 3 || type == 4 || type == 6 || type == 9);
 }
 
+Role RoleOf(UINT message) {
+    switch (message) {
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC: return Role::Colour;
+    case WM_DRAWITEM: return Role::DrawItem;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: return Role::Paint;
+    case WM_ERASEBKGND: return Role::Erase;
+    case WM_NCPAINT: return Role::NonClient;
+    case WM_GETDLGCODE: return Role::DialogCode;
+    case BM_GETCHECK: return Role::GetCheck;
+    case BM_SETCHECK: return Role::SetCheck;
+    case BM_SETSTYLE: return Role::SetStyle;
+    case WM_KILLFOCUS:
+    case WM_ENABLE:
+    case WM_SETTEXT:
+    case WM_WINDOWPOSCHANGED:
+    case SBM_SETPOS:
+    case SBM_SETSCROLLINFO:
+    case BM_SETSTATE:
+    case WM_UPDATEUISTATE: return Role::RedrawAfter;
+    }
+    return Role::None;
+}
+
 bool IsGroupBox(HWND window) {
     if (!IsClass(window, L"Button")) return false;
     LONG style = Style(window);
@@ -190,22 +219,16 @@ bool IsSkinExempt(HWND window) {
 
 bool WantsSkin(HWND w, UINT m) {
     if (!SkinActive() || !w) return false;
-    switch (m) {
-    case WM_DRAWITEM:
+    switch (RoleOf(m)) {
+    case Role::None:
+        return false;
+    case Role::DrawItem:
         return true;
-    case WM_KILLFOCUS:
-    case WM_ENABLE:
-    case WM_SETTEXT:
-    case WM_WINDOWPOSCHANGED:
-    case SBM_SETPOS:
-    case SBM_SETSCROLLINFO:
-    case BM_SETSTATE:
-    case WM_UPDATEUISTATE:
+    case Role::RedrawAfter:
         return (IsPlainCheckOrRadio(w) || IsGroupBox(w) ||
                 IsAnyOf(w, {L"ComboBox", L"SysListView32", L"Static", L"Edit", L"ScrollBar"})) &&
                !IsSkinExempt(w);
-    case WM_PAINT:
-    case WM_PRINTCLIENT: {
+    case Role::Paint: {
         bool yes = IsPlainCheckOrRadio(w) || IsGroupBox(w) ||
                    IsAnyOf(w, {L"ComboBox", L"ScrollBar", L"SysHeader32", L"SysListView32", L"SysTabControl32",
                                L"msctls_trackbar32", L"ToolbarWindow32", L"msctls_statusbar32",
@@ -222,7 +245,7 @@ bool WantsSkin(HWND w, UINT m) {
         }
         return yes && !IsSkinExempt(w);
     }
-    case WM_ERASEBKGND: {
+    case Role::Erase: {
         bool yes = IsGroupBox(w) || IsAnyOf(w, {L"ToolbarWindow32", L"msctls_statusbar32"});
         if (!yes && IsClass(w, L"#32768")) {
             BOOL animation = TRUE;
@@ -235,27 +258,22 @@ bool WantsSkin(HWND w, UINT m) {
         }
         return yes && !IsSkinExempt(w);
     }
-    case WM_NCPAINT: {
+    case Role::NonClient: {
         bool yes = IsAnyOf(w, {L"ListBox", L"ComboBox", L"ComboLBox", L"SysTreeView32", L"SysListView32",
                                L"msctls_progress32", L"#32768"});
         if (!yes && IsClass(w, L"Edit")) yes = (ExStyle(w) & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0;
         if (!yes && IsClass(w, L"Static")) yes = (Style(w) & SS_SUNKEN) || (ExStyle(w) & WS_EX_CLIENTEDGE);
         return yes && !IsSkinExempt(w);
     }
-    case WM_GETDLGCODE:
+    case Role::DialogCode:
         return HasSkinMarker(w);
-    case BM_GETCHECK:
+    case Role::GetCheck:
         return HasSkinMarker(w) && IsPushLike(Style(w)) && !IsSkinExempt(w);
-    case BM_SETCHECK:
+    case Role::SetCheck:
         return ((HasSkinMarker(w) && IsPushLike(Style(w))) || IsPlainCheckOrRadio(w)) && !IsSkinExempt(w);
-    case BM_SETSTYLE:
+    case Role::SetStyle:
         return IsClass(w, L"Button") && (Style(w) & 0x10) && !IsSkinExempt(w);
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
+    case Role::Colour:
         return !IsSkinExempt(w);
     }
     return false;

@@ -49,6 +49,23 @@ struct OffScreen {
     OffScreen& operator=(const OffScreen&) = delete;
 };
 
+// What the skin does with each message it may take over: the one list of
+// them, which WantsSkin reads to choose and SkinWndProc to draw.
+enum class Role {
+    None,
+    Colour,       // WM_CTLCOLOR*: the skin's colours
+    DrawItem,     // owner-drawn buttons, tabs and list items
+    Paint,        // WM_PAINT, WM_PRINTCLIENT
+    Erase,        // WM_ERASEBKGND
+    NonClient,    // WM_NCPAINT: the border in the skin's colours
+    DialogCode,   // WM_GETDLGCODE of a converted push button
+    GetCheck,     // BM_GETCHECK of a converted push-like button
+    SetCheck,     // BM_SETCHECK
+    SetStyle,     // BM_SETSTYLE: a converted button stays owner-drawn
+    RedrawAfter,  // state changes after which the control is drawn again at once
+};
+Role RoleOf(UINT message);
+
 }  // namespace skin
 
 // The registry's side for the drawing: a window being destroyed leaves it,
