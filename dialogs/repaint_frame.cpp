@@ -5,7 +5,6 @@
 #include "dialogs/repaint_frame.h"
 
 #include <math.h>
-#include <stdio.h>
 
 #include <algorithm>
 #include <exception>
