@@ -158,6 +158,18 @@ TEST(Redraw, KeepsItsLook) {
     EXPECT_EQ(PixelHash(result.buf), 17439114606087791869u);
 }
 
+// The edge plane's blurs with and without AVX2, at sizes that leave part of
+// a block of lines in both directions: the same bytes.
+TEST(Redraw, EdgePlaneDoesNotDependOnTheProcessor) {
+    PicBufHolder source, withAvx2, without;
+    MakeTestPicture(source, 57, 43, 3, 8, 5);
+    ExtractEdges(withAvx2.buf, source.buf, 3.0f);
+    AllowAvx2Blurs(false);
+    ExtractEdges(without.buf, source.buf, 3.0f);
+    AllowAvx2Blurs(true);
+    EXPECT_TRUE(SamePixels(withAvx2.buf, without.buf));
+}
+
 TEST(Redraw, ProgressReachesTheTotalAndAbortEndsTheRunAtAnyStep) {
     EXPECT_EQ(RedrawProgressTotal(1), 12);
     EXPECT_EQ(RedrawProgressTotal(3), 16);

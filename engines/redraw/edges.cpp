@@ -21,6 +21,7 @@ namespace {
 constexpr float kBlurRatio = 1.2649111f; // sqrt(1.6) in single precision
 constexpr float kDifferenceTop = 255.0f;
 constexpr float kSixteenBitScale = 256.0f;
+constexpr int kNoEdge = 65280; // kDifferenceTop x kSixteenBitScale: no difference
 constexpr float kClipFraction = 0.03f;
 constexpr float kStretchTop = 65535.0f;
 constexpr float kTensorSharpness = 0.6f; // divided by the stroke scale
@@ -55,8 +56,9 @@ using Doubles = double __attribute__((vector_size(kLanes * sizeof(double))));
 using Floats = float __attribute__((vector_size(kLanes * sizeof(float))));
 
 // Through a reference: a vector wider than the baseline registers is not
-// returned by value.
-void LoadLanes(Doubles& lanes, const float* from) {
+// returned by value. Always inlined, so that each copy of the lanes' filter
+// below gets it compiled for its own instruction set.
+inline __attribute__((always_inline)) void LoadLanes(Doubles& lanes, const float* from) {
     Floats samples;
     std::memcpy(&samples, from, sizeof(samples));
     lanes = __builtin_convertvector(samples, Doubles);
@@ -67,7 +69,8 @@ void LoadLanes(Doubles& lanes, const float* from) {
 // every sample keeps its bits: the lines' recursions are independent, and
 // one line alone would wait on its own previous result at every sample.
 // Sample m of lane j is lines[m * step + j]; y holds n * kLanes doubles.
-void DericheLanes(float* lines, long step, int n, const DericheCoefficients& d, double* y) {
+inline __attribute__((always_inline)) void DericheLanesBody(float* lines, long step, int n,
+                                                            const DericheCoefficients& d, double* y) {
     const Doubles none = {};
     const Doubles a0 = none + d.a0, a1 = none + d.a1, a2 = none + d.a2, a3 = none + d.a3, b1 = none + d.b1,
                   b2 = none + d.b2;
@@ -103,12 +106,34 @@ void DericheLanes(float* lines, long step, int n, const DericheCoefficients& d, 
     }
 }
 
+// The same filter twice: for any x86-64 processor (two lanes per SSE2
+// instruction) and for AVX2 (all four lanes in one instruction, about twice
+// as fast). Without fused multiply-add both round every operation alike, so
+// the bytes do not depend on the processor.
+using LanesFilter = void (*)(float*, long, int, const DericheCoefficients&, double*);
+
+void DericheLanesBaseline(float* lines, long step, int n, const DericheCoefficients& d, double* y) {
+    DericheLanesBody(lines, step, n, d, y);
+}
+
+__attribute__((target("avx2"))) void DericheLanesAvx2(float* lines, long step, int n,
+                                                      const DericheCoefficients& d, double* y) {
+    DericheLanesBody(lines, step, n, d, y);
+}
+
+bool avx2Allowed = true;  // set only by tests, before any run
+
+LanesFilter ChooseLanesFilter() {
+    return avx2Allowed && __builtin_cpu_supports("avx2") ? DericheLanesAvx2 : DericheLanesBaseline;
+}
+
 // One pass over every line of the plane, kLanes neighbouring lines at a
 // time on all cores: along y the lanes are neighbouring columns, filtered
 // in place; along x, rows gathered side by side and put back. Lanes past
 // the last line are filled with zeros and dropped.
 void DerichePass(CImgF& image, float sigma, bool alongX) {
     const DericheCoefficients d = DericheSmoothing(sigma);
+    const LanesFilter DericheLanes = ChooseLanesFilter();
     const int width = image.width(), height = image.height();
     const int lines = alongX ? height : width, n = alongX ? width : height;
     const long laneStep = alongX ? width : 1, sampleStep = alongX ? 1 : width;
@@ -154,28 +179,59 @@ void DericheBlur(CImgF& image, float sigma) {
     if (image.height() > 1) DerichePass(image, sigma, false);
 }
 
-// Component c of source as float samples into plane (source's size): 8-bit
-// samples straight from the interleaved rows, other depths through the
-// bridge.
-void LoadComponent(CImgF& plane, const SBxPicBuf& source, int c, PicBufHolder& scratch) {
+// Component c of source as float samples into both planes (source's size):
+// 8-bit samples straight from the interleaved rows, other depths through
+// the bridge.
+void LoadComponent(CImgF& narrow, CImgF& wide, const SBxPicBuf& source, int c, PicBufHolder& scratch) {
     if (source.bitsPerComponent != 8) {
         const SBxPicBuf* one = &source;
         if (source.components > 1) {
             Require(CBxPicBufAPI::ExtractComponent(scratch.buf, c, source));
             one = &scratch.buf;
         }
-        plane = ImportPlane(*one);
+        narrow = ImportPlane(*one);
+        std::copy(narrow.data(), narrow.data() + narrow.size(), wide.data());
         return;
     }
     const int components = source.components;
+#pragma omp parallel for
     for (int y = 0; y < source.height; ++y) {
         const uint8_t* row = PicRow(source, y) + c;
-        float* out = plane.data(0, y);
-        for (int x = 0; x < source.width; ++x) out[x] = static_cast<float>(row[x * components]);
+        float *toNarrow = narrow.data(0, y), *toWide = wide.data(0, y);
+        for (int x = 0; x < source.width; ++x) toNarrow[x] = toWide[x] = static_cast<float>(row[x * components]);
+    }
+}
+
+// Wide minus narrow is positive on the dark side of thin features; inverted
+// and scaled, 65280 means no edge. The darkest line over all components
+// wins: the first component is written, the others only lower a sample.
+void KeepDarkestDifference(SBxPicBuf& edges, const CImgF& wide, const CImgF& narrow, bool first) {
+#pragma omp parallel for
+    for (int y = 0; y < edges.height; ++y) {
+        uint16_t* row = reinterpret_cast<uint16_t*>(PicRow(edges, y));
+        const float *wideRow = wide.data(0, y), *narrowRow = narrow.data(0, y);
+        // Clamped after the conversion, in integers, so that the loop is
+        // vectorized: for a difference within 0 .. 255 the value is the
+        // same truncation ExportPlane makes, and beyond either end the
+        // clamp gives what clamping the difference first would (the blurs
+        // stay near 0 .. 255, far from overflowing an int).
+        if (first) {
+            for (int x = 0; x < edges.width; ++x) {
+                const int sample = static_cast<int>((kDifferenceTop - (wideRow[x] - narrowRow[x])) * kSixteenBitScale);
+                row[x] = static_cast<uint16_t>(std::clamp(sample, 0, kNoEdge));
+            }
+        } else {
+            for (int x = 0; x < edges.width; ++x) {
+                const int sample = static_cast<int>((kDifferenceTop - (wideRow[x] - narrowRow[x])) * kSixteenBitScale);
+                row[x] = std::min(row[x], static_cast<uint16_t>(std::clamp(sample, 0, kNoEdge)));
+            }
+        }
     }
 }
 
 }  // namespace
+
+void AllowAvx2Blurs(bool allowed) { avx2Allowed = allowed; }
 
 void ExtractEdges(SBxPicBuf& edges, const SBxPicBuf& source, float edgeSigma) {
     if (!HasSamples(source)) {
@@ -188,8 +244,7 @@ void ExtractEdges(SBxPicBuf& edges, const SBxPicBuf& source, float edgeSigma) {
     CImgF narrow(width, height, 1, 1), wide(width, height, 1, 1);
     PicBufHolder component;
     for (int c = 0; c < source.components; ++c) {
-        LoadComponent(narrow, source, c, component);
-        std::copy(narrow.data(), narrow.data() + narrow.size(), wide.data());
+        LoadComponent(narrow, wide, source, c, component);
         if (AbortPolled()) return;
         DericheBlur(narrow, edgeSigma);
         Progress(1);
@@ -197,23 +252,8 @@ void ExtractEdges(SBxPicBuf& edges, const SBxPicBuf& source, float edgeSigma) {
         DericheBlur(wide, wideSigma);
         if (AbortPolled()) return;
         Progress(1);
-
-        // Wide minus narrow is positive on the dark side of thin features;
-        // inverted and scaled, 65280 means no edge.
         if (c == 0) AllocatePicture(edges, width, height, 1, 16);
-        const float *wideSample = wide.data(), *narrowSample = narrow.data();
-        for (int y = 0; y < height; ++y) {
-            uint16_t* row = reinterpret_cast<uint16_t*>(PicRow(edges, y));
-            for (int x = 0; x < width; ++x) {
-                const float difference = *wideSample++ - *narrowSample++;
-                const float clamped = std::min(std::max(difference, 0.0f), kDifferenceTop);
-                // Truncation, as ExportPlane does; the value lies in 0 .. 65280.
-                const uint16_t sample =
-                    static_cast<uint16_t>(static_cast<int>((kDifferenceTop - clamped) * kSixteenBitScale));
-                // The darkest line over all components wins.
-                row[x] = c == 0 ? sample : std::min(row[x], sample);
-            }
-        }
+        KeepDarkestDifference(edges, wide, narrow, c == 0);
     }
     StretchLevels(edges, kClipFraction, kClipFraction);
     Require(CBxPicBufAPI::ConvertBpcComp(edges, 8, 1));
