@@ -1,8 +1,12 @@
 #include "cimg_bridge.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "processor.h"
 
 namespace {
 
@@ -264,6 +268,72 @@ void TraceRow(int y, int left, int right, int width, int height, int channels, c
     }
 }
 
+// The lanes whose streamline goes on: l < length and (X, Y) on the picture.
+__attribute__((target("avx2"), always_inline)) inline __m256 StillInside(__m256 X, __m256 Y, __m256 l, __m256 length,
+                                                                        __m256 lastX, __m256 lastY) {
+    const __m256 zero = _mm256_setzero_ps();
+    const __m256 alongX = _mm256_and_ps(_mm256_cmp_ps(X, zero, _CMP_GE_OQ), _mm256_cmp_ps(X, lastX, _CMP_LE_OQ));
+    const __m256 alongY = _mm256_and_ps(_mm256_cmp_ps(Y, zero, _CMP_GE_OQ), _mm256_cmp_ps(Y, lastY, _CMP_LE_OQ));
+    return _mm256_and_ps(_mm256_cmp_ps(l, length, _CMP_LT_OQ), _mm256_and_ps(alongX, alongY));
+}
+
+// TraceRow for a known channel count with the eight lanes in AVX2
+// registers: one instruction steps every streamline still running, the
+// field and samples gathered from each lane's own cell; a finished lane is
+// masked and keeps its values. Each lane makes the same single-precision
+// operations in the same order as above, so the sums are the same bits.
+template <int Channels>
+__attribute__((target("avx2"))) void TraceRowAvx2(int y, int left, int right, int width, int height,
+                                                  const float* cells, const float* norms, float sqrt2amplitude,
+                                                  float* sums) {
+    constexpr int kLanes = 8, kStride = 2 + Channels;
+    const __m256 lastX = _mm256_set1_ps(static_cast<float>(width - 1)),
+                 lastY = _mm256_set1_ps(static_cast<float>(height - 1)), zero = _mm256_setzero_ps(),
+                 half = _mm256_set1_ps(0.5f), one = _mm256_set1_ps(1.0f), step = _mm256_set1_ps(kDl);
+    const __m256i laneOffsets = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i rowCells = _mm256_set1_epi32(width), cellFloats = _mm256_set1_epi32(kStride);
+    for (int x0 = left; x0 < right; x0 += kLanes) {
+        const int lanes = std::min(kLanes, right - x0);
+        alignas(32) float length[kLanes] = {};  // 0 for lanes past the row's end: never inside
+        for (int k = 0; k < lanes; ++k) {
+            const float n = norms[static_cast<size_t>(y) * width + x0 + k], fsigma = (float)(n * sqrt2amplitude);
+            length[k] = kGaussPrec * fsigma;
+        }
+        const __m256 lengths = _mm256_load_ps(length);
+        __m256 X = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x0), laneOffsets));
+        __m256 Y = _mm256_set1_ps(static_cast<float>(y)), l = zero, S = zero;
+        __m256 val[Channels];
+        for (int c = 0; c < Channels; ++c) val[c] = zero;
+        __m256 active = StillInside(X, Y, l, lengths, lastX, lastY);
+        while (_mm256_movemask_ps(active)) {
+            const __m256i cx = _mm256_cvttps_epi32(_mm256_add_ps(X, half)),
+                          cy = _mm256_cvttps_epi32(_mm256_add_ps(Y, half));
+            const __m256i cell = _mm256_mullo_epi32(_mm256_add_epi32(_mm256_mullo_epi32(cy, rowCells), cx), cellFloats);
+            const __m256 u = _mm256_mask_i32gather_ps(zero, cells, cell, active, 4),
+                         v = _mm256_mask_i32gather_ps(zero, cells + 1, cell, active, 4);
+            for (int c = 0; c < Channels; ++c) {
+                const __m256 sample = _mm256_mask_i32gather_ps(zero, cells + 2 + c, cell, active, 4);
+                val[c] = _mm256_blendv_ps(val[c], _mm256_add_ps(val[c], sample), active);
+            }
+            S = _mm256_blendv_ps(S, _mm256_add_ps(S, one), active);
+            X = _mm256_blendv_ps(X, _mm256_add_ps(X, u), active);
+            Y = _mm256_blendv_ps(Y, _mm256_add_ps(Y, v), active);
+            l = _mm256_blendv_ps(l, _mm256_add_ps(l, step), active);
+            active = _mm256_and_ps(active, StillInside(X, Y, l, lengths, lastX, lastY));
+        }
+        alignas(32) float counts[kLanes], totals[Channels][kLanes];
+        _mm256_store_ps(counts, S);
+        for (int c = 0; c < Channels; ++c) _mm256_store_ps(totals[c], val[c]);
+        for (int k = 0; k < lanes; ++k, sums += Channels) {
+            if (counts[k] > 0)
+                for (int c = 0; c < Channels; ++c) sums[c] += totals[c][k] / counts[k];
+            else
+                for (int c = 0; c < Channels; ++c)
+                    sums[c] += cells[(static_cast<size_t>(y) * width + x0 + k) * kStride + 2 + c];
+        }
+    }
+}
+
 }  // namespace
 
 // CImg's blur_anisotropic (2-D line integrals, the constants above) limited
@@ -295,6 +365,8 @@ void SmoothAlongTensorsInside(CImgF& image, const CImgF& field, const CBxRect& i
         for (size_t i = 0; i < pixels; ++i) cells[i * stride + 2 + c] = plane[i];
     }
 
+    // The gathered cells are addressed by 32-bit offsets.
+    const bool avx2 = UseAvx2() && pixels * stride < 0x7fffffffu;
     int N = 0;
     for (float theta = cimg::mod(360.f, kDa) / 2.f; theta < 360; (theta += kDa), ++N) {
         const float thetar = (float)(theta * cimg::PI / 180), vx = (float)(std::cos(thetar)),
@@ -316,7 +388,13 @@ void SmoothAlongTensorsInside(CImgF& image, const CImgF& field, const CBxRect& i
             for (int y = top; y < bottom; ++y) {
                 if (AbortPolled()) continue;
                 float* rowSums = sums.data() + static_cast<size_t>(y - top) * insideWidth * channels;
-                if (channels == 1)
+                if (avx2 && channels == 1)
+                    TraceRowAvx2<1>(y, left, right, width, height, cells.data(), norms.data(), sqrt2amplitude,
+                                    rowSums);
+                else if (avx2 && channels == 3)
+                    TraceRowAvx2<3>(y, left, right, width, height, cells.data(), norms.data(), sqrt2amplitude,
+                                    rowSums);
+                else if (channels == 1)
                     TraceRow<1>(y, left, right, width, height, channels, cells.data(), norms.data(),
                                 sqrt2amplitude, rowSums);
                 else if (channels == 3)

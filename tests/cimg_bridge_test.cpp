@@ -1,4 +1,5 @@
 #include "picbuf/cimg_bridge.h"
+#include "picbuf/processor.h"
 #include "test_support.h"
 
 namespace {
@@ -105,7 +106,8 @@ TEST(CImgBridge, TensorsAreBitForBitCImgsWithAnyNumberOfThreads) {
 }
 
 // The tiles' own smoothing must give CImg's samples inside its rectangle,
-// whatever the channel count, sample range or field, and leave the rest.
+// whatever the channel count, sample range or field, with AVX2 or without,
+// and leave the rest.
 TEST(CImgBridge, SmoothingInsideARectangleGivesCImgsSamplesThere) {
     struct Case {
         int channels, depth;
@@ -117,7 +119,9 @@ TEST(CImgBridge, SmoothingInsideARectangleGivesCImgsSamplesThere) {
         {3, 16, 0.495f, 0.04f, 1.0f, {50, 0, 120, 60}}, {2, 8, 0.0f, 4.0f, 11.0f, {-10, 40, 70, 200}},
         {3, 8, 0.1f, 2.0f, 2.0f, {119, 89, 120, 90}},
     };
+    for (bool avx2 : {true, false})
     for (const Case& c : cases) {
+        AllowAvx2(avx2);
         const CImgF picture = TestImage(120, 90, 3, c.depth, 3).get_channels(0, c.channels - 1);
         const CImgF field = ComputeDiffusionTensors(picture.get_channel(0), c.sharpness, c.alpha, c.sigma);
         CImgF expected = picture, actual = picture;
@@ -129,8 +133,10 @@ TEST(CImgBridge, SmoothingInsideARectangleGivesCImgsSamplesThere) {
             const float want = in ? expected(x, y, 0, ch) : picture(x, y, 0, ch);
             wrong += std::memcmp(&actual(x, y, 0, ch), &want, sizeof(float)) != 0;
         }
-        EXPECT_EQ(wrong, 0) << c.channels << " channels, " << c.depth << " bits, sharpness " << c.sharpness;
+        EXPECT_EQ(wrong, 0) << c.channels << " channels, " << c.depth << " bits, sharpness " << c.sharpness
+                            << (avx2 ? ", AVX2" : "");
     }
+    AllowAvx2(true);
 }
 
 TEST(CImgBridge, AbortStopsCImgsLoopsAndTheBridgesOperations) {

@@ -102,3 +102,23 @@ TEST(WindowsTool, CtrlBreakOnceOrTwiceStopsTheRunCleanly) {
     // that is never heard would end those runs with exit 0.
     EXPECT_EQ(stoppedWhilePainting, 4);
 }
+
+// A run killed outright while it saves (TerminateProcess cannot be caught)
+// leaves no temporary file: the system deletes it when it closes the ended
+// process's handles.
+TEST(WindowsTool, KilledWhileSavingLeavesNoTemporaryFile) {
+    ScratchFolder folder;
+    const std::string input = folder.path("in.png"), output = folder.path("out.png");
+    {
+        PicBufHolder picture;
+        MakeTestPicture(picture, 1200, 1200, 3, 8);
+        ASSERT_TRUE(SavePicture(picture.buf, input.c_str(), "", SaveFormatByName));
+    }
+    PROCESS_INFORMATION process = StartTool(input, output);
+    ASSERT_NE(process.hProcess, nullptr);
+    while (folder.files().size() < 2 && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) Sleep(0);
+    const bool killed = TerminateProcess(process.hProcess, 9);
+    const DWORD code = Finish(process);
+    EXPECT_TRUE(killed || code == 0) << "exit " << code;
+    ExpectNothingHalfDone(folder, output, code, "killed while saving");
+}

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engines/redraw/redraw_internal.h"
+#include "picbuf/processor.h"
 #include "test_support.h"
 
 namespace {
@@ -164,9 +165,9 @@ TEST(Redraw, EdgePlaneDoesNotDependOnTheProcessor) {
     PicBufHolder source, withAvx2, without;
     MakeTestPicture(source, 57, 43, 3, 8, 5);
     ExtractEdges(withAvx2.buf, source.buf, 3.0f);
-    AllowAvx2Blurs(false);
+    AllowAvx2(false);
     ExtractEdges(without.buf, source.buf, 3.0f);
-    AllowAvx2Blurs(true);
+    AllowAvx2(true);
     EXPECT_TRUE(SamePixels(withAvx2.buf, without.buf));
 }
 

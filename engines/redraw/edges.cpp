@@ -11,6 +11,7 @@
 #include <omp.h>
 
 #include "picbuf/cimg_bridge.h"
+#include "picbuf/processor.h"
 #include "redraw.h"
 #include "redraw_internal.h"
 
@@ -121,11 +122,7 @@ __attribute__((target("avx2"))) void DericheLanesAvx2(float* lines, long step, i
     DericheLanesBody(lines, step, n, d, y);
 }
 
-bool avx2Allowed = true;  // set only by tests, before any run
-
-LanesFilter ChooseLanesFilter() {
-    return avx2Allowed && __builtin_cpu_supports("avx2") ? DericheLanesAvx2 : DericheLanesBaseline;
-}
+LanesFilter ChooseLanesFilter() { return UseAvx2() ? DericheLanesAvx2 : DericheLanesBaseline; }
 
 // One pass over every line of the plane, kLanes neighbouring lines at a
 // time on all cores: along y the lanes are neighbouring columns, filtered
@@ -230,8 +227,6 @@ void KeepDarkestDifference(SBxPicBuf& edges, const CImgF& wide, const CImgF& nar
 }
 
 }  // namespace
-
-void AllowAvx2Blurs(bool allowed) { avx2Allowed = allowed; }
 
 void ExtractEdges(SBxPicBuf& edges, const SBxPicBuf& source, float edgeSigma) {
     if (!HasSamples(source)) {

@@ -43,11 +43,6 @@ float RedrawStrokeScale(float details); // details x 0.125 + 1
 // has to have initialised it. Reports 2 progress steps per component.
 void ExtractEdges(SBxPicBuf& edges, const SBxPicBuf& source, float edgeSigma);
 
-// The edge plane's blurs use AVX2 where the processor has it; false keeps
-// them to the instructions every x86-64 processor has. The bytes are the
-// same either way.
-void AllowAvx2Blurs(bool allowed);
-
 // In place on a 1-component 16-bit plane: the darkest lowFraction of the
 // samples become 0, the brightest highFraction 65535, the rest are spread
 // linearly in between. When one level holds both shares, samples above it
