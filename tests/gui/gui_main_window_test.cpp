@@ -1,7 +1,7 @@
 // Window tests of the main window and its image view: its images and dark
-// look, the layout on resize, docking, button and popup menu states,
-// tooltips, the status bar and title, dropped files with the unsaved-result
-// question, the repaint commands and protocol messages, Close and Exit; then
+// look, button and popup menu states, tooltips, the status bar and title,
+// dropped files and every way to the unsaved-result question, the layout on
+// resize with a docked dialog, the repaint commands, Close and Exit; then
 // fit, typed zoom, the wheel and the zoom buttons, panning, comparing with
 // the right button, the preview frame outline and a window larger than the
 // back buffer. The window is driven with messages and what it shows is read
@@ -119,14 +119,27 @@ void Dropping() {
     CheckButtons(true, "with a picture");
     CheckMenu(true, "with a picture");
 
-    SendMessageW(window, UM_RUN_DONE, 0, 0);
-    Check(app.unsavedResult == 1, "UM_RUN_DONE marks the result unsaved");
-    std::vector<SeenDialog> asked = WithDialogs([] { DropFile(window, secondPicture); }, IDNO);
-    Check(
-        asked.size() == 1 && asked[0].text == Utf8(DefaultLang(kDropUnsavedResultEntry)) && asked[0].title == "Warning",
-        "dropping asks entry 21 with caption entry 3");
-    Check(document.original.width == 64 && app.unsavedResult == 1, "No keeps the result and its mark");
-    asked = WithDialogs([] { DropFile(window, secondPicture); }, IDYES);
+    // Every way of dropping the shown result asks first; No keeps it.
+    const struct {
+        const char* what;
+        void (*act)();
+    } ways[] = {{"a drop", [] { DropFile(window, secondPicture); }},
+                {"Open", [] { Command(IDM_OPEN); }},
+                {"Close", [] { Command(IDM_CLOSE); }},
+                {"the close box", [] { SendMessageW(window, WM_CLOSE, 0, 0); }}};
+    for (const auto& way : ways) {
+        SendMessageW(window, UM_RUN_DONE, 0, 0);
+        std::vector<SeenDialog> asked = WithDialogs(way.act, [](HWND dialog, const SeenDialog&) {
+            PressButton(dialog, GetDlgItem(dialog, IDNO) ? IDNO : IDCANCEL);  // an open dialog is cancelled
+            return true;
+        });
+        Check(asked.size() == 1 && asked[0].text == Utf8(DefaultLang(kDropUnsavedResultEntry)) &&
+                  asked[0].title == "Warning" && IsWindow(window) && document.original.width == 64 &&
+                  app.unsavedResult == 1,
+              "%s asks entry 21 with caption entry 3 (%d asked); No keeps the result and its mark", way.what,
+              static_cast<int>(asked.size()));
+    }
+    std::vector<SeenDialog> asked = WithDialogs([] { DropFile(window, secondPicture); }, IDYES);
     Check(asked.size() == 1 && document.original.width == 40 && app.unsavedResult == 0,
           "Yes opens the dropped picture and clears the mark");
     repaintDialogOpen = 1;
@@ -205,6 +218,7 @@ void Layout() {
     }
     Check(Shot(window, L"least_size"), "least_size.png is written");
     SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    Check(dockContainer.docked.empty(), "the closed dialog is undocked, as are those measured at start-up");
     SetClientSize(window, 900, 600);
 }
 
@@ -228,13 +242,11 @@ void Closing() {
     Section("Close");
     DropFile(window, secondPicture);
     app.unsavedResult = 1;
-    std::vector<SeenDialog> asked = WithDialogs([] { Command(IDM_CLOSE); }, IDNO);
-    Check(asked.size() == 1 && document.result.pixels != nullptr, "Close asks first; No keeps the picture");
     std::string title = WindowText(window);
-    asked = WithDialogs([] { Command(IDM_CLOSE); }, IDYES);
+    std::vector<SeenDialog> asked = WithDialogs([] { Command(IDM_CLOSE); }, IDYES);
     Check(asked.size() == 1 && !document.original.pixels && !document.result.pixels &&
               !view.cache[ViewSlotOriginal].pixels && !view.cache[ViewSlotResult].pixels && app.unsavedResult == 0,
-          "Yes frees both pictures and both display caches; nothing is unsaved");
+          "Close asks; Yes frees both pictures and both display caches; nothing is unsaved");
     CheckButtons(false, "after Close");
     CheckMenu(false, "after Close");
     RECT rect = ViewRect(ViewRectPaint);
