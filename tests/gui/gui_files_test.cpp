@@ -22,19 +22,6 @@ const std::string kNote = "Harbour at dusk";  // the photograph's JPEG comment
 
 std::string Title() { return WindowText(window); }
 
-BOOL CALLBACK FindSlider(HWND child, LPARAM found) {
-    if (GetDlgCtrlID(child) != IDC_JPEG_SLIDER) return TRUE;
-    *reinterpret_cast<HWND*>(found) = GetParent(child);
-    return FALSE;
-}
-
-// The quality panel hooked into a save dialog, or null.
-HWND QualityPanel(HWND dialog) {
-    HWND panel = nullptr;
-    EnumChildWindows(dialog, FindSlider, reinterpret_cast<LPARAM>(&panel));
-    return panel;
-}
-
 // How many of the quality panel's controls are enabled.
 int PanelEnabled(HWND panel) {
     int enabled = 0;
@@ -130,48 +117,41 @@ std::string ListedNames(HWND dialog) {
     return joined;
 }
 
+// Each type entry of the open dialog lists the files of its kinds.
 void OpenTypes() {
     Section("the open dialog's file types");
     const std::wstring types = folder + L"types\\";
     CreateDirectoryW(types.c_str(), nullptr);
     for (const WCHAR* name : {L"a.bmp", L"b.jpg", L"c.jpeg", L"d.jpe", L"e.tif", L"f.tiff", L"g.png", L"h.gif"})
         WriteTextFile(types + name, "x");
-    const struct {
-        std::string entry, listed;
-    } expected[] = {
-        {"All supported pictures (*.bmp;*.jpg;*.jpeg;*.jpe;*.tif;*.tiff;*.png)",
-         "a.bmp b.jpg c.jpeg d.jpe e.tif f.tiff g.png"},
-        {"BMP (*.bmp)", "a.bmp"},
-        {"JPEG (*.jpg;*.jpeg;*.jpe)", "b.jpg c.jpeg d.jpe"},
-        {"TIFF (*.tif;*.tiff)", "e.tif f.tiff"},
-        {"PNG (*.png)", "g.png"},
-        {"All files (*.*)", "a.bmp b.jpg c.jpeg d.jpe e.tif f.tiff g.png h.gif"},
-    };
+    const std::string expected[] = {"a.bmp b.jpg c.jpeg d.jpe e.tif f.tiff g.png", "a.bmp", "b.jpg c.jpeg d.jpe",
+                                    "e.tif f.tiff", "g.png", "a.bmp b.jpg c.jpeg d.jpe e.tif f.tiff g.png h.gif"};
     const int count = sizeof(expected) / sizeof(expected[0]);
-    std::vector<std::string> entries, listed;
+    std::vector<std::string> listed;
+    std::string entries[2];  // the first one and a format's
     int entryCount = -1;
     RunFileCommand(window, IDM_OPEN, [&](HWND dialog) {
-        // A folder's name and OK go into that folder.
-        for (int id : {1148, 1152})  // the file name box, a combo box or an edit field
-            SetDlgItemTextW(dialog, id, types.c_str());
-        PressButton(dialog, IDOK);
+        ChooseFile(types)(dialog);  // a folder's name and OK go into that folder
         PumpMessages(200);
         entryCount = static_cast<int>(SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < 2; ++i) {
             WCHAR text[128] = L"";
-            SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-            entries.push_back(Utf8(text));
+            SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETLBTEXT, i * 2, reinterpret_cast<LPARAM>(text));
+            entries[i] = Utf8(text);
+        }
+        for (int i = 0; i < count; ++i) {
             SelectType(dialog, i);
             PumpMessages(50);
             listed.push_back(ListedNames(dialog));
         }
         PressButton(dialog, IDCANCEL);
     });
-    Check(entryCount == count, "it offers %d types (got %d)", count, entryCount);
+    Check(entryCount == count && entries[0] == "All supported pictures (*.bmp;*.jpg;*.jpeg;*.jpe;*.tif;*.tiff;*.png)" &&
+              entries[1] == "JPEG (*.jpg;*.jpeg;*.jpe)",
+          "it offers %d types, each named with its patterns (got %d, \"%s\", \"%s\")", count, entryCount,
+          entries[0].c_str(), entries[1].c_str());
     for (int i = 0; i < count && i < static_cast<int>(listed.size()); ++i)
-        Check(entries[i] == expected[i].entry && listed[i] == expected[i].listed,
-              "entry %d, \"%s\", lists \"%s\" (got \"%s\": \"%s\")", i, expected[i].entry.c_str(),
-              expected[i].listed.c_str(), entries[i].c_str(), listed[i].c_str());
+        Check(listed[i] == expected[i], "entry %d lists \"%s\" (got \"%s\")", i, expected[i].c_str(), listed[i].c_str());
 }
 
 void SaveAsDefaults() {

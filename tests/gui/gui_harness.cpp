@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
@@ -179,6 +180,13 @@ std::vector<SeenDialog> WithDialogs(const std::function<void()>& body, const Dia
     return watch.seen;
 }
 
+std::vector<SeenDialog> WithDialogs(const std::function<void()>& body, int answer) {
+    return WithDialogs(body, [answer](HWND dialog, const SeenDialog&) {
+        PressButton(dialog, answer);
+        return true;
+    });
+}
+
 void PressButton(HWND dialog, int id) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
 void ScheduleSteps(std::vector<std::function<void()>> steps, UINT intervalMs) {
@@ -235,14 +243,14 @@ void TypeKeys(std::initializer_list<WORD> keys) {
     PumpMessages(80);
 }
 
-void MoveMouse(POINT screen) {
+void MoveMouse(POINT screen, DWORD button) {
     INPUT input = {};
     input.type = INPUT_MOUSE;
     input.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
     input.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button;
     SendInput(1, &input, sizeof(input));
-    PumpMessages(20);
+    PumpMessages(60);
 }
 
 void ClickAt(HWND window, POINT point, bool pump) {
@@ -254,6 +262,50 @@ void ClickAt(HWND window, POINT point, bool pump) {
     clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
     SendInput(2, clicks, sizeof(INPUT));
     if (pump) PumpMessages(80);
+}
+
+namespace {
+MenuSeen menuSeen;
+HWND menuTip;
+const WCHAR* menuShot;
+
+void CALLBACK ReadMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND popup = FindWindowW(L"#32768", nullptr);
+    HMENU menu = popup && IsWindowVisible(popup) ? reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0)) : nullptr;
+    if (!menu || menuSeen.shown) return;
+    KillTimer(nullptr, timer);
+    menuSeen.shown = true;
+    menuSeen.tipShown = menuTip && IsWindowVisible(menuTip);
+    if (menuShot) {
+        RECT area, menuArea;
+        GetWindowRect(GetForegroundWindow(), &area);
+        GetWindowRect(popup, &menuArea);
+        UnionRect(&area, &area, &menuArea);
+        Check(Shot(popup, menuShot, &area), "%s.png is written", Utf8(menuShot).c_str());
+    }
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        HMENU sub = GetSubMenu(menu, i);
+        for (int j = 0; sub && j < GetMenuItemCount(sub); ++j) {
+            WCHAR text[256] = L"";
+            GetMenuStringW(sub, j, text, 256, MF_BYPOSITION);
+            menuSeen.texts.push_back(Utf8(text));
+            if (GetMenuItemID(sub, j) != 0 && (GetMenuState(sub, j, MF_BYPOSITION) & MF_GRAYED))
+                menuSeen.grayed.push_back(GetMenuItemID(sub, j));
+        }
+    }
+    EndMenu();
+}
+}  // namespace
+
+MenuSeen ReadPopupMenu(const std::function<void()>& open, HWND tip, const WCHAR* shot) {
+    menuSeen = MenuSeen();
+    menuTip = tip;
+    menuShot = shot;
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, ReadMenu);
+    open();
+    KillTimer(nullptr, timer);
+    std::sort(menuSeen.grayed.begin(), menuSeen.grayed.end());
+    return menuSeen;
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
@@ -290,6 +342,20 @@ void SelectType(HWND dialog, int index) {
 
 int SelectedType(HWND dialog) {
     return static_cast<int>(SendDlgItemMessageW(dialog, IDC_SAVE_FILE_TYPE, CB_GETCURSEL, 0, 0));
+}
+
+namespace {
+BOOL CALLBACK FindQualitySlider(HWND child, LPARAM found) {
+    if (GetDlgCtrlID(child) != IDC_JPEG_SLIDER) return TRUE;
+    *reinterpret_cast<HWND*>(found) = GetParent(child);
+    return FALSE;
+}
+}  // namespace
+
+HWND QualityPanel(HWND dialog) {
+    HWND panel = nullptr;
+    EnumChildWindows(dialog, FindQualitySlider, reinterpret_cast<LPARAM>(&panel));
+    return panel;
 }
 
 FileCommandRun RunFileCommand(HWND window, int command, const std::function<void(HWND)>& fileDialog, int answer) {
@@ -527,4 +593,9 @@ COLORREF ClientPixel(HWND window, int x, int y) {
     COLORREF colour = GetPixel(dc, x, y);
     ReleaseDC(window, dc);
     return colour;
+}
+
+bool Looks(COLORREF seen, COLORREF expected) {
+    return abs(GetRValue(seen) - GetRValue(expected)) <= 3 && abs(GetGValue(seen) - GetGValue(expected)) <= 3 &&
+           abs(GetBValue(seen) - GetBValue(expected)) <= 3;
 }

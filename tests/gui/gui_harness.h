@@ -46,6 +46,10 @@ using DialogHandler = std::function<bool(HWND dialog, const SeenDialog& seen)>;
 // answered with OK). Returns the dialogs seen, in order.
 std::vector<SeenDialog> WithDialogs(const std::function<void()>& body, const DialogHandler& handler = {});
 
+// Runs body; every dialog that becomes visible meanwhile is answered with
+// `answer` (a button id).
+std::vector<SeenDialog> WithDialogs(const std::function<void()>& body, int answer);
+
 // Posts a button click (WM_COMMAND with the id) to a dialog.
 void PressButton(HWND dialog, int id);
 
@@ -84,10 +88,23 @@ void PressKey(HWND window, UINT message, WPARAM key, bool control = false);
 // pumps messages for a moment after them.
 void SendKeys(std::initializer_list<WORD> keys);
 void TypeKeys(std::initializer_list<WORD> keys);
-// The mouse moved to a point of the screen; a left click at a point of a
-// window's client area (pumped like TypeKeys unless `pump` is false).
-void MoveMouse(POINT screen);
+// The mouse moved to a point of the screen, with the left button pressed or
+// released when `button` says so (MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+// a left click at a point of a window's client area (pumped like TypeKeys
+// unless `pump` is false).
+void MoveMouse(POINT screen, DWORD button = 0);
 void ClickAt(HWND window, POINT point, bool pump = true);
+
+// What the popup menu showed while `open` ran (it is closed as soon as it is
+// seen): its items' texts and the commands it grayed, and whether the
+// window's tooltip `tip` was visible meanwhile.
+struct MenuSeen {
+    bool shown = false;
+    std::vector<std::string> texts;
+    std::vector<UINT> grayed;
+    bool tipShown = false;
+};
+MenuSeen ReadPopupMenu(const std::function<void()>& open, HWND tip = nullptr, const WCHAR* shot = nullptr);
 
 // Processes messages until `done` holds or `ms` milliseconds have passed;
 // returns whether it holds.
@@ -100,6 +117,8 @@ std::string FileName(HWND dialog);
 // Selects a file type entry of the save dialog as the user would.
 void SelectType(HWND dialog, int index);
 int SelectedType(HWND dialog);
+// The JPEG quality panel hooked into a save dialog, or null.
+HWND QualityPanel(HWND dialog);
 
 // What a command showed: its open or save dialogs (handled by the given
 // function, which fills one and presses a button) and its message boxes
@@ -153,5 +172,7 @@ void DropFile(HWND window, const std::wstring& path);
 // frame once it has painted, there as <name>.png. False only when a shot was
 // asked for and not written.
 bool Shot(HWND window, const WCHAR* name, const RECT* area = nullptr);
-// The colour of a client pixel as the screen shows it.
+// The colour of a client pixel as the screen shows it; whether a colour is
+// within 3 of the expected one in each channel (bilinear edges blend).
 COLORREF ClientPixel(HWND window, int x, int y);
+bool Looks(COLORREF seen, COLORREF expected);

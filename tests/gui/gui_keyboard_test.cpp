@@ -45,30 +45,13 @@ std::string Name(HWND control) {
     return ClassOf(control) + " " + std::to_string(GetDlgCtrlID(control)) + " \"" + WindowText(control) + "\"";
 }
 
-// The popup menu's item texts, read while it is open, then it is closed.
-std::vector<std::string> menuTexts;
-void CALLBACK ReadPopup(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND popup = FindWindowW(L"#32768", nullptr);
-    if (!popup || !IsWindowVisible(popup)) return;
-    KillTimer(nullptr, timer);
-    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
-    for (int i = 0; i < GetMenuItemCount(menu); ++i)
-        for (HMENU sub = GetSubMenu(menu, i); sub && menuTexts.size() < 64; sub = nullptr)
-            for (int j = 0; j < GetMenuItemCount(sub); ++j) {
-                WCHAR text[256] = L"";
-                GetMenuStringW(sub, j, text, 256, MF_BYPOSITION);
-                menuTexts.push_back(Utf8(text));
-            }
-    EndMenu();
-}
-
 // Whether the keys open the popup; its texts are in menuTexts.
+std::vector<std::string> menuTexts;
 bool KeysOpenMenu(std::initializer_list<WORD> keys) {
-    menuTexts.clear();
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, ReadPopup);
-    TypeKeys(keys);
-    PumpMessages(200);
-    KillTimer(nullptr, timer);
+    menuTexts = ReadPopupMenu([keys] {
+                    TypeKeys(keys);
+                    PumpMessages(200);
+                }).texts;
     return !menuTexts.empty();
 }
 
@@ -85,6 +68,18 @@ HWND OpenByKey(int command) {
                                        std::begin(kRepaintCommands));
     TypeKeys({VK_CONTROL, static_cast<WORD>('1' + index)});
     return activeRepaintDialog;
+}
+
+// Each repaint dialog opened by its key with every control enabled, handed
+// to `body`, then closed with Escape.
+void EachDialog(const std::function<void(HWND dialog, int command)>& body) {
+    uiDoShock = uiDoLoG = uiFuseToImage = 1;
+    for (int command : kRepaintCommands) {
+        HWND dialog = OpenByKey(command);
+        if (!Check(dialog != nullptr, "command %d opens its dialog", command)) continue;
+        body(dialog, command);
+        TypeKeys({VK_ESCAPE});
+    }
 }
 
 void ShortcutsAndMenu() {
@@ -110,10 +105,7 @@ void ShortcutsAndMenu() {
 // goes back the same way.
 void TabOrder() {
     Section("Tab and Shift+Tab through the repaint dialogs");
-    uiDoShock = uiDoLoG = uiFuseToImage = 1;  // every control enabled
-    for (int command : kRepaintCommands) {
-        HWND dialog = OpenByKey(command);
-        if (!Check(dialog != nullptr, "command %d opens its dialog", command)) continue;
+    EachDialog([](HWND dialog, int command) {
         std::vector<HWND> forward = {GetFocus()}, backward = {GetFocus()};
         for (int i = 0; i < 30 && (forward.size() == 1 || forward.back() != forward.front()); ++i) {
             TypeKeys({VK_TAB});
@@ -138,16 +130,13 @@ void TabOrder() {
                                      Name(forward[i - 1]).c_str());
         }
         Check(visited && readingOrder, "dialog %d: Tab goes through its controls in reading order", command);
-        TypeKeys({VK_ESCAPE});
-    }
+    });
 }
 
 // Alt and a control's underlined letter: the focus goes to it (to the
 // slider after a label) and a check box is toggled, in each dialog.
 void Mnemonics(const char* language) {
-    for (int command : kRepaintCommands) {
-        HWND dialog = OpenByKey(command);
-        if (!dialog) continue;
+    EachDialog([language](HWND dialog, int command) {
         int tried = 0;
         for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
             WCHAR text[256] = L"";
@@ -167,8 +156,7 @@ void Mnemonics(const char* language) {
             ++tried;
         }
         Check(tried >= 3, "%s: dialog %d has mnemonics (%d)", language, command, tried);
-        TypeKeys({VK_ESCAPE});
-    }
+    });
 }
 
 // Each text, drawn with its control's font, within the control.
@@ -221,10 +209,7 @@ void CheckTextsFit(HWND dialog, const char* what) {
 // Every repaint dialog's texts fit; a shot of the Original dialog with the
 // focus moved there by Tab.
 void TextsFit(const char* language) {
-    uiDoShock = uiDoLoG = uiFuseToImage = 1;
-    for (int command : kRepaintCommands) {
-        HWND dialog = OpenByKey(command);
-        if (!dialog) continue;
+    EachDialog([language](HWND dialog, int command) {
         if (command == IDM_REPAINT_ORIGINAL) {
             SetFocus(GetDlgItem(dialog, IDC_ORIG_WEAK_EDGES));
             TypeKeys({VK_TAB});
@@ -232,8 +217,7 @@ void TextsFit(const char* language) {
             Check(Shot(window, Widen(shot).c_str()), "%s.png is written", shot.c_str());
         }
         CheckTextsFit(dialog, (std::string(language) + " dialog " + std::to_string(command)).c_str());
-        TypeKeys({VK_ESCAPE});
-    }
+    });
 }
 
 void SlidersByKey() {
@@ -282,7 +266,7 @@ void SaveAsByKey() {
     std::string shown;
     WithDialogs([&] { TypeKeys({VK_CONTROL, 'S'}); },
                 [&](HWND dialog, const SeenDialog&) {
-                    HWND panel = FindWindowExW(dialog, nullptr, L"#32770", nullptr);
+                    HWND panel = QualityPanel(dialog);
                     if (shown.empty()) {
                         SelectType(dialog, 3);
                         ClickThumb(GetDlgItem(panel, IDC_JPEG_SLIDER), false);
@@ -344,7 +328,7 @@ void German(HINSTANCE instance, const std::wstring& picture) {
     WithDialogs([&] { PostMessageW(window, WM_COMMAND, IDM_SAVE_AS, 0); PumpMessages(300); },
                 [&](HWND dialog, const SeenDialog&) {
                     offered = FileName(dialog);
-                    CheckTextsFit(FindWindowExW(dialog, nullptr, L"#32770", nullptr), "Save As panel");
+                    CheckTextsFit(QualityPanel(dialog), "Save As panel");
                     PressButton(dialog, IDCANCEL);
                     return true;
                 });

@@ -195,11 +195,6 @@ void RadioAndKeyChecks() {
     }
 }
 
-bool Looks(COLORREF seen, COLORREF expected) {
-    return abs(GetRValue(seen) - GetRValue(expected)) <= 3 && abs(GetGValue(seen) - GetGValue(expected)) <= 3 &&
-           abs(GetBValue(seen) - GetBValue(expected)) <= 3;
-}
-
 std::string Hex(COLORREF c) {
     char text[16];
     snprintf(text, sizeof text, "%02x%02x%02x", GetRValue(c), GetGValue(c), GetBValue(c));
@@ -211,7 +206,7 @@ void Show(HWND w) {
     PumpMessages(50);
 }
 
-// What the screen shows: message boxes, tooltips, progress bars and the
+// What the screen shows: message boxes, progress bars and the
 // chosen item of a focused drop-down list in the skin's colours.
 void LookChecks() {
     Section("the look on screen");
@@ -232,27 +227,6 @@ void LookChecks() {
     Check(Looks(boxFace, face) && Looks(behindText, face) && Looks(buttonFace, face),
           "a message box, its text and its button have the skin's face (%s, %s, %s)", Hex(boxFace).c_str(),
           Hex(behindText).c_str(), Hex(buttonFace).c_str());
-
-    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX, 0, 0, 0, 0, parent,
-                               nullptr, nullptr, nullptr);
-    WCHAR tipText[] = L"Zoom In (+)";
-    TTTOOLINFOW tool = {};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_TRACK | TTF_ABSOLUTE;
-    tool.hwnd = parent;
-    tool.uId = 1;
-    tool.lpszText = tipText;
-    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageW(tip, TTM_TRACKPOSITION, 0, MAKELPARAM(150, 200));
-    SendMessageW(tip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
-    Show(tip);
-    RECT tipArea;
-    GetWindowRect(tip, &tipArea);
-    Check(Shot(tip, L"tooltip", &tipArea), "tooltip.png is written");
-    const COLORREF tipFace = ClientPixel(tip, 3, 3);
-    Check(IsWindowVisible(tip) && Looks(tipFace, SkinColor(COLOR_MENU)), "a tooltip has the menu colour (%s)",
-          Hex(tipFace).c_str());
-    DestroyWindow(tip);
 
     HWND bar = Child(PROGRESS_CLASSW, 0);
     SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));

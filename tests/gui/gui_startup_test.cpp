@@ -18,16 +18,16 @@ namespace {
 
 std::vector<SeenDialog> dialogs;  // every dialog seen while the editor ran
 
-// Runs the editor with the steps; every dialog is recorded and answered by
-// `answer` (the open dialog is cancelled).
-int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> steps, const int* answer = nullptr) {
+// Runs the editor with the steps; every dialog is recorded and answered
+// with OK (the open dialog is cancelled).
+int RunEditorWithSteps(HINSTANCE instance, std::vector<std::function<void()>> steps) {
     dialogs.clear();
     ScheduleSteps(std::move(steps), 150);
     int exitCode = -1;
     WithDialogs([&] { exitCode = RunOstrivel(instance, SW_SHOWNORMAL); },
-                [answer](HWND dialog, const SeenDialog& seen) {
+                [](HWND dialog, const SeenDialog& seen) {
                     dialogs.push_back(seen);
-                    PressButton(dialog, seen.title == "Open" ? IDCANCEL : answer ? *answer : IDOK);
+                    PressButton(dialog, seen.title == "Open" ? IDCANCEL : IDOK);
                     return true;
                 });
     return exitCode;
@@ -81,35 +81,12 @@ void StartUpAndAccelerators(HINSTANCE instance) {
             Check(dialogs.size() == 3 && dialogs[2].title == "Open" && dialogs[2].owner == app.mainWindow,
                   "F1, the arrows and / without Alt open nothing; Ctrl+O shows the open dialog (%d dialogs)",
                   static_cast<int>(dialogs.size()));
-            Check(ReadSettingsKey("Crashed Last Time") == "1", "the crash marker is 1 while running");
             PostMessageW(app.mainWindow, WM_COMMAND, IDM_EXIT, 0);
         },
     });
     Check(exitCode == 0 && app.mainWindow == nullptr, "Exit ends the program with exit code 0 (got %d)",
           exitCode);
     Check(ReadSettingsKey("Crashed Last Time") == "0", "the settings were written while the window was destroyed");
-}
-
-void CloseWithUnsavedResult(HINSTANCE instance) {
-    Section("closing with an unsaved result");
-    // No keeps the window, Yes closes it.
-    int answer = IDNO;
-    int exitCode = RunEditorWithSteps(instance,
-                                  {
-                                      [] { app.unsavedResult = 1; },
-                                      [] { PostMessageW(app.mainWindow, WM_CLOSE, 0, 0); },
-                                      [&answer] {
-                                          Check(IsWindow(app.mainWindow), "answering No keeps the main window");
-                                          answer = IDYES;
-                                          PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
-                                      },
-                                  },
-                                  &answer);
-    Check(dialogs.size() == 2 && dialogs[0].text == Utf8(DefaultLang(kDropUnsavedResultEntry)) &&
-              dialogs[0].title == "Warning",
-          "each close asks entry 21 with caption entry 3 (%d asked)", static_cast<int>(dialogs.size()));
-    Check(exitCode == 0, "Yes ends the program with exit code 0 (got %d)", exitCode);
-    app.unsavedResult = 0;
 }
 
 // Refuses the creation of the main window, as a failed CreateWindowExW would.
@@ -395,7 +372,6 @@ void Languages() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     StartTest(150);
     StartUpAndAccelerators(instance);
-    CloseWithUnsavedResult(instance);
     FailedCreation(instance);
     if (!Check(PrepareMainWindow(instance), "start-up registers the main window class")) return Summary();
     SettingsFile();
