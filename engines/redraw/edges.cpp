@@ -65,45 +65,64 @@ inline __attribute__((always_inline)) void LoadLanes(Doubles& lanes, const float
     lanes = __builtin_convertvector(samples, Doubles);
 }
 
-// kLanes lines of n samples filtered side by side, each with exactly CImg's
-// operations (Neumann boundaries, double precision) in vector registers, so
-// every sample keeps its bits: the lines' recursions are independent, and
-// one line alone would wait on its own previous result at every sample.
-// Sample m of lane j is lines[m * step + j]; y holds n * kLanes doubles.
+// Groups x kLanes lines of n samples filtered side by side, each with
+// exactly CImg's operations (Neumann boundaries, double precision) in vector
+// registers, so every sample keeps its bits: the lines' recursions are
+// independent, and one line alone would wait on its own previous result at
+// every sample. Sample m of lane j of group g is lines[m * step + g * kLanes
+// + j]; y holds n * Groups * kLanes doubles. Columns are filtered several
+// groups at a time, so that each row's cache line and page are fetched once
+// for all of them.
+template <int Groups>
 inline __attribute__((always_inline)) void DericheLanesBody(float* lines, long step, int n,
                                                             const DericheCoefficients& d, double* y) {
+    constexpr int kWidth = Groups * kLanes;
     const Doubles none = {};
     const Doubles a0 = none + d.a0, a1 = none + d.a1, a2 = none + d.a2, a3 = none + d.a3, b1 = none + d.b1,
                   b2 = none + d.b2;
-    Doubles xp;
-    LoadLanes(xp, lines);
-    Doubles yp = (none + d.coefp) * xp, yb = yp;
-    for (int m = 0; m < n; ++m) {
-        Doubles xc;
-        LoadLanes(xc, lines + m * step);
-        const Doubles yc = a0 * xc + a1 * xp - b1 * yp - b2 * yb;
-        std::memcpy(y + static_cast<long>(m) * kLanes, &yc, sizeof(yc));
-        xp = xc;
-        yb = yp;
-        yp = yc;
+    Doubles xp[Groups], yp[Groups], yb[Groups];
+    for (int g = 0; g < Groups; ++g) {
+        LoadLanes(xp[g], lines + g * kLanes);
+        yp[g] = (none + d.coefp) * xp[g];
+        yb[g] = yp[g];
     }
-    Doubles xn;
-    LoadLanes(xn, lines + (n - 1) * step);
-    Doubles xa = xn;
-    Doubles yn = (none + d.coefn) * xn, ya = yn;
+    for (int m = 0; m < n; ++m) {
+        const float* row = lines + m * step;
+        double* forward = y + static_cast<long>(m) * kWidth;
+        for (int g = 0; g < Groups; ++g) {
+            Doubles xc;
+            LoadLanes(xc, row + g * kLanes);
+            const Doubles yc = a0 * xc + a1 * xp[g] - b1 * yp[g] - b2 * yb[g];
+            std::memcpy(forward + g * kLanes, &yc, sizeof(yc));
+            xp[g] = xc;
+            yb[g] = yp[g];
+            yp[g] = yc;
+        }
+    }
+    Doubles xn[Groups], xa[Groups], yn[Groups], ya[Groups];
+    for (int g = 0; g < Groups; ++g) {
+        LoadLanes(xn[g], lines + (n - 1) * step + g * kLanes);
+        xa[g] = xn[g];
+        yn[g] = (none + d.coefn) * xn[g];
+        ya[g] = yn[g];
+    }
     for (int m = n - 1; m >= 0; --m) {
-        float* x = lines + m * step;
-        Doubles xc;
-        LoadLanes(xc, x);
-        const Doubles yc = a2 * xn + a3 * xa - b1 * yn - b2 * ya;
-        xa = xn;
-        xn = xc;
-        ya = yn;
-        yn = yc;
-        Doubles forward;
-        std::memcpy(&forward, y + static_cast<long>(m) * kLanes, sizeof(forward));
-        const Floats result = __builtin_convertvector(forward + yc, Floats);
-        std::memcpy(x, &result, sizeof(result));
+        float* row = lines + m * step;
+        const double* forward = y + static_cast<long>(m) * kWidth;
+        for (int g = 0; g < Groups; ++g) {
+            float* x = row + g * kLanes;
+            Doubles xc;
+            LoadLanes(xc, x);
+            const Doubles yc = a2 * xn[g] + a3 * xa[g] - b1 * yn[g] - b2 * ya[g];
+            xa[g] = xn[g];
+            xn[g] = xc;
+            ya[g] = yn[g];
+            yn[g] = yc;
+            Doubles before;
+            std::memcpy(&before, forward + g * kLanes, sizeof(before));
+            const Floats result = __builtin_convertvector(before + yc, Floats);
+            std::memcpy(x, &result, sizeof(result));
+        }
     }
 }
 
@@ -111,18 +130,27 @@ inline __attribute__((always_inline)) void DericheLanesBody(float* lines, long s
 // instruction) and for AVX2 (all four lanes in one instruction, about twice
 // as fast). Without fused multiply-add both round every operation alike, so
 // the bytes do not depend on the processor.
+constexpr int kColumnGroups = 8;
 using LanesFilter = void (*)(float*, long, int, const DericheCoefficients&, double*);
+struct LanesFilters {
+    LanesFilter one, columns;  // kLanes lines; kColumnGroups x kLanes columns
+};
 
+template <int Groups>
 void DericheLanesBaseline(float* lines, long step, int n, const DericheCoefficients& d, double* y) {
-    DericheLanesBody(lines, step, n, d, y);
+    DericheLanesBody<Groups>(lines, step, n, d, y);
 }
 
+template <int Groups>
 __attribute__((target("avx2"))) void DericheLanesAvx2(float* lines, long step, int n,
                                                       const DericheCoefficients& d, double* y) {
-    DericheLanesBody(lines, step, n, d, y);
+    DericheLanesBody<Groups>(lines, step, n, d, y);
 }
 
-LanesFilter ChooseLanesFilter() { return UseAvx2() ? DericheLanesAvx2 : DericheLanesBaseline; }
+LanesFilters ChooseLanesFilters() {
+    if (UseAvx2()) return {DericheLanesAvx2<1>, DericheLanesAvx2<kColumnGroups>};
+    return {DericheLanesBaseline<1>, DericheLanesBaseline<kColumnGroups>};
+}
 
 // One pass over every line of the plane, kLanes neighbouring lines at a
 // time on all cores: along y the lanes are neighbouring columns, filtered
@@ -130,23 +158,32 @@ LanesFilter ChooseLanesFilter() { return UseAvx2() ? DericheLanesAvx2 : DericheL
 // the last line are filled with zeros and dropped.
 void DerichePass(CImgF& image, float sigma, bool alongX) {
     const DericheCoefficients d = DericheSmoothing(sigma);
-    const LanesFilter DericheLanes = ChooseLanesFilter();
+    const LanesFilters filters = ChooseLanesFilters();
     const int width = image.width(), height = image.height();
     const int lines = alongX ? height : width, n = alongX ? width : height;
     const long laneStep = alongX ? width : 1, sampleStep = alongX ? 1 : width;
-    const int blocks = (lines + kLanes - 1) / kLanes;
-    const size_t perThread = static_cast<size_t>(n) * kLanes;
+    // Along y the columns go kColumnGroups x kLanes at a time, the last few
+    // kLanes at a time; along x the rows kLanes at a time.
+    const int groupLines = alongX ? kLanes : kColumnGroups * kLanes;
+    const int wideBlocks = alongX ? 0 : lines / groupLines;
+    const int blocks = wideBlocks + (lines - wideBlocks * groupLines + kLanes - 1) / kLanes;
+    const size_t perThread = static_cast<size_t>(n) * groupLines;
     std::vector<double> sums(static_cast<size_t>(omp_get_max_threads()) * perThread);
     std::vector<float> packed(static_cast<size_t>(omp_get_max_threads()) * perThread);
     float* data = image.data();
-#pragma omp parallel for schedule(dynamic, 16)
+#pragma omp parallel for schedule(dynamic, 2)
     for (int block = 0; block < blocks; ++block) {
         if (AbortPolled()) continue;
         const size_t slot = static_cast<size_t>(omp_get_thread_num()) * perThread;
-        const int first = block * kLanes, count = std::min(kLanes, lines - first);
+        if (block < wideBlocks) {
+            filters.columns(data + block * groupLines, width, n, d, sums.data() + slot);
+            continue;
+        }
+        const int first = wideBlocks * groupLines + (block - wideBlocks) * kLanes;
+        const int count = std::min(kLanes, lines - first);
         float* base = data + first * laneStep;
         if (!alongX && count == kLanes) {
-            DericheLanes(base, width, n, d, sums.data() + slot);
+            filters.one(base, width, n, d, sums.data() + slot);
             continue;
         }
         float* lanes = packed.data() + slot;
@@ -155,7 +192,7 @@ void DerichePass(CImgF& image, float sigma, bool alongX) {
             float* to = lanes + static_cast<long>(m) * kLanes;
             for (int j = 0; j < kLanes; ++j) to[j] = j < count ? from[j * laneStep] : 0.0f;
         }
-        DericheLanes(lanes, kLanes, n, d, sums.data() + slot);
+        filters.one(lanes, kLanes, n, d, sums.data() + slot);
         for (int m = 0; m < n; ++m) {
             float* to = base + m * sampleStep;
             const float* from = lanes + static_cast<long>(m) * kLanes;
