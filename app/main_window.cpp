@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "app/preview_stamps.h"
 #include "resources/resource.h"
 #include "dialogs/dialogs.h"
 #include "settings/settings.h"
@@ -352,6 +353,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case UM_RESULT_CHANGED:
         RenderAfresh();
+        Stamp(previewStamps.rendered);
         PaintView();
         return 0;
     case UM_REDRAW:

@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/preview_stamps.h"
 #include "skin/gdi.h"
 
 ViewState view;
 CBxRect* previewFrame;
+PreviewStamps previewStamps;
 const double kZoomTable[kZoomTableSize] = {0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 8.0};
 
 namespace {
@@ -213,6 +215,7 @@ void OnViewPaint(HWND window) {
         DeleteObject(background);
     }
     EndPaint(window, &paint);
+    if (previewStamps.painted < previewStamps.rendered) Stamp(previewStamps.painted);
 }
 
 void ShowZoomText() {

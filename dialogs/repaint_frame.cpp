@@ -10,6 +10,7 @@
 #include <exception>
 #include <new>
 
+#include "app/preview_stamps.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "skin/gdi.h"
@@ -128,7 +129,10 @@ struct PreviewThreadStart {
 DWORD WINAPI PreviewThread(LPVOID parameter) {
     const PreviewThreadStart start = *static_cast<PreviewThreadStart*>(parameter);
     delete static_cast<PreviewThreadStart*>(parameter);
+    InterlockedIncrement(&previewStamps.computations);
+    Stamp(previewStamps.engineStart);
     ComputePreview(*start.work);
+    Stamp(previewStamps.engineEnd);
     PostMessageW(start.dialog, UM_PREVIEW_DONE, start.work->computing, 0);
     return 0;
 }
@@ -213,11 +217,13 @@ void OnPreviewDone(HWND dialog, RepaintFrame& frame, unsigned number) {
     const bool wanted = number == work.newest && !work.pending && previewFrame && !frame.running &&
                         IsChecked(dialog, IDC_PREVIEW);
     if (wanted) {
+        Stamp(previewStamps.landed);
         if (work.failure) {
             ShowLoadedPicture(frame);
         } else {
             ShowPreview(frame, work.out.buf, work.rect);
         }
+        Stamp(previewStamps.copied);
         SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
     }
     const int failure = wanted ? work.failure : 0;
@@ -227,6 +233,7 @@ void OnPreviewDone(HWND dialog, RepaintFrame& frame, unsigned number) {
 }
 
 NOINLINE_FOR_EXCEPTIONS void OnPreviewRequest(HWND dialog, RepaintFrame& frame) {
+    Stamp(previewStamps.requested);
     // During a run the worker owns the display picture: the preview follows
     // when the run is aborted (a finished run closes the dialog).
     if (!IsChecked(dialog, IDC_PREVIEW) || frame.running) return;
