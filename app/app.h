@@ -183,12 +183,16 @@ void ResetView();
 void FreeViewCaches();
 CBxPicMap ViewMap();
 RECT ViewRect(ViewRectKind kind);
-// Renders picture through the slot's cache into the back buffer: reuse draws
-// from the cache as it is, otherwise the cache is made afresh from picture;
-// without draw only the cache is made.
-void RenderView(const SBxPicBuf* picture, int slot, bool reuse, bool draw);
+// Renders into the back buffer (PaintView shows it): the result picture
+// from its cache as it is (a pan, a zoom, the frame moved), or after it
+// changed, its cache made afresh first; the opened picture from its cache
+// (comparing); the background alone.
 void RenderFromCache();
 void RenderAfresh();
+void RenderOriginalFromCache();
+void RenderNoPicture();
+// Makes the opened picture's cache afresh, drawing nothing.
+void CacheOriginal();
 // Puts the back buffer's view rectangle on the screen now.
 void PaintView();
 // WM_PAINT.

@@ -201,7 +201,7 @@ void OnRunAborted() {
     app.unsavedResult = 0;
     const SBxPicBuf& work = document.workCopy;
     if (work.pixels && CBxPicBufAPI::ReinitHeap(document.result, work)) CBxPicBufAPI::Copy(document.result, work);
-    RenderView(&document.result, ViewSlotResult, false, true);
+    RenderAfresh();
     PaintView();
 }
 

@@ -59,13 +59,14 @@ void InvertPixel(SBxPicBuf& destination, int x, int y) {
     pixel[2] = static_cast<uint8_t>(~pixel[2]);
 }
 
-// Two-pixel outline, inverted so it shows on any picture. Rows and columns
-// outside the destination are skipped before the loops, so a frame far
-// larger than the window costs nothing.
-void DrawPreviewFrame(SBxPicBuf& destination, const CBxPicMap& map, const CBxRect& frame) {
+// Two-pixel outline, inverted so it shows on any picture, into destination,
+// the block of the back buffer at `origin`. Rows and columns outside it are
+// skipped before the loops, so a frame far larger than the window costs nothing.
+void DrawPreviewFrame(SBxPicBuf& destination, POINT origin, const CBxPicMap& map, const CBxRect& frame) {
     int x0, y0, x1, y1;
     map.MapPointSrcToDst(x0, y0, frame.left, frame.top);
     map.MapPointSrcToDst(x1, y1, frame.right, frame.bottom);
+    x0 -= origin.x, x1 -= origin.x, y0 -= origin.y, y1 -= origin.y;
     int firstX = std::max(x0 + 2, 0), lastX = std::min(x1 - 2, destination.width - 1);
     for (int x = firstX; x <= lastX; ++x) {
         InvertPixel(destination, x, y0);
@@ -90,28 +91,35 @@ void TransformCache(SBxPicBuf& destination, const SBxPicBuf& cache, const CBxPic
     }
 }
 
-void RenderInto(SBxPicBuf& destination, const SBxPicBuf* picture, int slot, bool reuse, bool draw) {
-    if (slot != ViewSlotOriginal && slot != ViewSlotResult) {
-        if (draw) FillBackground(destination);
-        return;
-    }
-    SBxPicBuf& cache = view.cache[slot];
-    if (!reuse) {
-        if (!HasPixels(picture) || !MakeCache(cache, *picture)) {
-            if (draw) FillBackground(destination);
-            return;
-        }
-    } else if (!HasPixels(&cache)) {
-        if (draw) FillBackground(destination);
-        return;
-    }
-    // Without draw only the cache is made: the back buffer keeps what it
-    // shows, and an outline drawn a second time would cancel itself.
-    if (!draw) return;
+// Draws a cache (null or empty: none) into destination, the block of the
+// back buffer at `origin` in client coordinates: the background, the picture
+// through the view's map, the frame's outline. Any block gives the pixels a
+// render of the whole client area gives there.
+void DrawView(SBxPicBuf& destination, POINT origin, const SBxPicBuf* cache) {
     FillBackground(destination);
-    CBxPicMap map = ViewMap();
-    TransformCache(destination, cache, map);
-    if (previewFrame) DrawPreviewFrame(destination, map, *previewFrame);
+    if (!HasPixels(cache)) return;
+    const CBxPicMap map = ViewMap();
+    TransformCache(destination, *cache,
+                   CBxPicMap(map.dstX - origin.x, map.dstY - origin.y, map.srcX, map.srcY, 0.0, map.scale));
+    if (previewFrame) DrawPreviewFrame(destination, origin, map, *previewFrame);
+}
+
+// Renders the slot's cache into the client part of the back buffer; with
+// `picture` the cache is made afresh from it first.
+void Render(int slot, const SBxPicBuf* picture) {
+    SBxPicBuf destination;
+    if (!ClientDestination(destination)) return;
+    GdiFlush();  // GDI may still be writing into the section
+    try {
+        SBxPicBuf* cache = slot == ViewSlotOriginal || slot == ViewSlotResult ? &view.cache[slot] : nullptr;
+        if (cache && picture && (!HasPixels(picture) || !MakeCache(*cache, *picture))) cache = nullptr;
+        DrawView(destination, POINT{0, 0}, cache);
+    } catch (...) {
+        // Memory ran short while making a cache: show nothing rather than
+        // let the exception reach the window procedure.
+        FreeViewCaches();
+        FillBackground(destination);
+    }
 }
 
 void RenderAndPaint() {
@@ -167,23 +175,22 @@ RECT ViewRect(ViewRectKind kind) {
     return rect;
 }
 
-void RenderView(const SBxPicBuf* picture, int slot, bool reuse, bool draw) {
-    SBxPicBuf destination;
-    if (!ClientDestination(destination)) return;
-    GdiFlush();  // GDI may still be writing into the section
+void RenderFromCache() { Render(ViewSlotResult, nullptr); }
+
+void RenderAfresh() { Render(ViewSlotResult, &document.result); }
+
+void RenderOriginalFromCache() { Render(ViewSlotOriginal, nullptr); }
+
+void RenderNoPicture() { Render(ViewSlotNone, nullptr); }
+
+void CacheOriginal() {
     try {
-        RenderInto(destination, picture, slot, reuse, draw);
+        if (HasPixels(&document.original)) MakeCache(view.cache[ViewSlotOriginal], document.original);
     } catch (...) {
-        // Memory ran short while making a cache: show nothing rather than
-        // let the exception reach the window procedure.
-        FreeViewCaches();
-        FillBackground(destination);
+        FreeViewCaches();  // memory ran short: the view shows nothing
+        RenderNoPicture();
     }
 }
-
-void RenderFromCache() { RenderView(&document.result, ViewSlotResult, true, true); }
-
-void RenderAfresh() { RenderView(&document.result, ViewSlotResult, false, true); }
 
 void PaintView() {
     if (!app.mainWindow) return;
@@ -373,6 +380,6 @@ void ViewCompare(HWND window, bool showOriginal) {
             ReleaseCapture();
     }
     const SBxPicBuf* picture = showOriginal ? &document.original : &document.result;
-    if (HasPixels(picture)) RenderView(picture, showOriginal ? ViewSlotOriginal : ViewSlotResult, true, true);
+    if (HasPixels(picture)) showOriginal ? RenderOriginalFromCache() : RenderFromCache();
     PaintView();
 }
