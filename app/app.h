@@ -17,7 +17,7 @@
 
 // Messages of the repaint protocol and of the zoom box; parameters 0 unless said.
 enum : UINT {
-    UM_RESULT_CHANGED = 4247,
+    UM_RESULT_CHANGED = 4247,  // lParam: the CBxRect* of the result that alone changed, or 0: all of it
     UM_REDRAW = 4252,
     UM_REDRAW_FRAME = 4260,
     UM_RUN_DONE = 4266,
@@ -193,6 +193,10 @@ void RenderOriginalFromCache();
 void RenderNoPicture();
 // Makes the opened picture's cache afresh, drawing nothing.
 void CacheOriginal();
+// The result picture changed inside `changed` (picture pixels) only: its
+// cache takes that part, and the view renders and paints the client pixels
+// it reaches.
+void ShowResultChange(const CBxRect& changed);
 // Puts the back buffer's view rectangle on the screen now.
 void PaintView();
 // WM_PAINT.

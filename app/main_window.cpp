@@ -352,9 +352,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         CmdDropFiles(window, reinterpret_cast<HDROP>(wParam));
         return 0;
     case UM_RESULT_CHANGED:
-        RenderAfresh();
-        Stamp(previewStamps.rendered);
-        PaintView();
+        if (lParam) {
+            ShowResultChange(*reinterpret_cast<const CBxRect*>(lParam));
+        } else {
+            RenderAfresh();
+            Stamp(previewStamps.rendered);
+            PaintView();
+        }
         return 0;
     case UM_REDRAW:
     case UM_REDRAW_FRAME:

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "app/preview_stamps.h"
 #include "skin/gdi.h"
@@ -122,6 +123,33 @@ void Render(int slot, const SBxPicBuf* picture) {
     }
 }
 
+// The part `changed` of picture into its cache of the same size, converted
+// as MakeCache converts the whole.
+bool UpdateCache(SBxPicBuf& cache, const SBxPicBuf& picture, const CBxRect& changed) {
+    const CBxRect r = {std::max(changed.left, 0), std::max(changed.top, 0), std::min(changed.right, picture.width),
+                       std::min(changed.bottom, picture.height)};
+    if (r.left >= r.right || r.top >= r.bottom) return true;
+    const CBxPoint origin = {r.left, r.top};
+    const CBxSize size = {r.right - r.left, r.bottom - r.top};
+    if (picture.components == 3 && picture.bitsPerComponent == 8)
+        return CBxPicBufAPI::CopyRect(cache, picture, origin, origin, size);
+    PicBufHolder part;
+    return CBxPicBufAPI::ReinitHeap(part.buf, size.width, size.height, picture.components, picture.bitsPerComponent) &&
+           CBxPicBufAPI::Copy(part.buf, picture, r) && CBxPicBufAPI::ConvertBpcComp(part.buf, 8, 3) &&
+           CBxPicBufAPI::CopyRect(cache, part.buf, origin, CBxPoint{0, 0}, size);
+}
+
+// The client pixels whose colour may follow from the picture's pixels in
+// `changed`: interpolation reaches up to two picture pixels beyond them, and
+// the frame's outline lies on its mapped corners' rows and columns.
+RECT ClientAreaOf(const CBxRect& changed) {
+    const CBxPicMap map = ViewMap();
+    int left, top, right, bottom;
+    map.MapPointSrcToDst(left, top, changed.left - 3.0, changed.top - 3.0);
+    map.MapPointSrcToDst(right, bottom, changed.right + 3.0, changed.bottom + 3.0);
+    return RECT{left - 2, top - 2, right + 3, bottom + 3};
+}
+
 void RenderAndPaint() {
     RenderFromCache();
     PaintView();
@@ -189,6 +217,42 @@ void CacheOriginal() {
     } catch (...) {
         FreeViewCaches();  // memory ran short: the view shows nothing
         RenderNoPicture();
+    }
+}
+
+void ShowResultChange(const CBxRect& changed) {
+    SBxPicBuf& cache = view.cache[ViewSlotResult];
+    const SBxPicBuf& picture = document.result;
+    SBxPicBuf destination;
+    if (!HasPixels(&cache) || cache.width != picture.width || cache.height != picture.height ||
+        !ClientDestination(destination)) {
+        RenderAfresh();
+        PaintView();
+        return;
+    }
+    GdiFlush();
+    try {
+        if (!UpdateCache(cache, picture, changed)) throw std::bad_alloc();
+    } catch (...) {
+        FreeViewCaches();
+        FillBackground(destination);
+        PaintView();
+        return;
+    }
+    const RECT area = ClientAreaOf(changed), whole = {0, 0, destination.width, destination.height};
+    RECT clipped;
+    if (!IntersectRect(&clipped, &area, &whole)) return;  // beside the window: only the cache changes
+    SBxPicBuf part = destination;
+    part.pixels = PicRow(destination, clipped.top) + 3 * clipped.left;
+    part.width = clipped.right - clipped.left;
+    part.height = clipped.bottom - clipped.top;
+    part.size = part.pitch * part.height;
+    DrawView(part, POINT{clipped.left, clipped.top}, &cache);
+    Stamp(previewStamps.rendered);
+    const RECT paint = ViewRect(ViewRectPaint);
+    if (IntersectRect(&clipped, &clipped, &paint)) {
+        InvalidateRect(app.mainWindow, &clipped, FALSE);
+        UpdateWindow(app.mainWindow);
     }
 }
 
