@@ -238,12 +238,12 @@ void CancelPreview(RepaintFrame& frame) {
     ReleasePreviewBuffers(work);
 }
 
-// The thread has ended: its result lands when it is still the newest
-// request, then a waiting request starts.
+// The thread has finished its work: its result lands when it is still the
+// newest request, then a waiting request starts. The result is whole once
+// the thread has posted, so it is shown before the thread's exit is waited for.
 void OnPreviewDone(HWND dialog, RepaintFrame& frame, unsigned number) {
     PreviewWork& work = frame.preview;
     if (!work.thread || number != work.computing) return;  // cancelled meanwhile
-    JoinPreviewThread(work);
     const bool wanted = number == work.newest && !work.pending && previewFrame && !frame.running &&
                         IsChecked(dialog, IDC_PREVIEW);
     if (wanted) {
@@ -257,6 +257,7 @@ void OnPreviewDone(HWND dialog, RepaintFrame& frame, unsigned number) {
         Stamp(previewStamps.copied);
         ShowChange(before, work.rect, frame);
     }
+    JoinPreviewThread(work);
     const int failure = wanted ? work.failure : 0;
     ReleasePreviewBuffers(work);
     if (work.pending && !frame.running) StartPreviewThread(dialog, frame);
@@ -357,10 +358,11 @@ void OnSlider(HWND dialog, RepaintFrame& frame, HWND slider, int code, int thumb
     case TB_THUMBTRACK: p = thumbPosition; break;
     }
     SendMessageW(slider, TBM_SETPOS, TRUE, p);
-    RedrawWindow(slider, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     frame.method->sliderMoved(dialog, GetDlgCtrlID(slider), static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0)));
     // Dragging the thumb updates the value text all along, the preview once.
     if ((p != p0 && code != TB_THUMBTRACK) || code == TB_THUMBPOSITION) RequestPreview(dialog);
+    // The thumb is drawn at once, while the preview's engine works.
+    RedrawWindow(slider, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
 // --- OK, Cancel and the end of a run --------------------------------------
