@@ -17,7 +17,7 @@
 
 // Messages of the repaint protocol and of the zoom box; parameters 0 unless said.
 enum : UINT {
-    UM_RESULT_CHANGED = 4247,
+    UM_RESULT_CHANGED = 4247,  // lParam: the CBxRect* of the result that alone changed, or 0: all of it
     UM_REDRAW = 4252,
     UM_REDRAW_FRAME = 4260,
     UM_RUN_DONE = 4266,
@@ -183,12 +183,20 @@ void ResetView();
 void FreeViewCaches();
 CBxPicMap ViewMap();
 RECT ViewRect(ViewRectKind kind);
-// Renders picture through the slot's cache into the back buffer: reuse draws
-// from the cache as it is, otherwise the cache is made afresh from picture;
-// without draw only the cache is made.
-void RenderView(const SBxPicBuf* picture, int slot, bool reuse, bool draw);
+// Renders into the back buffer (PaintView shows it): the result picture
+// from its cache as it is (a pan, a zoom, the frame moved), or after it
+// changed, its cache made afresh first; the opened picture from its cache
+// (comparing); the background alone.
 void RenderFromCache();
 void RenderAfresh();
+void RenderOriginalFromCache();
+void RenderNoPicture();
+// Makes the opened picture's cache afresh, drawing nothing.
+void CacheOriginal();
+// The result picture changed inside `changed` (picture pixels) only: its
+// cache takes that part, and the view renders and paints the client pixels
+// it reaches.
+void ShowResultChange(const CBxRect& changed);
 // Puts the back buffer's view rectangle on the screen now.
 void PaintView();
 // WM_PAINT.

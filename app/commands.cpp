@@ -40,7 +40,7 @@ void ShowNoPicture() {
     EnableToolbarButton(IDM_OPEN, true);
     EnablePictureCommands(false);
     ClosePictures();
-    RenderView(nullptr, ViewSlotNone, false, true);
+    RenderNoPicture();
     PaintView();
     app.unsavedResult = 0;
 }
@@ -81,8 +81,8 @@ void ShowOpenedPicture(HWND window, const WCHAR* path) {
     }
     ClearDragState();
     ZoomToFit(false);
-    RenderView(&document.result, ViewSlotResult, false, true);
-    RenderView(&document.original, ViewSlotOriginal, false, false);  // for comparing
+    RenderAfresh();
+    CacheOriginal();  // for comparing
     PaintView();
     EnablePictureCommands(true);
     app.unsavedResult = 0;

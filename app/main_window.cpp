@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "app/preview_stamps.h"
 #include "resources/resource.h"
 #include "dialogs/dialogs.h"
 #include "settings/settings.h"
@@ -200,7 +201,7 @@ void OnRunAborted() {
     app.unsavedResult = 0;
     const SBxPicBuf& work = document.workCopy;
     if (work.pixels && CBxPicBufAPI::ReinitHeap(document.result, work)) CBxPicBufAPI::Copy(document.result, work);
-    RenderView(&document.result, ViewSlotResult, false, true);
+    RenderAfresh();
     PaintView();
 }
 
@@ -351,8 +352,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         CmdDropFiles(window, reinterpret_cast<HDROP>(wParam));
         return 0;
     case UM_RESULT_CHANGED:
-        RenderAfresh();
-        PaintView();
+        if (lParam) {
+            ShowResultChange(*reinterpret_cast<const CBxRect*>(lParam));
+        } else {
+            RenderAfresh();
+            Stamp(previewStamps.rendered);
+            PaintView();
+        }
         return 0;
     case UM_REDRAW:
     case UM_REDRAW_FRAME:

@@ -9,11 +9,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
+#include "app/preview_stamps.h"
 #include "skin/gdi.h"
 
 ViewState view;
 CBxRect* previewFrame;
+PreviewStamps previewStamps;
 const double kZoomTable[kZoomTableSize] = {0.1, 0.25, 0.5, 1.0, 1.5, 2.0, 4.0, 8.0};
 
 namespace {
@@ -57,13 +60,14 @@ void InvertPixel(SBxPicBuf& destination, int x, int y) {
     pixel[2] = static_cast<uint8_t>(~pixel[2]);
 }
 
-// Two-pixel outline, inverted so it shows on any picture. Rows and columns
-// outside the destination are skipped before the loops, so a frame far
-// larger than the window costs nothing.
-void DrawPreviewFrame(SBxPicBuf& destination, const CBxPicMap& map, const CBxRect& frame) {
+// Two-pixel outline, inverted so it shows on any picture, into destination,
+// the block of the back buffer at `origin`. Rows and columns outside it are
+// skipped before the loops, so a frame far larger than the window costs nothing.
+void DrawPreviewFrame(SBxPicBuf& destination, POINT origin, const CBxPicMap& map, const CBxRect& frame) {
     int x0, y0, x1, y1;
     map.MapPointSrcToDst(x0, y0, frame.left, frame.top);
     map.MapPointSrcToDst(x1, y1, frame.right, frame.bottom);
+    x0 -= origin.x, x1 -= origin.x, y0 -= origin.y, y1 -= origin.y;
     int firstX = std::max(x0 + 2, 0), lastX = std::min(x1 - 2, destination.width - 1);
     for (int x = firstX; x <= lastX; ++x) {
         InvertPixel(destination, x, y0);
@@ -88,28 +92,62 @@ void TransformCache(SBxPicBuf& destination, const SBxPicBuf& cache, const CBxPic
     }
 }
 
-void RenderInto(SBxPicBuf& destination, const SBxPicBuf* picture, int slot, bool reuse, bool draw) {
-    if (slot != ViewSlotOriginal && slot != ViewSlotResult) {
-        if (draw) FillBackground(destination);
-        return;
-    }
-    SBxPicBuf& cache = view.cache[slot];
-    if (!reuse) {
-        if (!HasPixels(picture) || !MakeCache(cache, *picture)) {
-            if (draw) FillBackground(destination);
-            return;
-        }
-    } else if (!HasPixels(&cache)) {
-        if (draw) FillBackground(destination);
-        return;
-    }
-    // Without draw only the cache is made: the back buffer keeps what it
-    // shows, and an outline drawn a second time would cancel itself.
-    if (!draw) return;
+// Draws a cache (null or empty: none) into destination, the block of the
+// back buffer at `origin` in client coordinates: the background, the picture
+// through the view's map, the frame's outline. Any block gives the pixels a
+// render of the whole client area gives there.
+void DrawView(SBxPicBuf& destination, POINT origin, const SBxPicBuf* cache) {
     FillBackground(destination);
-    CBxPicMap map = ViewMap();
-    TransformCache(destination, cache, map);
-    if (previewFrame) DrawPreviewFrame(destination, map, *previewFrame);
+    if (!HasPixels(cache)) return;
+    const CBxPicMap map = ViewMap();
+    TransformCache(destination, *cache,
+                   CBxPicMap(map.dstX - origin.x, map.dstY - origin.y, map.srcX, map.srcY, 0.0, map.scale));
+    if (previewFrame) DrawPreviewFrame(destination, origin, map, *previewFrame);
+}
+
+// Renders the slot's cache into the client part of the back buffer; with
+// `picture` the cache is made afresh from it first.
+void Render(int slot, const SBxPicBuf* picture) {
+    SBxPicBuf destination;
+    if (!ClientDestination(destination)) return;
+    GdiFlush();  // GDI may still be writing into the section
+    try {
+        SBxPicBuf* cache = slot == ViewSlotOriginal || slot == ViewSlotResult ? &view.cache[slot] : nullptr;
+        if (cache && picture && (!HasPixels(picture) || !MakeCache(*cache, *picture))) cache = nullptr;
+        DrawView(destination, POINT{0, 0}, cache);
+    } catch (...) {
+        // Memory ran short while making a cache: show nothing rather than
+        // let the exception reach the window procedure.
+        FreeViewCaches();
+        FillBackground(destination);
+    }
+}
+
+// The part `changed` of picture into its cache of the same size, converted
+// as MakeCache converts the whole.
+bool UpdateCache(SBxPicBuf& cache, const SBxPicBuf& picture, const CBxRect& changed) {
+    const CBxRect r = {std::max(changed.left, 0), std::max(changed.top, 0), std::min(changed.right, picture.width),
+                       std::min(changed.bottom, picture.height)};
+    if (r.left >= r.right || r.top >= r.bottom) return true;
+    const CBxPoint origin = {r.left, r.top};
+    const CBxSize size = {r.right - r.left, r.bottom - r.top};
+    if (picture.components == 3 && picture.bitsPerComponent == 8)
+        return CBxPicBufAPI::CopyRect(cache, picture, origin, origin, size);
+    PicBufHolder part;
+    return CBxPicBufAPI::ReinitHeap(part.buf, size.width, size.height, picture.components, picture.bitsPerComponent) &&
+           CBxPicBufAPI::Copy(part.buf, picture, r) && CBxPicBufAPI::ConvertBpcComp(part.buf, 8, 3) &&
+           CBxPicBufAPI::CopyRect(cache, part.buf, origin, CBxPoint{0, 0}, size);
+}
+
+// The client pixels whose colour may follow from the picture's pixels in
+// `changed`: interpolation reaches up to two picture pixels beyond them, and
+// the frame's outline lies on its mapped corners' rows and columns.
+RECT ClientAreaOf(const CBxRect& changed) {
+    const CBxPicMap map = ViewMap();
+    int left, top, right, bottom;
+    map.MapPointSrcToDst(left, top, changed.left - 3.0, changed.top - 3.0);
+    map.MapPointSrcToDst(right, bottom, changed.right + 3.0, changed.bottom + 3.0);
+    return RECT{left - 2, top - 2, right + 3, bottom + 3};
 }
 
 void RenderAndPaint() {
@@ -165,23 +203,58 @@ RECT ViewRect(ViewRectKind kind) {
     return rect;
 }
 
-void RenderView(const SBxPicBuf* picture, int slot, bool reuse, bool draw) {
-    SBxPicBuf destination;
-    if (!ClientDestination(destination)) return;
-    GdiFlush();  // GDI may still be writing into the section
+void RenderFromCache() { Render(ViewSlotResult, nullptr); }
+
+void RenderAfresh() { Render(ViewSlotResult, &document.result); }
+
+void RenderOriginalFromCache() { Render(ViewSlotOriginal, nullptr); }
+
+void RenderNoPicture() { Render(ViewSlotNone, nullptr); }
+
+void CacheOriginal() {
     try {
-        RenderInto(destination, picture, slot, reuse, draw);
+        if (HasPixels(&document.original)) MakeCache(view.cache[ViewSlotOriginal], document.original);
     } catch (...) {
-        // Memory ran short while making a cache: show nothing rather than
-        // let the exception reach the window procedure.
-        FreeViewCaches();
-        FillBackground(destination);
+        FreeViewCaches();  // memory ran short: the view shows nothing
+        RenderNoPicture();
     }
 }
 
-void RenderFromCache() { RenderView(&document.result, ViewSlotResult, true, true); }
-
-void RenderAfresh() { RenderView(&document.result, ViewSlotResult, false, true); }
+void ShowResultChange(const CBxRect& changed) {
+    SBxPicBuf& cache = view.cache[ViewSlotResult];
+    const SBxPicBuf& picture = document.result;
+    SBxPicBuf destination;
+    if (!HasPixels(&cache) || cache.width != picture.width || cache.height != picture.height ||
+        !ClientDestination(destination)) {
+        RenderAfresh();
+        PaintView();
+        return;
+    }
+    GdiFlush();
+    try {
+        if (!UpdateCache(cache, picture, changed)) throw std::bad_alloc();
+    } catch (...) {
+        FreeViewCaches();
+        FillBackground(destination);
+        PaintView();
+        return;
+    }
+    const RECT area = ClientAreaOf(changed), whole = {0, 0, destination.width, destination.height};
+    RECT clipped;
+    if (!IntersectRect(&clipped, &area, &whole)) return;  // beside the window: only the cache changes
+    SBxPicBuf part = destination;
+    part.pixels = PicRow(destination, clipped.top) + 3 * clipped.left;
+    part.width = clipped.right - clipped.left;
+    part.height = clipped.bottom - clipped.top;
+    part.size = part.pitch * part.height;
+    DrawView(part, POINT{clipped.left, clipped.top}, &cache);
+    Stamp(previewStamps.rendered);
+    const RECT paint = ViewRect(ViewRectPaint);
+    if (IntersectRect(&clipped, &clipped, &paint)) {
+        InvalidateRect(app.mainWindow, &clipped, FALSE);
+        UpdateWindow(app.mainWindow);
+    }
+}
 
 void PaintView() {
     if (!app.mainWindow) return;
@@ -213,6 +286,7 @@ void OnViewPaint(HWND window) {
         DeleteObject(background);
     }
     EndPaint(window, &paint);
+    if (previewStamps.painted < previewStamps.rendered) Stamp(previewStamps.painted);
 }
 
 void ShowZoomText() {
@@ -370,6 +444,6 @@ void ViewCompare(HWND window, bool showOriginal) {
             ReleaseCapture();
     }
     const SBxPicBuf* picture = showOriginal ? &document.original : &document.result;
-    if (HasPixels(picture)) RenderView(picture, showOriginal ? ViewSlotOriginal : ViewSlotResult, true, true);
+    if (HasPixels(picture)) showOriginal ? RenderOriginalFromCache() : RenderFromCache();
     PaintView();
 }

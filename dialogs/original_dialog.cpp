@@ -55,8 +55,11 @@ void SliderMoved(HWND dialog, int id, int position) {
     StoreParamSlider(dialog, kSliders, id, position);
 }
 
+// The preview of the new settings starts before the controls follow them:
+// they are drawn while its engine works.
 void Default(HWND dialog) {
     for (int i = 0; i < kOriginalParamCount; ++i) SettingOf(kOriginalParams[i]) = kDefaultButtonPositions[i];
+    RequestPreview(dialog);
     SetControls(dialog);
     for (const ParamSlider& control : kSliders) InvalidateRect(GetDlgItem(dialog, control.slider), nullptr, TRUE);
 }
@@ -66,7 +69,7 @@ bool Command(HWND dialog, RepaintFrame&, int id, int code) {
     switch (id) {
     case IDC_ORIG_FLATTEN_ON: uiDoShock = IsChecked(dialog, id) ? 1 : 0; break;
     case IDC_ORIG_SHARPEN_ON: uiDoLoG = IsChecked(dialog, id) ? 1 : 0; break;
-    case IDC_ORIG_DEFAULT: Default(dialog); break;
+    case IDC_ORIG_DEFAULT: Default(dialog); return true;
     case IDC_ABORT: return true;
     default: return false;
     }

@@ -10,6 +10,7 @@
 #include <exception>
 #include <new>
 
+#include "app/preview_stamps.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "skin/gdi.h"
@@ -28,15 +29,32 @@ void LockToolbar(bool locked) {
     for (int command : kLockedButtons) EnableToolbarButton(command, !locked);
 }
 
-// The display picture shows the loaded one again; it is re-made first when
-// a run left it in another format.
+bool IsEmpty(const CBxRect& r) { return r.left >= r.right || r.top >= r.bottom; }
+bool SameRect(const CBxRect& a, const CBxRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// The display picture may differ anywhere from the loaded one (a run writes it).
+void MarkAllChanged(RepaintFrame& frame) {
+    frame.changedRect = CBxRect{0, 0, frame.loaded->width, frame.loaded->height};
+}
+
+// The display picture shows the loaded one again: only what a preview
+// changed is copied back, and all of it is re-made when a run left it in
+// another format.
 void ShowLoadedPicture(RepaintFrame& frame) {
     SBxPicBuf& display = *frame.display;
     const SBxPicBuf& loaded = *frame.loaded;
     if (display.width != loaded.width || display.height != loaded.height || display.components != loaded.components ||
-        display.bitsPerComponent != loaded.bitsPerComponent)
+        display.bitsPerComponent != loaded.bitsPerComponent) {
         CBxPicBufAPI::ReinitHeap(display, loaded);
-    CBxPicBufAPI::Copy(display, loaded);
+        CBxPicBufAPI::Copy(display, loaded);
+    } else if (!IsEmpty(frame.changedRect)) {
+        const CBxRect& r = frame.changedRect;
+        CBxPicBufAPI::CopyRect(display, loaded, CBxPoint{r.left, r.top}, CBxPoint{r.left, r.top},
+                               CBxSize{r.right - r.left, r.bottom - r.top});
+    }
+    frame.changedRect = CBxRect{0, 0, 0, 0};
 }
 
 // While a worker writes the display picture the view may only draw from its
@@ -101,11 +119,24 @@ void PreviewToggled(HWND dialog, RepaintFrame& frame) {
 }
 
 // Puts the finished preview into the display picture: outside the frame
-// the picture stays unprocessed.
+// the picture stays unprocessed. A preview elsewhere is taken away first.
 void ShowPreview(RepaintFrame& frame, const SBxPicBuf& out, const CBxRect& r) {
-    ShowLoadedPicture(frame);
+    if (!SameRect(frame.changedRect, r)) ShowLoadedPicture(frame);
     CBxPicBufAPI::CopyRect(*frame.display, out, CBxPoint{r.left, r.top}, CBxPoint{0, 0},
                            CBxSize{r.right - r.left, r.bottom - r.top});
+    frame.changedRect = r;
+}
+
+// The view shows what changed in the display picture: the old preview's
+// region and the new one, or all of it when the old one was not known.
+void ShowChange(const CBxRect& before, const CBxRect& now, const RepaintFrame& frame) {
+    if (SameRect(before, CBxRect{0, 0, frame.loaded->width, frame.loaded->height})) {
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+        return;
+    }
+    if (!IsEmpty(before) && !SameRect(before, now))
+        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, reinterpret_cast<LPARAM>(&before));
+    SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, reinterpret_cast<LPARAM>(&now));
 }
 
 // Engine failures are caught here, apart from the thread procedure (see
@@ -128,7 +159,10 @@ struct PreviewThreadStart {
 DWORD WINAPI PreviewThread(LPVOID parameter) {
     const PreviewThreadStart start = *static_cast<PreviewThreadStart*>(parameter);
     delete static_cast<PreviewThreadStart*>(parameter);
+    InterlockedIncrement(&previewStamps.computations);
+    Stamp(previewStamps.engineStart);
     ComputePreview(*start.work);
+    Stamp(previewStamps.engineEnd);
     PostMessageW(start.dialog, UM_PREVIEW_DONE, start.work->computing, 0);
     return 0;
 }
@@ -204,22 +238,26 @@ void CancelPreview(RepaintFrame& frame) {
     ReleasePreviewBuffers(work);
 }
 
-// The thread has ended: its result lands when it is still the newest
-// request, then a waiting request starts.
+// The thread has finished its work: its result lands when it is still the
+// newest request, then a waiting request starts. The result is whole once
+// the thread has posted, so it is shown before the thread's exit is waited for.
 void OnPreviewDone(HWND dialog, RepaintFrame& frame, unsigned number) {
     PreviewWork& work = frame.preview;
     if (!work.thread || number != work.computing) return;  // cancelled meanwhile
-    JoinPreviewThread(work);
     const bool wanted = number == work.newest && !work.pending && previewFrame && !frame.running &&
                         IsChecked(dialog, IDC_PREVIEW);
     if (wanted) {
+        Stamp(previewStamps.landed);
+        const CBxRect before = frame.changedRect;
         if (work.failure) {
             ShowLoadedPicture(frame);
         } else {
             ShowPreview(frame, work.out.buf, work.rect);
         }
-        SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
+        Stamp(previewStamps.copied);
+        ShowChange(before, work.rect, frame);
     }
+    JoinPreviewThread(work);
     const int failure = wanted ? work.failure : 0;
     ReleasePreviewBuffers(work);
     if (work.pending && !frame.running) StartPreviewThread(dialog, frame);
@@ -227,6 +265,7 @@ void OnPreviewDone(HWND dialog, RepaintFrame& frame, unsigned number) {
 }
 
 NOINLINE_FOR_EXCEPTIONS void OnPreviewRequest(HWND dialog, RepaintFrame& frame) {
+    Stamp(previewStamps.requested);
     // During a run the worker owns the display picture: the preview follows
     // when the run is aborted (a finished run closes the dialog).
     if (!IsChecked(dialog, IDC_PREVIEW) || frame.running) return;
@@ -319,10 +358,11 @@ void OnSlider(HWND dialog, RepaintFrame& frame, HWND slider, int code, int thumb
     case TB_THUMBTRACK: p = thumbPosition; break;
     }
     SendMessageW(slider, TBM_SETPOS, TRUE, p);
-    RedrawWindow(slider, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     frame.method->sliderMoved(dialog, GetDlgCtrlID(slider), static_cast<int>(SendMessageW(slider, TBM_GETPOS, 0, 0)));
     // Dragging the thumb updates the value text all along, the preview once.
     if ((p != p0 && code != TB_THUMBTRACK) || code == TB_THUMBPOSITION) RequestPreview(dialog);
+    // The thumb is drawn at once, while the preview's engine works.
+    RedrawWindow(slider, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
 // --- OK, Cancel and the end of a run --------------------------------------
@@ -350,6 +390,7 @@ void StartRun(HWND dialog, RepaintFrame& frame) {
     ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
     RequestAbort(false);
     frame.running = true;
+    MarkAllChanged(frame);
     PostMessageW(app.mainWindow, frame.method->startMessage, 0, 0);
 }
 
@@ -404,6 +445,7 @@ void OnInitDialog(HWND dialog, const MethodDialog& method, Document* document) {
     repaintDialogOpen = 1;
     frame->loaded = &document->original;
     frame->display = &document->result;
+    MarkAllChanged(*frame);  // it may show a finished run's result
     ShowLoadedPicture(*frame);
     SendMessageW(app.mainWindow, UM_RESULT_CHANGED, 0, 0);
     RequestAbort(false);

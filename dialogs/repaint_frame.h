@@ -72,6 +72,8 @@ struct RepaintFrame {
     SBxPicBuf* display;  // what the view shows; a full run writes here
     double previewArea[4];  // left, top, right, bottom in picture pixels, unclamped
     CBxRect previewRect;    // previewArea rounded and clamped; previewFrame points here
+    CBxRect changedRect;    // where the display picture may differ from the loaded one: the shown
+                            // preview's region, empty, or all of it after a run
     bool overFrame;       // the cursor is over the frame: a press starts a drag
     bool dragging;        // the frame follows the mouse
     POINT lastMouse;      // of the last drag step, in main-window client coordinates

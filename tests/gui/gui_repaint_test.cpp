@@ -75,6 +75,15 @@ bool ShowsSmudgeOf(const CBxRect& r) {
 
 bool ShowsLoaded() { return Hash(document.result) == Hash(document.original); }
 
+// Whether the view's cache holds the display picture and the back buffer
+// what a render of the whole view from it gives.
+bool ViewShowsResult() {
+    const uint64_t shown = Hash(document.backBuffer);
+    const bool cached = Hash(view.cache[ViewSlotResult]) == Hash(document.result);
+    RenderAfresh();
+    return cached && Hash(document.backBuffer) == shown;
+}
+
 HWND OpenDialog(int command) {
     SendMessageW(window, WM_COMMAND, command, 0);
     return activeRepaintDialog;
@@ -235,6 +244,7 @@ void Frame(const std::wstring& picture) {
     Mouse(back, MOUSEEVENTF_LEFTUP);
     Settled();
     Check(!frame.dragging && PreviewOnlyIn(frame.previewRect), "releasing it computes the preview there");
+    Check(ViewShowsResult(), "the view shows it there, and the opened picture again where it was");
     const CBxRect dropped = frame.previewRect;
     Mouse(POINT{corner.x - 5, corner.y - 5}, MOUSEEVENTF_LEFTDOWN);
     Mouse(POINT{corner.x - 25, corner.y - 5});
@@ -247,7 +257,18 @@ void Frame(const std::wstring& picture) {
     Check(view.scale > scale, "the wheel over the dialog zooms the view");
 
     Section("the frame: sliders");
+    uiDetails = 10;
+    SetupSlider(dialog, IDC_SMUDGE_DETAILS, 1, 100, uiDetails);
+    // Zoomed in round the frame, where its edge pixels blend into their
+    // neighbours on screen.
+    view.scale = 2.0;
+    view.srcX = (frame.previewRect.left + frame.previewRect.right) / 2.0;
+    view.srcY = (frame.previewRect.top + frame.previewRect.bottom) / 2.0;
+    RenderFromCache();
     // Keys and clicks on the channel are typed in the keyboard test.
+    Scroll(dialog, IDC_SMUDGE_DETAILS, TB_PAGEDOWN);
+    Settled();
+    Check(ViewShowsResult(), "zoomed in, the view shows the new preview to its edges");
     const uint64_t previewed = Hash(document.result);
     Scroll(dialog, IDC_SMUDGE_DETAILS, TB_THUMBTRACK, 60);
     Settled();
@@ -310,7 +331,8 @@ void StoppedPreviews(const std::wstring& picture) {
     Click(dialog, IDCANCEL);
     const bool stopped = !RepaintPreviewBusy() && !IsWindow(dialog) && ShowsLoaded();
     PumpMessages(400);
-    Check(busy && stopped && ShowsLoaded() && activeRepaintDialog == nullptr,
+    Check(busy && stopped && ShowsLoaded() && activeRepaintDialog == nullptr &&
+              Hash(view.cache[ViewSlotResult]) == Hash(document.original),
           "Cancel during a preview stops it and the opened picture stays shown (busy %d)", busy);
 }
 
