@@ -214,7 +214,7 @@ bool OnNotify(LPARAM lParam) {
     return true;
 }
 
-void OnCommand(HWND window, int command, int code, LPARAM lParam) {
+void OnCommand(HWND window, int command, int code) {
     SetForegroundWindow(window);
     if (!CommandAllowedNow(command)) {
         MessageBeep(MB_OK);
@@ -289,7 +289,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         if (ConfirmDropResult(window)) DestroyWindow(window);
         return 0;
     case WM_COMMAND:
-        OnCommand(window, LOWORD(wParam), HIWORD(wParam), lParam);
+        OnCommand(window, LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_NOTIFY:
         if (OnNotify(lParam)) return 0;
