@@ -74,21 +74,6 @@ TEST(PicBuf, CopiesBetweenPitchesClipsMovesAndFillsBlocks) {
     }
 }
 
-TEST(PicBuf, ComponentsExtractAndInsertAtEveryDepth) {
-    for (int bits : {8, 16, 32}) {
-        PicBufHolder pic, plane, rebuilt;
-        MakeTestPicture(pic, 13, 9, 3, bits);
-        MakeFilled(rebuilt, 13, 9, 3, bits, 0);
-        for (int c = 0; c < 3; ++c) {
-            ASSERT_TRUE(CBxPicBufAPI::ExtractComponent(plane.buf, c, pic.buf));
-            EXPECT_EQ(plane->bitsPerComponent * 10 + plane->components, bits * 10 + 1);
-            ASSERT_TRUE(CBxPicBufAPI::InsertComponent(rebuilt.buf, c, plane.buf));
-        }
-        EXPECT_TRUE(SamePixels(rebuilt.buf, pic.buf)) << bits << " bits";
-        EXPECT_FALSE(CBxPicBufAPI::ExtractComponent(plane.buf, 3, pic.buf));
-    }
-}
-
 // Depth and component conversions, one row of samples in and one row out.
 TEST(PicBuf, ConversionsRoundClampAndWeighTheComponents) {
     struct Case {
