@@ -43,6 +43,7 @@ TEST(PicBuf, CopiesBetweenPitchesClipsMovesAndFillsBlocks) {
     EXPECT_EQ(storage[40 * 3], 0xEE) << "bytes past a row's end are not touched";
     MakeFilled(grey, 40, 30, 1, 8, 0);
     EXPECT_FALSE(CBxPicBufAPI::Copy(grey.buf, src.buf));
+    EXPECT_FALSE(CBxPicBufAPI::ExtractComponent(grey.buf, 3, src.buf)) << "there is no fourth component";
 
     MakeFilled(part, 10, 8, 3, 8, 1);
     ASSERT_TRUE(CBxPicBufAPI::Copy(part.buf, src.buf, CBxRect{5, 7, 15, 15}));
