@@ -183,23 +183,6 @@ TEST(RepaintTool, OptionsTakeTheValuesTheirHelpAndTheDialogShow) {
     }
 }
 
-// Two failed pictures among good ones: status 1, every good one written.
-TEST(RepaintTool, BatchWritesEveryGoodPictureIntoTheFolder) {
-    ScratchFolder scratch;
-    fs::create_directory(scratch.path("out"));
-    WritePicture(scratch.path("a.png"), 50, 40, 3);
-    WritePicture(scratch.path("b.tif"), 40, 50, 1);
-    WriteBytes(scratch.path("junk1.png"), "junk");
-    WriteBytes(scratch.path("junk2.png"), "more junk");
-    RunResult run = RunTool(scratch, {"smudge", "junk1.png", "a.png", "junk2.png", "b.tif", "-o", "out", "-q"});
-    EXPECT_EQ(run.status, 1) << run.errors;
-    PicBufHolder a, b;
-    ASSERT_TRUE(LoadPicture(a.buf, scratch.path("out/a.png").c_str()));
-    ASSERT_TRUE(LoadPicture(b.buf, scratch.path("out/b.tif").c_str()));
-    EXPECT_EQ(std::vector<int>({a->width, a->components, b->width, b->components}), std::vector<int>({50, 3, 40, 1}));
-    EXPECT_FALSE(fs::exists(scratch.path("out/junk1.png")));
-}
-
 // Every refusal names its real reason in one line and leaves the existing
 // output alone. The editor's loader takes the same checks.
 TEST(RepaintTool, RefusesFilesFromTheirHeaderWithTheRealReason) {
