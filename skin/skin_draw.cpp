@@ -153,8 +153,6 @@ int CheckGlyphSize() {
 
 enum FaceFlags { FaceChecked = 1, FacePressed = 2, FaceFlat = 4, FaceDisabled = 16 };
 
-}  // namespace
-
 void DrawButtonFace(HDC dc, const RECT& r, int flags) {
     const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
     FillRect(dc, &r, SkinBrush(COLOR_BTNFACE));
@@ -177,6 +175,8 @@ void DrawButtonFace(HDC dc, const RECT& r, int flags) {
         Frame3D(dc, x, y, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
     }
 }
+
+}  // namespace
 
 HBITMAP MakeDisabledBitmap(HBITMAP source) {
     BITMAP info;
