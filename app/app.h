@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "picbuf/image_file.h"
+#include "picbuf/image_file_types.h"
 #include "picbuf/picbuf.h"
 
 // Messages of the repaint protocol and of the zoom box; parameters 0 unless said.
