@@ -59,12 +59,6 @@ struct Document {
     WCHAR currentPath[PATH_CHARS];
     WCHAR metadataSource[PATH_CHARS];
     PictureMetadataHolder metadata;  // the opened file's metadata, kept in memory
-    // The back buffer: a top-down 24-bit section the view renders into in
-    // client coordinates, described by backBuffer.
-    HDC backDC;
-    HBITMAP backBitmap;
-    HGDIOBJ backOldBitmap;
-    SBxPicBuf backBuffer;
 };
 extern Document document;
 
@@ -162,6 +156,21 @@ const int kZoomTableSize = 8;
 const double kZoomInFactor = 1.2;
 const double kZoomOutFactor = 0.8333333333333334;  // 1 / 1.2
 extern const double kZoomTable[kZoomTableSize];
+
+// The view's back buffer: a top-down 24-bit section of kBackBufferWidth x
+// kBackBufferHeight the view renders into in client coordinates, selected
+// into its own memory DC; pixels describes its bits. Made and freed with the
+// main window (back_buffer.cpp).
+struct BackBuffer {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ oldBitmap;
+    SBxPicBuf pixels;
+};
+extern BackBuffer backBuffer;
+// Makes it filled with the view's background; false when it cannot.
+bool CreateBackBuffer();
+void FreeBackBuffer();
 
 struct ViewState {
     double scale;  // screen pixels per picture pixel

@@ -7,7 +7,6 @@
 #include <gdiplus.h>
 #include <shellapi.h>
 #include <windowsx.h>
-#include <string.h>
 
 #include <algorithm>
 
@@ -29,45 +28,6 @@ INT_PTR CALLBACK MeasureDialogProc(HWND, UINT message, WPARAM, LPARAM) { return 
 
 // The widest and the tallest repaint dialog, measured at creation.
 SIZE largestRepaintDialog;
-
-bool CreateBackBuffer() {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = kBackBufferWidth;
-    info.bmiHeader.biHeight = -kBackBufferHeight;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap || !bits) return false;
-    HDC dc = CreateCompatibleDC(nullptr);
-    if (!dc) {
-        DeleteObject(bitmap);
-        return false;
-    }
-    document.backBitmap = bitmap;
-    document.backDC = dc;
-    document.backOldBitmap = SelectObject(dc, bitmap);
-    IntersectClipRect(dc, 0, 0, kBackBufferWidth, kBackBufferHeight);
-    const int pitch = kBackBufferWidth * 3;  // a multiple of 4, as DIB rows must be
-    document.backBuffer = SBxPicBuf{static_cast<uint8_t*>(bits), pitch * kBackBufferHeight, pitch, kBackBufferWidth,
-                                    kBackBufferHeight, 3, 8};
-    memset(bits, kViewBackground, static_cast<size_t>(pitch) * kBackBufferHeight);
-    return true;
-}
-
-void FreeBackBuffer() {
-    if (document.backDC) {
-        SelectObject(document.backDC, document.backOldBitmap);
-        DeleteDC(document.backDC);
-    }
-    if (document.backBitmap) DeleteObject(document.backBitmap);
-    document.backDC = nullptr;
-    document.backBitmap = nullptr;
-    document.backOldBitmap = nullptr;
-    CBxPicBufAPI::Init(document.backBuffer);
-}
 
 void FreePicture(SBxPicBuf& picture) {
     CBxPicBufAPI::DoneHeap(picture);
