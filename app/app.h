@@ -40,7 +40,7 @@ struct AppGlobals {
     HACCEL accelerators;
     WCHAR title[100];       // string 103
     WCHAR className[100];   // string 109
-    uint8_t unsavedResult;  // a finished run has not been saved yet
+    bool unsavedResult;     // a finished run has not been saved yet
     HWND toolbar;           // control 109
     HWND zoomBox;           // control 32810, a child of the toolbar
     HWND statusBar;
@@ -64,7 +64,7 @@ extern Document document;
 
 // Shared with the repaint dialogs.
 extern std::atomic<HWND> activeRepaintDialog;  // the open repaint dialog, or null; workers read it
-extern uint8_t repaintDialogOpen;   // dropped files are ignored while set
+extern bool repaintDialogOpen;      // dropped files are ignored while set
 
 // Grey value of the view's background.
 const BYTE kViewBackground = 48;
@@ -230,7 +230,7 @@ void ViewCompare(HWND window, bool showOriginal);
 
 struct DockContainer {
     HWND window;
-    uint8_t side;  // 0: at the parent's right edge, 1: left edge
+    bool atLeftEdge;  // of the parent; else at its right edge
     std::vector<HWND> docked;
 };
 extern DockContainer dockContainer;

@@ -17,7 +17,7 @@
 
 Document document;
 std::atomic<HWND> activeRepaintDialog;
-uint8_t repaintDialogOpen;
+bool repaintDialogOpen;
 
 namespace {
 
@@ -63,7 +63,7 @@ void CreateSizedContainer(HWND window) {
 
 void OnCreate(HWND window) {
     app.mainWindow = window;
-    app.unsavedResult = 0;
+    app.unsavedResult = false;
     LoadSettings();
     LoadLanguageTable();  // now with the translation chosen in Options
     if (crashedLastTime) MessageBoxW(window, Lang(kCrashedLastTimeEntry), Lang(kWarningEntry), MB_ICONINFORMATION);
@@ -87,7 +87,7 @@ void OnCreate(HWND window) {
     CreateSizedContainer(window);
     if (app.zoomBox) EnableWindow(app.zoomBox, FALSE);
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    repaintDialogOpen = 0;
+    repaintDialogOpen = false;
     InstallRepaintProgress();
 }
 
@@ -156,8 +156,8 @@ void OnGetMinMaxInfo(HWND window, MINMAXINFO* limits) {
 // The view's repaint after an aborted run: the opened picture again. It is
 // painted at once too, so the half-written result never stays on screen.
 void OnRunAborted() {
-    repaintDialogOpen = 1;
-    app.unsavedResult = 0;
+    repaintDialogOpen = true;
+    app.unsavedResult = false;
     const SBxPicBuf& work = document.workCopy;
     if (work.pixels && CBxPicBufAPI::ReinitHeap(document.result, work)) CBxPicBufAPI::Copy(document.result, work);
     RenderView(&document.result, ViewSlotResult, false, true);
@@ -320,7 +320,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         PaintView();
         return 0;
     case UM_RUN_DONE:
-        app.unsavedResult = 1;
+        app.unsavedResult = true;
         return 0;
     case UM_RUN_ABORTED:
         OnRunAborted();
