@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "picbuf/image_file.h"
+#include "picbuf/image_file_types.h"
 #include "picbuf/picbuf.h"
 
 // Messages of the repaint protocol and of the zoom box; parameters 0 unless said.
@@ -40,7 +40,7 @@ struct AppGlobals {
     HACCEL accelerators;
     WCHAR title[100];       // string 103
     WCHAR className[100];   // string 109
-    uint8_t unsavedResult;  // a finished run has not been saved yet
+    bool unsavedResult;     // a finished run has not been saved yet
     HWND toolbar;           // control 109
     HWND zoomBox;           // control 32810, a child of the toolbar
     HWND statusBar;
@@ -59,18 +59,12 @@ struct Document {
     WCHAR currentPath[PATH_CHARS];
     WCHAR metadataSource[PATH_CHARS];
     PictureMetadataHolder metadata;  // the opened file's metadata, kept in memory
-    // The back buffer: a top-down 24-bit section the view renders into in
-    // client coordinates, described by backBuffer.
-    HDC backDC;
-    HBITMAP backBitmap;
-    HGDIOBJ backOldBitmap;
-    SBxPicBuf backBuffer;
 };
 extern Document document;
 
 // Shared with the repaint dialogs.
 extern std::atomic<HWND> activeRepaintDialog;  // the open repaint dialog, or null; workers read it
-extern uint8_t repaintDialogOpen;   // dropped files are ignored while set
+extern bool repaintDialogOpen;      // dropped files are ignored while set
 
 // Grey value of the view's background.
 const BYTE kViewBackground = 48;
@@ -163,6 +157,21 @@ const double kZoomInFactor = 1.2;
 const double kZoomOutFactor = 0.8333333333333334;  // 1 / 1.2
 extern const double kZoomTable[kZoomTableSize];
 
+// The view's back buffer: a top-down 24-bit section of kBackBufferWidth x
+// kBackBufferHeight the view renders into in client coordinates, selected
+// into its own memory DC; pixels describes its bits. Made and freed with the
+// main window (back_buffer.cpp).
+struct BackBuffer {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ oldBitmap;
+    SBxPicBuf pixels;
+};
+extern BackBuffer backBuffer;
+// Makes it filled with the view's background; false when it cannot.
+bool CreateBackBuffer();
+void FreeBackBuffer();
+
 struct ViewState {
     double scale;  // screen pixels per picture pixel
     double dstX, dstY;  // destination anchor, client coordinates
@@ -229,7 +238,7 @@ void ViewCompare(HWND window, bool showOriginal);
 
 struct DockContainer {
     HWND window;
-    uint8_t side;  // 0: at the parent's right edge, 1: left edge
+    bool atLeftEdge;  // of the parent; else at its right edge
     std::vector<HWND> docked;
 };
 extern DockContainer dockContainer;

@@ -42,7 +42,7 @@ void ShowNoPicture() {
     ClosePictures();
     RenderNoPicture();
     PaintView();
-    app.unsavedResult = 0;
+    app.unsavedResult = false;
 }
 
 void SetMenuText(HMENU menu, UINT item, BOOL byPosition, const WCHAR* text) {
@@ -85,7 +85,7 @@ void ShowOpenedPicture(HWND window, const WCHAR* path) {
     CacheOriginal();  // for comparing
     PaintView();
     EnablePictureCommands(true);
-    app.unsavedResult = 0;
+    app.unsavedResult = false;
 }
 
 void CmdOpen(HWND window) {
@@ -109,7 +109,7 @@ void CmdSaveAs(HWND window) {
     WCHAR saved[PATH_CHARS + 8];
     if (SavePictureAs(window, saved)) {
         SetTitleWithPath(saved);
-        app.unsavedResult = 0;
+        app.unsavedResult = false;
     }
     PaintView();
 }
@@ -131,7 +131,7 @@ void CmdRepaint(HWND window, int command) {
         return;
     }
     // The dialog shows the opened picture: a result the user agreed to drop is gone.
-    if (OpenRepaintDialog(MethodOfCommand(command), document)) app.unsavedResult = 0;
+    if (OpenRepaintDialog(MethodOfCommand(command), document)) app.unsavedResult = false;
 }
 
 void CmdStartRun(UINT startMessage) {

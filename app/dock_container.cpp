@@ -28,7 +28,7 @@ void EraseContainer(HWND window, HDC dc) {
     DeleteObject(panel);
     // The separator faces the view.
     RECT line = client;
-    if (dockContainer.side == 0)
+    if (!dockContainer.atLeftEdge)
         line.right = line.left + 1;
     else
         line.left = line.right - 1;
@@ -76,7 +76,7 @@ HWND CreateDockContainer(HWND parent) {
     wc.lpszClassName = kContainerClass;
     RegisterClassExW(&wc);  // already registered by an earlier main window: fine
 
-    dockContainer.side = 0;
+    dockContainer.atLeftEdge = false;
     dockContainer.docked.clear();
     dockContainer.window = CreateWindowExW(0, kContainerClass, L"", WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
                                            300, 1000, parent, nullptr, app.instance, nullptr);
@@ -99,7 +99,7 @@ void UndockWindow(HWND window) {
 void LayoutDockContainer() {
     HWND container = dockContainer.window;
     if (!container) return;
-    const bool left = dockContainer.side != 0;
+    const bool left = dockContainer.atLeftEdge;
     int y = 0, widest = 0;
     for (HWND window : dockContainer.docked) {
         RECT rect;

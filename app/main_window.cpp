@@ -7,7 +7,6 @@
 #include <gdiplus.h>
 #include <shellapi.h>
 #include <windowsx.h>
-#include <string.h>
 
 #include <algorithm>
 
@@ -19,7 +18,7 @@
 
 Document document;
 std::atomic<HWND> activeRepaintDialog;
-uint8_t repaintDialogOpen;
+bool repaintDialogOpen;
 
 namespace {
 
@@ -30,45 +29,6 @@ INT_PTR CALLBACK MeasureDialogProc(HWND, UINT message, WPARAM, LPARAM) { return 
 
 // The widest and the tallest repaint dialog, measured at creation.
 SIZE largestRepaintDialog;
-
-bool CreateBackBuffer() {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = kBackBufferWidth;
-    info.bmiHeader.biHeight = -kBackBufferHeight;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!bitmap || !bits) return false;
-    HDC dc = CreateCompatibleDC(nullptr);
-    if (!dc) {
-        DeleteObject(bitmap);
-        return false;
-    }
-    document.backBitmap = bitmap;
-    document.backDC = dc;
-    document.backOldBitmap = SelectObject(dc, bitmap);
-    IntersectClipRect(dc, 0, 0, kBackBufferWidth, kBackBufferHeight);
-    const int pitch = kBackBufferWidth * 3;  // a multiple of 4, as DIB rows must be
-    document.backBuffer = SBxPicBuf{static_cast<uint8_t*>(bits), pitch * kBackBufferHeight, pitch, kBackBufferWidth,
-                                    kBackBufferHeight, 3, 8};
-    memset(bits, kViewBackground, static_cast<size_t>(pitch) * kBackBufferHeight);
-    return true;
-}
-
-void FreeBackBuffer() {
-    if (document.backDC) {
-        SelectObject(document.backDC, document.backOldBitmap);
-        DeleteDC(document.backDC);
-    }
-    if (document.backBitmap) DeleteObject(document.backBitmap);
-    document.backDC = nullptr;
-    document.backBitmap = nullptr;
-    document.backOldBitmap = nullptr;
-    CBxPicBufAPI::Init(document.backBuffer);
-}
 
 void FreePicture(SBxPicBuf& picture) {
     CBxPicBufAPI::DoneHeap(picture);
@@ -104,7 +64,7 @@ void CreateSizedContainer(HWND window) {
 
 void OnCreate(HWND window) {
     app.mainWindow = window;
-    app.unsavedResult = 0;
+    app.unsavedResult = false;
     LoadSettings();
     LoadLanguageTable();  // now with the translation chosen in Options
     if (crashedLastTime) MessageBoxW(window, Lang(kCrashedLastTimeEntry), Lang(kWarningEntry), MB_ICONINFORMATION);
@@ -128,7 +88,7 @@ void OnCreate(HWND window) {
     CreateSizedContainer(window);
     if (app.zoomBox) EnableWindow(app.zoomBox, FALSE);
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    repaintDialogOpen = 0;
+    repaintDialogOpen = false;
     InstallRepaintProgress();
 }
 
@@ -197,8 +157,8 @@ void OnGetMinMaxInfo(HWND window, MINMAXINFO* limits) {
 // The view's repaint after an aborted run: the opened picture again. It is
 // painted at once too, so the half-written result never stays on screen.
 void OnRunAborted() {
-    repaintDialogOpen = 1;
-    app.unsavedResult = 0;
+    repaintDialogOpen = true;
+    app.unsavedResult = false;
     const SBxPicBuf& work = document.workCopy;
     if (work.pixels && CBxPicBufAPI::ReinitHeap(document.result, work)) CBxPicBufAPI::Copy(document.result, work);
     RenderAfresh();
@@ -366,7 +326,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         PaintView();
         return 0;
     case UM_RUN_DONE:
-        app.unsavedResult = 1;
+        app.unsavedResult = true;
         return 0;
     case UM_RUN_ABORTED:
         OnRunAborted();

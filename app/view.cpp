@@ -34,10 +34,10 @@ bool HasPixels(const SBxPicBuf* picture) {
 
 // The part of the back buffer under the client area.
 bool ClientDestination(SBxPicBuf& destination) {
-    if (!document.backBuffer.pixels || !app.mainWindow) return false;
+    if (!backBuffer.pixels.pixels || !app.mainWindow) return false;
     RECT client;
     GetClientRect(app.mainWindow, &client);
-    destination = document.backBuffer;
+    destination = backBuffer.pixels;
     destination.width = std::min(static_cast<int>(client.right), kBackBufferWidth);
     destination.height = std::min(static_cast<int>(client.bottom), kBackBufferHeight);
     return destination.width > 0 && destination.height > 0;
@@ -273,8 +273,8 @@ void OnViewPaint(HWND window) {
     const RECT& area = paint.rcPaint;
     RECT buffer = {0, 0, kBackBufferWidth, kBackBufferHeight};
     RECT copied;
-    if (document.backDC && IntersectRect(&copied, &area, &buffer))
-        BitBlt(dc, copied.left, copied.top, copied.right - copied.left, copied.bottom - copied.top, document.backDC,
+    if (backBuffer.dc && IntersectRect(&copied, &area, &buffer))
+        BitBlt(dc, copied.left, copied.top, copied.right - copied.left, copied.bottom - copied.top, backBuffer.dc,
                copied.left, copied.top, SRCCOPY);
     // A window larger than the back buffer shows the background beyond it.
     if (area.right > kBackBufferWidth || area.bottom > kBackBufferHeight) {

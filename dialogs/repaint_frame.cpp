@@ -396,8 +396,8 @@ void StartRun(HWND dialog, RepaintFrame& frame) {
 
 void OnOkOrCancel(HWND dialog, RepaintFrame& frame, int id) {
     CancelPreview(frame);  // the run writes the display picture and takes the cores
-    frame.closing = 1;
-    repaintDialogOpen = 0;
+    frame.closing = true;
+    repaintDialogOpen = false;
     frame.overFrame = frame.dragging = false;
     if (frame.runFinished) {
         CloseDialog(dialog, frame, false);  // the result stays displayed
@@ -410,8 +410,8 @@ void OnOkOrCancel(HWND dialog, RepaintFrame& frame, int id) {
 }
 
 void OnRunDone(HWND dialog, RepaintFrame& frame) {
-    frame.closing = 0;
-    frame.runFinished = 1;
+    frame.closing = false;
+    frame.runFinished = true;
     frame.running = false;
     previewFrame = nullptr;
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
@@ -420,7 +420,7 @@ void OnRunDone(HWND dialog, RepaintFrame& frame) {
 }
 
 void OnRunAborted(HWND dialog, RepaintFrame& frame) {
-    frame.closing = 0;
+    frame.closing = false;
     frame.running = false;
     frame.method->enableForRun(dialog, true);
     SendMessageW(app.mainWindow, UM_RUN_ABORTED, 0, 0);
@@ -441,8 +441,8 @@ void OnInitDialog(HWND dialog, const MethodDialog& method, Document* document) {
     if (!frame) return;  // OpenRepaintDialog destroys the dialog again
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(frame));
     frame->method = &method;
-    frame->closing = frame->runFinished = 0;
-    repaintDialogOpen = 1;
+    frame->closing = frame->runFinished = false;
+    repaintDialogOpen = true;
     frame->loaded = &document->original;
     frame->display = &document->result;
     MarkAllChanged(*frame);  // it may show a finished run's result
@@ -561,7 +561,7 @@ HWND OpenRepaintDialog(RepaintMethod method, Document& document) {
     if (!FrameOf(dialog)) {
         DestroyWindow(dialog);
         activeRepaintDialog = nullptr;
-        repaintDialogOpen = 0;
+        repaintDialogOpen = false;
         return nullptr;
     }
     activeRepaintDialog = dialog;

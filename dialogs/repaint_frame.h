@@ -77,8 +77,8 @@ struct RepaintFrame {
     bool overFrame;       // the cursor is over the frame: a press starts a drag
     bool dragging;        // the frame follows the mouse
     POINT lastMouse;      // of the last drag step, in main-window client coordinates
-    uint8_t closing;      // OK or Cancel was pressed
-    uint8_t runFinished;  // a full run completed
+    bool closing;         // OK or Cancel was pressed
+    bool runFinished;     // a full run completed
     bool running;         // a worker writes the display picture
     std::shared_ptr<RedrawPreviewCache> redrawCache;  // Redraw's whole-picture edge plane; the preview thread's
     PreviewWork preview;

@@ -9,16 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "image_file_types.h"
 #include "picbuf.h"
-
-// Paths are UTF-8 on Linux (FreeImage's wide-character calls do nothing
-// there) and wide on Windows. The editor under Wine builds this core
-// natively, so it passes UTF-8 too.
-#if defined(_WIN32)
-typedef wchar_t PicPathChar;
-#else
-typedef char PicPathChar;
-#endif
 
 // A format the program cannot read or write; carries the offending path, or
 // an empty text when the target's name names no known format.
@@ -53,18 +45,6 @@ extern int jpegQuality;
 const int kJpegQualityAtLoad = 90;
 const int kJpegQualitySaveAs = 85;
 const int kJpegQualityForZero = 95;
-
-// The metadata and colour profile of an opened picture, made by LoadPicture.
-// They are kept in memory, so that a save carries them over even when the
-// opened file has been moved, renamed or deleted since. Should keeping them
-// fail, the record remembers the file's path, size and time instead, and a
-// save reads them again from that file only while it is unchanged.
-struct PictureMetadata;
-void FreePictureMetadata(PictureMetadata* metadata);
-struct PictureMetadataFree {
-    void operator()(PictureMetadata* metadata) const { FreePictureMetadata(metadata); }
-};
-using PictureMetadataHolder = std::unique_ptr<PictureMetadata, PictureMetadataFree>;
 
 // Pictures larger than this many megapixels are refused from their header,
 // before anything is decoded: a file of a few bytes may claim a picture of

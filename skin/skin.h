@@ -3,7 +3,9 @@
 // skin's window procedure on a control for exactly the messages the skin
 // draws, and take it off again when the message returns. No window procedure
 // of the program knows about it. While no skin is installed every colour is
-// the system's own and the hooks do nothing.
+// the system's own and the hooks do nothing. This is what the rest of the
+// program uses; the hooks, the registry and the drawing are the skin's own
+// (skin_internal.h).
 #pragma once
 
 #include <windows.h>
@@ -25,39 +27,6 @@ void SkinInstallHooks();
 // Deletes the brushes, resets the table to the system colours and removes
 // the hooks that are installed.
 void SkinShutdown();
-bool SkinActive();
-
-LRESULT CALLBACK SkinCallWndProcHook(int code, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK SkinCallWndProcRetHook(int code, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK SkinGetMessageHook(int code, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK SkinMsgFilterHook(int code, WPARAM wParam, LPARAM lParam);
-
-// The subclass registry: SkinSubclass puts SkinWndProc on the window (or
-// counts one more nesting level), SkinUnsubclass counts one down and puts the
-// previous procedure back at 0. A window unknown to the registry is left alone.
-void SkinSubclass(HWND window);
-void SkinUnsubclass(HWND window);
-// Nesting count of a window in the registry; 0 when it is not there.
-int SkinNesting(HWND window);
-// The procedure the skin found on the window; null when it is not in the registry.
-WNDPROC SkinPreviousProc(HWND window);
-
-// Whether the skin leaves the window alone (inside a dialog whose style has
-// bit 0x100 or 0x200).
-bool IsSkinExempt(HWND window);
-// Whether the skin handles this message for this window.
-bool WantsSkin(HWND window, UINT message);
-
-// Converted push buttons: type BS_OWNERDRAW with style bit 0x10.
-bool HasSkinMarker(HWND window);
-// A click on a converted push-like radio button: it becomes the checked one
-// of its group (back to the WS_GROUP control, forwards to the next one).
-void SkinRadioClick(HWND clicked, int type);
-// The first visible button among the children of parent whose text holds
-// "&" before this letter (A .. Z, any case in the text); null for none.
-HWND SkinMnemonicButton(HWND parent, WCHAR letter);
-
-LRESULT CALLBACK SkinWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The repaint dialogs' own look, for their dialog procedure: the background
 // painted around the children, the sliders' custom-drawn channel and thumb,
@@ -68,5 +37,3 @@ bool SkinDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, 
 // A PNG resource of type "PNG" as a 32-bit section (transparent parts black);
 // without a module, name is a file name. Null on failure.
 HBITMAP LoadPngResource(HMODULE module, const WCHAR* name);
-// A grey copy of a 32-bit bitmap for disabled buttons.
-HBITMAP MakeDisabledBitmap(HBITMAP bitmap);

@@ -5,12 +5,14 @@
 
 namespace {
 
+// The system colour indices 0 to 29 (COLOR_SCROLLBAR to COLOR_MENUHILIGHT).
 const int kEntries = 30;
 
 COLORREF table[kEntries];
 HBRUSH brushes[kEntries];
 bool active;
-HHOOK hooks[4];  // call-window-procedure-return, call-window-procedure, get-message, message-filter
+const int kHookCount = 4;
+HHOOK hooks[kHookCount];  // call-window-procedure-return, call-window-procedure, get-message, message-filter
 
 struct Entry {
     int index;
@@ -55,7 +57,7 @@ struct TableStart {
 }  // namespace
 
 COLORREF SkinColor(int index) {
-    if (index > 29) return 0;
+    if (index >= kEntries) return 0;
     if (index < 0) return GetSysColor(index);
     return table[index] == kUnset ? GetSysColor(index) : table[index];
 }
@@ -80,9 +82,10 @@ void SkinInstall(int) {
 
 void SkinInstallHooks() {
     const DWORD thread = GetCurrentThreadId();
-    const int kinds[4] = {WH_CALLWNDPROCRET, WH_CALLWNDPROC, WH_GETMESSAGE, WH_MSGFILTER};
-    const HOOKPROC procs[4] = {SkinCallWndProcRetHook, SkinCallWndProcHook, SkinGetMessageHook, SkinMsgFilterHook};
-    for (int i = 0; i < 4; ++i)
+    const int kinds[kHookCount] = {WH_CALLWNDPROCRET, WH_CALLWNDPROC, WH_GETMESSAGE, WH_MSGFILTER};
+    const HOOKPROC procs[kHookCount] = {SkinCallWndProcRetHook, SkinCallWndProcHook, SkinGetMessageHook,
+                                        SkinMsgFilterHook};
+    for (int i = 0; i < kHookCount; ++i)
         if (!hooks[i]) hooks[i] = SetWindowsHookExW(kinds[i], procs[i], nullptr, thread);
 }
 

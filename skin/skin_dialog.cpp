@@ -15,6 +15,8 @@ using namespace skin;
 
 namespace {
 
+const int kEdgeWidth = 2;
+
 // A two-pixel edge: sunken for a channel, raised for a thumb.
 void DrawTwoPixelEdge(HDC dc, RECT rect, bool raised) {
     Frame3D(dc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
@@ -46,7 +48,7 @@ LRESULT CustomDrawSlider(const NMCUSTOMDRAW& draw) {
     }
     if (draw.dwItemSpec == TBCD_THUMB) {
         DrawTwoPixelEdge(draw.hdc, rect, true);
-        InflateRect(&rect, -2, -2);
+        InflateRect(&rect, -kEdgeWidth, -kEdgeWidth);
         FillRect(draw.hdc, &rect, SkinBrush(COLOR_BTNFACE));
         return CDRF_SKIPDEFAULT;
     }

@@ -25,15 +25,15 @@ void FillSolid(HDC dc, int x, int y, int width, int height, COLORREF colour) {
 
 void FrameEdges(HDC dc, int x, int y, int width, int height, COLORREF first, COLORREF second, int edges) {
     COLORREF old = GetBkColor(dc);
-    if (edges & 1) FillSolid(dc, x, y, 1, height, first);
-    if (edges & 2) FillSolid(dc, x, y, width, 1, first);
-    if (edges & 4) FillSolid(dc, x + width - 1, y, 1, height, second);
-    if (edges & 8) FillSolid(dc, x, y + height - 1, width, 1, second);
+    if (edges & EdgeLeft) FillSolid(dc, x, y, 1, height, first);
+    if (edges & EdgeTop) FillSolid(dc, x, y, width, 1, first);
+    if (edges & EdgeRight) FillSolid(dc, x + width - 1, y, 1, height, second);
+    if (edges & EdgeBottom) FillSolid(dc, x, y + height - 1, width, 1, second);
     SetBkColor(dc, old);
 }
 
 void Frame3D(HDC dc, int x, int y, int width, int height, COLORREF topLeft, COLORREF bottomRight) {
-    FrameEdges(dc, x, y, width, height, topLeft, bottomRight, 15);
+    FrameEdges(dc, x, y, width, height, topLeft, bottomRight, EdgeAll);
 }
 
 OffScreen::OffScreen(HDC target, int w, int h) : width(std::max(w, 1)), height(std::max(h, 1)) {
@@ -108,7 +108,23 @@ void OffScreen::Copy(HDC target, int x, int y) const {
 
 namespace {
 
+// DrawFocusRect draws its dotted line in the text and background colours:
+// white and black, so that it shows on the dark faces.
+const COLORREF kFocusDots = RGB(255, 255, 255), kFocusGaps = RGB(0, 0, 0);
+// A push button's focus rectangle lies this far inside its edges.
+const int kFocusInset = 4;
+// A combo box's type bits (simple, drop-down, drop-down list), and the
+// width of its two one-pixel frames.
+const LONG kComboTypeMask = CBS_SIMPLE | CBS_DROPDOWN | CBS_DROPDOWNLIST;
+const int kComboFrame = 2;
+
 COLORREF C(int index) { return SkinColor(index); }
+
+void DrawFocusDots(HDC dc, const RECT& rect) {
+    SetTextColor(dc, kFocusDots);
+    SetBkColor(dc, kFocusGaps);
+    DrawFocusRect(dc, &rect);
+}
 
 RECT ClientRect(HWND window) {
     RECT rect = {};
@@ -136,14 +152,20 @@ int TextWidth(HDC dc, const WCHAR* text) {
     return size.cx;
 }
 
-// Side of the check box glyph: a quarter of the system's check box strip.
+// Side of the check box glyph: one of the four columns of the system's
+// check box strip (OBM_CHECKBOXES, which winuser.h names only with
+// OEMRESOURCE); the usual side without it.
+const int kCheckBoxStrip = 32759;
+const int kStripColumns = 4;
+const int kUsualCheckGlyph = 13;
 int CheckGlyphSize() {
     static int size;
     if (size == 0) {
-        size = 13;
-        HBITMAP strip = LoadBitmapW(nullptr, MAKEINTRESOURCEW(32759));  // OBM_CHECKBOXES
+        size = kUsualCheckGlyph;
+        HBITMAP strip = LoadBitmapW(nullptr, MAKEINTRESOURCEW(kCheckBoxStrip));
         BITMAP info;
-        if (strip && GetObjectW(strip, sizeof(info), &info) && info.bmWidth >= 4) size = info.bmWidth / 4;
+        if (strip && GetObjectW(strip, sizeof(info), &info) && info.bmWidth >= kStripColumns)
+            size = info.bmWidth / kStripColumns;
         if (strip) DeleteObject(strip);
     }
     return size;
@@ -152,8 +174,6 @@ int CheckGlyphSize() {
 // --- push buttons ----------------------------------------------------------
 
 enum FaceFlags { FaceChecked = 1, FacePressed = 2, FaceFlat = 4, FaceDisabled = 16 };
-
-}  // namespace
 
 void DrawButtonFace(HDC dc, const RECT& r, int flags) {
     const int x = r.left, y = r.top, w = r.right - r.left, h = r.bottom - r.top;
@@ -165,10 +185,10 @@ void DrawButtonFace(HDC dc, const RECT& r, int flags) {
     }
     if (!(flags & FaceFlat)) {
         if (!pressed) {
-            FrameEdges(dc, x, y, w, h, C(COLOR_3DLIGHT), C(COLOR_3DDKSHADOW), 15);
+            FrameEdges(dc, x, y, w, h, C(COLOR_3DLIGHT), C(COLOR_3DDKSHADOW), EdgeAll);
             Frame3D(dc, x + 1, y + 1, w - 2, h - 2, C(COLOR_BTNHIGHLIGHT), C(COLOR_BTNSHADOW));
         } else {
-            FrameEdges(dc, x, y, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT), 15);
+            FrameEdges(dc, x, y, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT), EdgeAll);
             Frame3D(dc, x + 1, y + 1, w - 2, h - 2, C(COLOR_3DDKSHADOW), C(COLOR_3DLIGHT));
         }
     } else if (!pressed) {
@@ -177,6 +197,16 @@ void DrawButtonFace(HDC dc, const RECT& r, int flags) {
         Frame3D(dc, x, y, w, h, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
     }
 }
+
+// A disabled image's grey: the pixel's brightness pressed into a narrow
+// light band, so that it reads as greyed out on the dark face; pixels of the
+// face colour stay, and faint ones fade further.
+const double kRedWeight = 0.3, kGreenWeight = 0.5, kBlueWeight = 0.2;
+const double kGreyContrast = 0.43;
+const int kGreyLift = 120, kGreyDrop = 70;
+const BYTE kFaintAlpha = 100;
+
+}  // namespace
 
 HBITMAP MakeDisabledBitmap(HBITMAP source) {
     BITMAP info;
@@ -202,10 +232,11 @@ HBITMAP MakeDisabledBitmap(HBITMAP source) {
     BYTE* p = static_cast<BYTE*>(bits);
     for (int i = 0; i < w * h; ++i, p += 4) {
         if (p[0] == GetBValue(face) && p[1] == GetGValue(face) && p[2] == GetRValue(face)) continue;
-        int g = static_cast<int>((0.3 * p[2] + 0.5 * p[1] + 0.2 * p[0]) * 0.43 + 120);
-        BYTE value = static_cast<BYTE>((g - 70) & 0xFF);
+        int g = static_cast<int>((kRedWeight * p[2] + kGreenWeight * p[1] + kBlueWeight * p[0]) * kGreyContrast +
+                                 kGreyLift);
+        BYTE value = static_cast<BYTE>((g - kGreyDrop) & 0xFF);
         p[0] = p[1] = p[2] = value;
-        if (p[3] < 100) p[3] /= 2;
+        if (p[3] < kFaintAlpha) p[3] /= 2;
     }
     return grey;
 }
@@ -260,7 +291,9 @@ void DrawButtonText(HDC dc, HWND button, LONG style, RECT rect, bool disabled, i
     if (GetWindowTextW(button, text, 512) <= 0) return;
     HGDIOBJ oldFont = SelectFont(button, dc);
     const bool multi = style & BS_MULTILINE;
-    InflateRect(&rect, multi ? -4 : -2, -2);
+    // Inside the two-pixel edges; wrapped lines keep off the sides a little more.
+    const int kSideMargin = 2, kWrappedSideMargin = 4, kTopMargin = 2;
+    InflateRect(&rect, multi ? -kWrappedSideMargin : -kSideMargin, -kTopMargin);
     UINT format = multi ? DT_WORDBREAK : DT_SINGLELINE;
     RECT measured = rect;
     DrawTextW(dc, text, -1, &measured, format | DT_CALCRECT);
@@ -292,7 +325,8 @@ void DrawPushButton(const DRAWITEMSTRUCT& item) {
     int flags = 0;
     if (state & ODS_SELECTED) flags |= FacePressed;
     if (state & ODS_DISABLED) flags |= FaceDisabled;
-    if ((state & ODS_CHECKED) || (pushLike && UserData(button) < 255 && (UserData(button) & 1))) flags |= FaceChecked;
+    if ((state & ODS_CHECKED) || (pushLike && HoldsConvertedState(UserData(button)) && (UserData(button) & 1)))
+        flags |= FaceChecked;
     if (style & BS_FLAT) flags |= FaceFlat;
 
     const RECT& r = item.rcItem;
@@ -310,10 +344,8 @@ void DrawPushButton(const DRAWITEMSTRUCT& item) {
         DrawButtonText(off.dc, button, style, rect, disabled, (flags & FacePressed) ? 1 : 0);
     if ((state & ODS_FOCUS) && !disabled && !pushLike) {
         RECT focus = rect;
-        InflateRect(&focus, -4, -4);
-        SetTextColor(off.dc, RGB(255, 255, 255));
-        SetBkColor(off.dc, RGB(0, 0, 0));
-        DrawFocusRect(off.dc, &focus);
+        InflateRect(&focus, -kFocusInset, -kFocusInset);
+        DrawFocusDots(off.dc, focus);
     }
     off.Copy(item.hDC, r.left, r.top);
 }
@@ -333,7 +365,8 @@ void DrawTabItem(const DRAWITEMSTRUCT& item) {
     RECT rect = {0, 0, off.width, off.height};
     FillRect(off.dc, &rect, SkinBrush(COLOR_BTNFACE));
     const bool selected = static_cast<int>(item.itemID) == SendMessageW(item.hwndItem, TCM_GETCURSEL, 0, 0);
-    if (!selected && !(Style(item.hwndItem) & TCS_BUTTONS)) OffsetRect(&rect, 0, 2);
+    const int kUnselectedTabDrop = 2;  // an unselected tab stands lower
+    if (!selected && !(Style(item.hwndItem) & TCS_BUTTONS)) OffsetRect(&rect, 0, kUnselectedTabDrop);
     HGDIOBJ font = SelectFont(item.hwndItem, off.dc);
     SetBkMode(off.dc, TRANSPARENT);
     SetTextColor(off.dc, C(COLOR_BTNTEXT));
@@ -398,9 +431,7 @@ void DrawCheckText(HWND button, HDC dc, HBRUSH parent, const RECT& client, const
         if (leftText) OffsetRect(&focus, place.right - focus.right, 0);
         InflateRect(&focus, 1, 1);
         focus.left = std::max(focus.left, rect.left);
-        SetTextColor(dc, RGB(255, 255, 255));
-        SetBkColor(dc, RGB(0, 0, 0));
-        DrawFocusRect(dc, &focus);
+        DrawFocusDots(dc, focus);
     }
     SelectObject(dc, font);
 }
@@ -435,8 +466,11 @@ void PaintCheckBox(HWND button, HDC target) {
         DeleteObject(image);
     } else {
         // Without the images a plain box still shows the state.
+        const int kMarkInset = 3;
         Frame3D(off.dc, glyph.left, glyph.top, size, size, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
-        if (row) FillSolid(off.dc, glyph.left + 3, glyph.top + 3, size - 6, size - 6, C(COLOR_BTNTEXT));
+        if (row)
+            FillSolid(off.dc, glyph.left + kMarkInset, glyph.top + kMarkInset, size - 2 * kMarkInset,
+                      size - 2 * kMarkInset, C(COLOR_BTNTEXT));
     }
     DrawCheckText(button, off.dc, parent, client, glyph, leftText);
     off.Copy(target);
@@ -497,11 +531,15 @@ void PaintGroupBox(HWND box, HDC target) {
     SelectObject(off.dc, oldBrush);
     DeleteObject(light);
     DeleteObject(dark);
-    RECT captionRect = {5, 0, std::min<LONG>(client.right - 5, caption.cx + 9), h};
+    // The caption interrupts the frame's top line a little in from its left
+    // end, with a little of the background either side of the text.
+    const int kCaptionIndent = 5, kCaptionPadding = 2;
+    const LONG captionEnd = kCaptionIndent + caption.cx + 2 * kCaptionPadding;
+    RECT captionRect = {kCaptionIndent, 0, std::min<LONG>(client.right - kCaptionIndent, captionEnd), h};
     if (text[0]) {
         FillRect(off.dc, &captionRect, parent);
         RECT textRect = captionRect;
-        InflateRect(&textRect, -2, 0);
+        InflateRect(&textRect, -kCaptionPadding, 0);
         SetBkMode(off.dc, TRANSPARENT);
         SetTextColor(off.dc, C(COLOR_GRAYTEXT));
         DrawTextW(off.dc, text, -1, &textRect, DT_CENTER | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
@@ -580,9 +618,12 @@ void PaintStatic(HWND control, HDC target) {
     off.Copy(target);
 }
 
+// A triangle of kArrowRows rows pointing down, each two pixels narrower.
+const int kArrowRows = 4;
 void DrawArrowDown(HDC dc, const RECT& r, COLORREF colour) {
     const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2 - 1;
-    for (int i = 0; i < 4; ++i) FillSolid(dc, cx - 3 + i, cy + i, 7 - 2 * i, 1, colour);
+    for (int i = 0; i < kArrowRows; ++i)
+        FillSolid(dc, cx - (kArrowRows - 1) + i, cy + i, 2 * (kArrowRows - i) - 1, 1, colour);
 }
 
 // The chosen item of a drop-down list while it has the focus: the combo box
@@ -590,7 +631,7 @@ void DrawArrowDown(HDC dc, const RECT& r, COLORREF colour) {
 // grey on bright blue.
 void DrawFocusedSelection(HDC dc, HWND combo, const RECT& item) {
     const LONG style = Style(combo);
-    if ((style & 3) != CBS_DROPDOWNLIST || (style & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE)) ||
+    if ((style & kComboTypeMask) != CBS_DROPDOWNLIST || (style & (CBS_OWNERDRAWFIXED | CBS_OWNERDRAWVARIABLE)) ||
         GetFocus() != combo || SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) || IsRectEmpty(&item))
         return;
     FillSolid(dc, item.left, item.top, item.right - item.left, item.bottom - item.top, kSkinAccent);
@@ -602,7 +643,8 @@ void DrawFocusedSelection(HDC dc, HWND combo, const RECT& item) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, C(COLOR_BTNTEXT));
     RECT textRect = item;
-    textRect.left += 2;
+    const int kTextIndent = 2;
+    textRect.left += kTextIndent;
     DrawTextW(dc, text, -1, &textRect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     SelectObject(dc, font);
 }
@@ -627,11 +669,11 @@ void PaintByPrevious(HWND window, HDC target) {
         COMBOBOXINFO info = {};
         info.cbSize = sizeof(info);
         const bool hasInfo = GetComboBoxInfo(window, &info);
-        if (hasInfo && (Style(window) & 3) == CBS_DROPDOWN) {
+        if (hasInfo && (Style(window) & kComboTypeMask) == CBS_DROPDOWN) {
             // The edit field paints itself; round it the combo box would
             // leave its own focus lines in the system's colours.
             RECT field = client;
-            InflateRect(&field, -2, -2);
+            InflateRect(&field, -kComboFrame, -kComboFrame);
             field.right = std::min(field.right, info.rcButton.left);
             FillRect(off.dc, &field, SkinBrush(COLOR_WINDOW));
         }
@@ -662,7 +704,8 @@ void PaintStatusBar(HWND bar, HDC target) {
     if (GetWindowTextW(bar, text, 1024) > 0) {
         HGDIOBJ font = SelectFont(bar, off.dc);
         RECT rect = client;
-        InflateRect(&rect, -2, -1);
+        const int kTextMarginX = 2, kTextMarginY = 1;
+        InflateRect(&rect, -kTextMarginX, -kTextMarginY);
         SetBkMode(off.dc, TRANSPARENT);
         SetTextColor(off.dc, C(COLOR_BTNTEXT));
         DrawTextW(off.dc, text, -1, &rect, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
@@ -671,13 +714,14 @@ void PaintStatusBar(HWND bar, HDC target) {
     off.Copy(target);
 }
 
-// The hot button's background: a ramp a little lighter than the face at
+// The hot button's background: a ramp kHotLift lighter than the face at
 // the top, back to the face at the bottom.
+const int kHotLift = 28;
 void HotRamp(HDC dc, const RECT& r) {
     const COLORREF face = C(COLOR_BTNFACE);
     const int height = std::max<int>(1, r.bottom - r.top);
     for (int y = 0; y < height; ++y) {
-        const int lift = 28 - 28 * y / height;
+        const int lift = kHotLift - kHotLift * y / height;
         auto channel = [&](int value) { return std::min(255, value + lift); };
         FillSolid(dc, r.left, r.top + y, r.right - r.left, 1,
                   RGB(channel(GetRValue(face)), channel(GetGValue(face)), channel(GetBValue(face))));
@@ -717,6 +761,8 @@ void PaintToolbar(HWND toolbar, HDC target, const RECT& paintRect) {
     const int hot = static_cast<int>(SendMessageW(toolbar, TB_GETHOTITEM, 0, 0));
     int imageW = 0, imageH = 0;
     if (images) ImageList_GetIconSize(images, &imageW, &imageH);
+    const int kSeparatorWidth = 2;  // a groove: shadow and light
+    const int kTextUnderImageGap = 2;
     HGDIOBJ font = SelectFont(toolbar, off.dc);
     SetBkMode(off.dc, TRANSPARENT);
     for (int i = 0; i < count; ++i) {
@@ -726,8 +772,8 @@ void PaintToolbar(HWND toolbar, HDC target, const RECT& paintRect) {
             !SendMessageW(toolbar, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r)) || (button.fsState & TBSTATE_HIDDEN))
             continue;
         if (button.fsStyle & BTNS_SEP) {
-            const int x = (r.left + r.right) / 2 - 1;
-            Frame3D(off.dc, x, r.top, 2, r.bottom - r.top, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
+            const int x = (r.left + r.right) / 2 - kSeparatorWidth / 2;
+            Frame3D(off.dc, x, r.top, kSeparatorWidth, r.bottom - r.top, C(COLOR_BTNSHADOW), C(COLOR_BTNHIGHLIGHT));
             continue;
         }
         const bool down = button.fsState & (TBSTATE_CHECKED | TBSTATE_PRESSED);
@@ -753,11 +799,12 @@ void PaintToolbar(HWND toolbar, HDC target, const RECT& paintRect) {
             // side by side it would not fit the button.
             SIZE size = {};
             GetTextExtentPoint32W(off.dc, text, lstrlenW(text), &size);
-            const int top = r.top + (h - (hasImage ? imageH + 2 : 0) - size.cy) / 2 + shift;
+            const int imagePart = hasImage ? imageH + kTextUnderImageGap : 0;
+            const int top = r.top + (h - imagePart - size.cy) / 2 + shift;
             if (hasImage)
                 DrawToolbarImage(off.dc, enabled ? images : disabledImages, images, button.iBitmap,
                                  r.left + (w - imageW) / 2 + shift, top, imageW, imageH);
-            RECT textRect = {r.left + shift, top + (hasImage ? imageH + 2 : 0), r.right + shift, r.bottom + shift};
+            RECT textRect = {r.left + shift, top + imagePart, r.right + shift, r.bottom + shift};
             DrawTextW(off.dc, text, -1, &textRect, DT_SINGLELINE | DT_CENTER | DT_END_ELLIPSIS);
             continue;
         }
@@ -932,7 +979,7 @@ LRESULT Handle(HWND w, UINT m, WPARAM wParam, LPARAM lParam, WNDPROC previous) {
         return DLGC_WANTALLKEYS;
     }
     case Role::GetCheck:
-        if (UserData(w) < 255) return UserData(w) & 1;
+        if (HoldsConvertedState(UserData(w))) return UserData(w) & 1;
         return forward(wParam);
     case Role::SetCheck: {
         if (!HasSkinMarker(w)) {
@@ -941,13 +988,14 @@ LRESULT Handle(HWND w, UINT m, WPARAM wParam, LPARAM lParam, WNDPROC previous) {
             return result;
         }
         LONG_PTR data = UserData(w);
-        if (data < 255) {
-            const int type = static_cast<int>(data / 16);
+        if (HoldsConvertedState(data)) {
+            const int type = ConvertedType(data);
             if (IsRadioType(type) && wParam == BST_CHECKED) {
                 SkinRadioClick(w, type);
                 UpdateWindow(GetParent(w));
             } else {
-                LONG_PTR changed = (data & ~0xFL) + (IsRadioType(type) ? 0 : static_cast<LONG_PTR>(wParam & 0xF));
+                LONG_PTR changed =
+                    (data & ~kStateBits) + (IsRadioType(type) ? 0 : static_cast<LONG_PTR>(wParam & kStateBits));
                 if (changed != data) {
                     SetWindowLongPtrW(w, GWLP_USERDATA, changed);
                     RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -1047,7 +1095,8 @@ HBITMAP DecodeWithGdiplus(HMODULE module, const WCHAR* name) {
         if (status != Gdiplus::Ok) return nullptr;
     }
     HBITMAP bitmap = nullptr;
-    if (Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image, &bitmap, 0xFF000000) != Gdiplus::Ok) bitmap = nullptr;
+    const Gdiplus::ARGB kOpaqueBlack = 0xFF000000;  // under the transparent parts
+    if (Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(image, &bitmap, kOpaqueBlack) != Gdiplus::Ok) bitmap = nullptr;
     Gdiplus::DllExports::GdipDisposeImage(image);
     return bitmap;
 }

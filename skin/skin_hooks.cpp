@@ -26,7 +26,8 @@ bool IsPlainCheckOrRadio(HWND window) {
     if (!IsClass(window, L"Button")) return false;
     LONG style = Style(window);
     int type = ButtonType(style);
-    return !IsPushLike(style) && (type == 2 || type == 3 || type == 4 || type == 6 || type == 9);
+    return !IsPushLike(style) && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
+                                  type == BS_AUTO3STATE || type == BS_AUTORADIOBUTTON);
 }
 
 Role RoleOf(UINT message) {
@@ -180,15 +181,18 @@ WNDPROC SkinPreviousProc(HWND window) {
 
 namespace {
 
-// A message box is a dialog with its text in the static 0xFFFF. It asks for
-// the standard look by its style, but left white it would glare in the dark
-// program: the skin draws it too.
+// A message box is a dialog with its text in the static kMessageBoxText. It
+// asks for the standard look by its style, but left white it would glare in
+// the dark program: the skin draws it too.
+const int kMessageBoxText = 0xFFFF;
 bool IsMessageBox(HWND dialog) {
-    HWND text = GetDlgItem(dialog, 0xFFFF);
+    HWND text = GetDlgItem(dialog, kMessageBoxText);
     return text && IsClass(text, L"Static");
 }
 
-bool ExemptDialog(HWND dialog) { return (Style(dialog) & 0x300) != 0 && !IsMessageBox(dialog); }
+// The dialog style bits that ask for the standard look.
+const LONG kStandardLookStyles = 0x100 | 0x200;
+bool ExemptDialog(HWND dialog) { return (Style(dialog) & kStandardLookStyles) != 0 && !IsMessageBox(dialog); }
 
 bool IsStaticFrame(LONG style, bool grayTypes) {
     const int type = style & SS_TYPEMASK;
@@ -209,7 +213,8 @@ bool IsAnyOf(HWND window, std::initializer_list<const WCHAR*> names) {
 bool IsSkinExempt(HWND window) {
     // Windows before 6 had no dialog styles to opt out with. Wine reports 6
     // or later, so the rule holds as it is.
-    static const bool oldWindows = LOBYTE(LOWORD(GetVersion())) < 6;
+    const BYTE kFirstVersionWithStyles = 6;
+    static const bool oldWindows = LOBYTE(LOWORD(GetVersion())) < kFirstVersionWithStyles;
     if (oldWindows || !window || !SkinActive()) return false;
     if (IsClass(window, L"#32770")) return ExemptDialog(window);
     for (HWND parent = GetParent(window); parent; parent = GetParent(parent))
@@ -272,7 +277,7 @@ bool WantsSkin(HWND w, UINT m) {
     case Role::SetCheck:
         return ((HasSkinMarker(w) && IsPushLike(Style(w))) || IsPlainCheckOrRadio(w)) && !IsSkinExempt(w);
     case Role::SetStyle:
-        return IsClass(w, L"Button") && (Style(w) & 0x10) && !IsSkinExempt(w);
+        return IsClass(w, L"Button") && (Style(w) & kSkinMarkerStyle) && !IsSkinExempt(w);
     case Role::Colour:
         return !IsSkinExempt(w);
     }
@@ -282,7 +287,7 @@ bool WantsSkin(HWND w, UINT m) {
 bool HasSkinMarker(HWND window) {
     if (!IsClass(window, L"Button")) return false;
     LONG style = Style(window);
-    return ButtonType(style) == BS_OWNERDRAW && (style & 0x10);
+    return ButtonType(style) == BS_OWNERDRAW && (style & kSkinMarkerStyle);
 }
 
 // --- clicks and keys of converted buttons ------------------------------
@@ -300,12 +305,12 @@ void SetUserData(HWND window, LONG_PTR value) {
 
 void SkinRadioClick(HWND clicked, int type) {
     for (HWND w = clicked; IsConvertedPushLike(w); w = GetWindow(w, GW_HWNDPREV)) {
-        SetUserData(w, type * 16 + (w == clicked ? 1 : 0));
+        SetUserData(w, type * kTypeStep + (w == clicked ? 1 : 0));
         if (Style(w) & WS_GROUP) break;
     }
     for (HWND w = GetWindow(clicked, GW_HWNDNEXT); IsConvertedPushLike(w) && !(Style(w) & WS_GROUP);
          w = GetWindow(w, GW_HWNDNEXT))
-        SetUserData(w, type * 16);
+        SetUserData(w, type * kTypeStep);
 }
 
 namespace {
@@ -335,8 +340,8 @@ BOOL CALLBACK FindMnemonic(HWND child, LPARAM data) {
 
 HWND SkinMnemonicButton(HWND parent, WCHAR letter) {
     if (!parent) return nullptr;
-    MnemonicSearch search = {{L'&', static_cast<WCHAR>(letter >= L'a' && letter <= L'z' ? letter - 32 : letter), 0},
-                             nullptr, parent};
+    const WCHAR upper = static_cast<WCHAR>(letter >= L'a' && letter <= L'z' ? letter - L'a' + L'A' : letter);
+    MnemonicSearch search = {{L'&', upper, 0}, nullptr, parent};
     EnumChildWindows(parent, FindMnemonic, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -345,7 +350,7 @@ HWND SkinMnemonicButton(HWND parent, WCHAR letter) {
 
 namespace {
 
-bool Acts(int code) { return code == 0 || code == 3; }
+bool Acts(int code) { return code == HC_ACTION || code == HC_NOREMOVE; }
 
 void PrepareControl(HWND window) {
     if (IsClass(window, L"SysListView32")) {
@@ -373,8 +378,8 @@ void PrepareControl(HWND window) {
         if (type == BS_OWNERDRAW || !(push || IsPushLike(style)) || IsSkinExempt(window) ||
             IsClass(GetParent(window), L"CtrlNotifySink"))
             return;
-        if (IsPushLike(style) && UserData(window) == 0) SetWindowLongPtrW(window, GWLP_USERDATA, type * 16);
-        SetWindowLongW(window, GWL_STYLE, (style & ~0x4L) | 0x1B);
+        if (IsPushLike(style) && UserData(window) == 0) SetWindowLongPtrW(window, GWLP_USERDATA, type * kTypeStep);
+        SetWindowLongW(window, GWL_STYLE, (style & ~BS_TYPEMASK) | BS_OWNERDRAW | kSkinMarkerStyle);
     }
 }
 
@@ -388,13 +393,13 @@ LRESULT CALLBACK SkinCallWndProcHook(int code, WPARAM wParam, LPARAM lParam) {
         ++pendingDepth;
         HWND control = reinterpret_cast<HWND>(sent.lParam);
         if (SkinActive() && sent.message == WM_COMMAND && HIWORD(sent.wParam) == 0 && control &&
-            IsWindow(control) && IsConvertedPushLike(control) && UserData(control) < 255) {
+            IsWindow(control) && IsConvertedPushLike(control) && HoldsConvertedState(UserData(control))) {
             LONG_PTR data = UserData(control);
-            int type = static_cast<int>(data / 16);
+            int type = ConvertedType(data);
             if (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)
                 SkinRadioClick(control, type);
             else
-                SetUserData(control, (data & ~0xFL) | ((data & 1) ^ 1));
+                SetUserData(control, (data & ~kStateBits) | ((data & 1) ^ 1));
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);

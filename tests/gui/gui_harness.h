@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "picbuf/image_file.h"  // WriteTestPicture's SaveFormatIndex
+
 std::string Utf8(const WCHAR* text);
 std::wstring Widen(const std::string& utf8);
 // A window's title or a control's text.

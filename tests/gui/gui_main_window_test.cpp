@@ -510,7 +510,7 @@ void LargerThanBackBuffer() {
     view.srcX = view.srcY = 50;
     view.dstX = 1500;
     view.dstY = 1000;
-    SBxPicBuf& back = document.backBuffer;
+    SBxPicBuf& back = backBuffer.pixels;
     memset(back.pixels, 7, static_cast<size_t>(back.size));
     SendMessageW(window, UM_REDRAW, 0, 0);
     const uint8_t* last = PicRow(back, back.height - 1) + 3 * (back.width - 1);
@@ -529,7 +529,7 @@ void ExitWithUnsavedResult() {
     PumpMessages(20);
     Check(asked.empty() && !IsWindow(window), "Exit asks nothing and ends the window at once");
     Check(ReadSettingsKey("Crashed Last Time") == "0" && !document.original.pixels && !document.result.pixels &&
-              !document.backBuffer.pixels,
+              !backBuffer.pixels.pixels,
           "having written the settings and freed the pictures and the back buffer");
 }
 

@@ -7,7 +7,7 @@
 #include <stdlib.h>
 
 #include "gui_harness.h"
-#include "skin/skin.h"
+#include "skin/skin_internal.h"
 
 namespace {
 
