@@ -78,10 +78,10 @@ bool ShowsLoaded() { return Hash(document.result) == Hash(document.original); }
 // Whether the view's cache holds the display picture and the back buffer
 // what a render of the whole view from it gives.
 bool ViewShowsResult() {
-    const uint64_t shown = Hash(document.backBuffer);
+    const uint64_t shown = Hash(backBuffer.pixels);
     const bool cached = Hash(view.cache[ViewSlotResult]) == Hash(document.result);
     RenderAfresh();
-    return cached && Hash(document.backBuffer) == shown;
+    return cached && Hash(backBuffer.pixels) == shown;
 }
 
 HWND OpenDialog(int command) {
