@@ -60,16 +60,19 @@ void ExpectNothingHalfDone(const ScratchFolder& folder, const std::string& outpu
     }
 }
 
+// A picture big enough that a run takes a few seconds.
+bool WriteInput(const std::string& path) {
+    PicBufHolder picture;
+    MakeTestPicture(picture, 1200, 1200, 3, 8);
+    return SavePicture(picture.buf, path.c_str(), "", SaveFormatByName);
+}
+
 }  // namespace
 
 TEST(WindowsTool, CtrlBreakOnceOrTwiceStopsTheRunCleanly) {
     ScratchFolder folder;
     const std::string input = folder.path("in.png"), output = folder.path("out.png");
-    {
-        PicBufHolder picture;
-        MakeTestPicture(picture, 1200, 1200, 3, 8);
-        ASSERT_TRUE(SavePicture(picture.buf, input.c_str(), "", SaveFormatByName));
-    }
+    ASSERT_TRUE(WriteInput(input));
     std::mt19937 random(11);
     int stoppedWhilePainting = 0;
     for (int run = 0; run < 8; ++run) {
@@ -109,11 +112,7 @@ TEST(WindowsTool, CtrlBreakOnceOrTwiceStopsTheRunCleanly) {
 TEST(WindowsTool, KilledWhileSavingLeavesNoTemporaryFile) {
     ScratchFolder folder;
     const std::string input = folder.path("in.png"), output = folder.path("out.png");
-    {
-        PicBufHolder picture;
-        MakeTestPicture(picture, 1200, 1200, 3, 8);
-        ASSERT_TRUE(SavePicture(picture.buf, input.c_str(), "", SaveFormatByName));
-    }
+    ASSERT_TRUE(WriteInput(input));
     PROCESS_INFORMATION process = StartTool(input, output);
     ASSERT_NE(process.hProcess, nullptr);
     while (folder.files().size() < 2 && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) Sleep(0);
